@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer,
+# runs every test, then runs each fuzz target for a bounded time.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+source tools/deps.sh
+kerg_install_missing
+
+jobs="$(nproc)"
+fuzz_seconds="${KERG_FUZZ_SECONDS:-60}"
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKERG_SANITIZE=ON -DKERG_BUILD_BENCH=ON
+cmake --build build-test -j "$jobs"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd build-test && ctest --output-on-failure -j "$jobs")
+
+# The fuzz targets need clang's libFuzzer.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON
+cmake --build build-fuzz -j "$jobs"
+for target in fuzz_table fuzz_index; do
+    corpus="$(mktemp -d)"
+    cp tests/fuzz/corpus/"${target#fuzz_}"/* "$corpus"/
+    echo "Fuzzing $target for ${fuzz_seconds}s"
+    build-fuzz/tests/fuzz/"$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+    test "${PIPESTATUS[0]}" -eq 0
+    rm -rf "$corpus"
+done
+echo "All tests and fuzz runs passed."
