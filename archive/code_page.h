@@ -11,7 +11,7 @@ namespace archive {
 // Rows of CodePageTable. Each row lists the codes of the letters
 // Ą Ć Ę Ł Ń Ó Ś Ź Ż ą ć ę ł ń ó ś ź ż in that order.
 inline constexpr int kCodePageRows = 7;
-inline constexpr int kRowAscii = 1;  // the letters without diacritics
+inline constexpr int kRowAscii = 1; // the letters without diacritics
 inline constexpr int kRowMazovia = 2;
 inline constexpr int kRowCp852 = 3;  // DOS Latin 2, the archive's code page
 inline constexpr int kRowCp1250 = 4; // Windows Central European, the target's code page

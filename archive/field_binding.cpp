@@ -1,10 +1,10 @@
 // Field binding by kind letter and the conversion of a record's bound fields into the callers'
 // variables, plus the text-field step of kind "a".
-#include "archive/code_page.h"
-#include "archive/reader.h"
-
 #include <charconv>
 #include <cstring>
+
+#include "archive/code_page.h"
+#include "archive/reader.h"
 
 namespace archive {
 namespace {
@@ -36,7 +36,8 @@ int ParseLong(const char* s, std::size_t length, std::int32_t& value)
         if (v > limit)
             return static_cast<int>(i + 1);
     }
-    value = negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(v)) : static_cast<std::int32_t>(v);
+    value =
+        negative ? static_cast<std::int32_t>(-static_cast<std::int64_t>(v)) : static_cast<std::int32_t>(v);
     return 0;
 }
 
@@ -115,17 +116,20 @@ void Reader::Bind(std::string_view name, FieldKind kind, void* variable, std::ui
     tableResult_ = kTableNoSuchField;
 }
 
-void Reader::BindByte(std::string_view name, std::uint8_t& variable, std::uint8_t reserved, std::uint8_t group)
+void Reader::BindByte(std::string_view name, std::uint8_t& variable, std::uint8_t reserved,
+                      std::uint8_t group)
 {
     Bind(name, FieldKind::Byte, &variable, 0, reserved, group);
 }
 
-void Reader::BindWord(std::string_view name, std::uint16_t& variable, std::uint8_t reserved, std::uint8_t group)
+void Reader::BindWord(std::string_view name, std::uint16_t& variable, std::uint8_t reserved,
+                      std::uint8_t group)
 {
     Bind(name, FieldKind::Word, &variable, 0, reserved, group);
 }
 
-void Reader::BindLong(std::string_view name, std::int32_t& variable, std::uint8_t reserved, std::uint8_t group)
+void Reader::BindLong(std::string_view name, std::int32_t& variable, std::uint8_t reserved,
+                      std::uint8_t group)
 {
     Bind(name, FieldKind::Long, &variable, 0, reserved, group);
 }
@@ -135,8 +139,8 @@ void Reader::BindReal(std::string_view name, double& variable, std::uint8_t rese
     Bind(name, FieldKind::Real, &variable, 0, reserved, group);
 }
 
-void Reader::BindString(std::string_view name, ShortString& variable, std::uint8_t capacity, std::uint8_t reserved,
-                        std::uint8_t group)
+void Reader::BindString(std::string_view name, ShortString& variable, std::uint8_t capacity,
+                        std::uint8_t reserved, std::uint8_t group)
 {
     Bind(name, FieldKind::String, &variable, capacity, reserved, group);
 }
@@ -147,12 +151,14 @@ void Reader::BindRawString(std::string_view name, ShortString& variable, std::ui
     Bind(name, FieldKind::RawString, &variable, capacity, reserved, group);
 }
 
-void Reader::BindBin2(std::string_view name, std::int16_t& variable, std::uint8_t reserved, std::uint8_t group)
+void Reader::BindBin2(std::string_view name, std::int16_t& variable, std::uint8_t reserved,
+                      std::uint8_t group)
 {
     Bind(name, FieldKind::Bin2, &variable, 0, reserved, group);
 }
 
-void Reader::BindBin4(std::string_view name, std::int32_t& variable, std::uint8_t reserved, std::uint8_t group)
+void Reader::BindBin4(std::string_view name, std::int32_t& variable, std::uint8_t reserved,
+                      std::uint8_t group)
 {
     Bind(name, FieldKind::Bin4, &variable, 0, reserved, group);
 }
@@ -283,9 +289,9 @@ void Reader::ReadCurrent(std::uint8_t group)
         case FieldKind::Bin4: {
             std::uint8_t bytes[4] = {0, 0, 0, 0};
             std::memcpy(bytes, t, std::min<std::size_t>(f.width, 4));
-            const std::uint32_t v = static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                                    (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                                    (static_cast<std::uint32_t>(bytes[3]) << 24);
+            const std::uint32_t v =
+                static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
             *static_cast<std::int32_t*>(f.target) = static_cast<std::int32_t>(v);
             break;
         }

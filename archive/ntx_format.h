@@ -8,12 +8,12 @@ namespace archive::ntx {
 inline constexpr int kPageSize = 1024; // header and tree pages alike
 
 // Header page.
-inline constexpr int kKeptHeaderBytes = 922;   // bytes 0..921 are kept in the handle
-inline constexpr int kSignatureOffset = 0;     // 2 bytes
-inline constexpr int kRootOffset = 4;          // 4 bytes: file offset of the root page
-inline constexpr int kItemSizeOffset = 12;     // 2 bytes: key size + 8
-inline constexpr int kKeySizeOffset = 14;      // 2 bytes: bytes in every key
-inline constexpr int kMaxItemsOffset = 18;     // 2 bytes
+inline constexpr int kKeptHeaderBytes = 922;    // bytes 0..921 are kept in the handle
+inline constexpr int kSignatureOffset = 0;      // 2 bytes
+inline constexpr int kRootOffset = 4;           // 4 bytes: file offset of the root page
+inline constexpr int kItemSizeOffset = 12;      // 2 bytes: key size + 8
+inline constexpr int kKeySizeOffset = 14;       // 2 bytes: bytes in every key
+inline constexpr int kMaxItemsOffset = 18;      // 2 bytes
 inline constexpr int kKeyExpressionOffset = 22; // NUL-terminated text
 inline constexpr int kKeyExpressionLength = 256;
 inline constexpr int kUniqueOffset = 278;

@@ -6,9 +6,9 @@
 // below the root. Every page is checked when it is read (docs/formats.md lists the checks), and a
 // walk descends into each page at most once, so a damaged tree with a cycle or a shared subtree
 // ends with code 4 instead of looping.
-#include "archive/reader.h"
-
 #include <cstring>
+
+#include "archive/reader.h"
 
 namespace archive {
 namespace {
@@ -252,7 +252,8 @@ bool Reader::SeekKey(IndexHandle& handle, std::string_view key, std::int32_t& re
     int candidate = 0; // level of the deepest equal key met, 0 = none
     SlotFound found{};
     for (;;) {
-        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize, keySize};
+        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
+                        keySize};
         found = SearchPage(page, k);
         handle.path[handle.depth - 1u].slot = static_cast<std::int16_t>(found.slot);
         if (found.equal)
@@ -269,13 +270,15 @@ bool Reader::SeekKey(IndexHandle& handle, std::string_view key, std::int32_t& re
     if (candidate > 0) {
         handle.depth = static_cast<std::uint16_t>(candidate);
         IndexHandle::Level& level = handle.path[handle.depth - 1u];
-        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize, keySize};
+        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
+                        keySize};
         recno = static_cast<std::int32_t>(page.Record(level.slot) - 1u);
         ++level.slot; // stand after the entry found
         return true;
     }
     // A miss: the leaf's slot is the first greater entry, or slot n + 1 (NextKey climbs).
-    const Page leaf{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize, keySize};
+    const Page leaf{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
+                    keySize};
     recno = found.slot <= leaf.Count() ? static_cast<std::int32_t>(leaf.Record(found.slot) - 1u) : 0;
     return false;
 }

@@ -6,16 +6,16 @@
 // A damaged file gives code 3 (tables) or 4 (indexes) instead of a crash; see docs/formats.md.
 #pragma once
 
-#include "archive/ntx_format.h"
-#include "archive/short_string.h"
-#include "platform/file.h"
-
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "archive/ntx_format.h"
+#include "archive/short_string.h"
+#include "platform/file.h"
 
 namespace archive {
 
@@ -84,7 +84,7 @@ struct WorkArea
     std::unique_ptr<platform::File> file;
     std::vector<FieldDescriptor> descriptors; // in file order
     std::uint16_t fieldCount = 0;
-    std::vector<char> window;        // windowCapacity * recordLength bytes
+    std::vector<char> window;         // windowCapacity * recordLength bytes
     std::uint16_t windowCapacity = 1; // records per window
     std::int32_t windowIndex = -1;    // current record inside the window; -1 = none loaded
     bool eof = false;                 // a move to or past the end was made, or the table is empty
@@ -105,7 +105,7 @@ struct IndexHandle
 
     std::unique_ptr<platform::File> file;
     std::array<std::uint8_t, ntx::kKeptHeaderBytes> header = {};
-    std::uint16_t depth = 0;                   // levels on the descent path; 0 = no position
+    std::uint16_t depth = 0;                     // levels on the descent path; 0 = no position
     std::array<Level, ntx::kMaxDepth> path = {}; // level 1 is path[0], the root
     std::vector<std::uint8_t> pages; // the page of every level: level L at (L - 1) * 1024; level 1 = root
     std::int64_t stamp = 0;          // last-write stamp of the file at open or refresh
@@ -161,18 +161,23 @@ public:
     // --- Field binding on the current area (the one opened last) ---
     // Each gives TableResult 0, or 7 when the area has no field of that name. `name` is
     // compared after upper-casing its ASCII letters. The variable must outlive the binding.
-    void BindByte(std::string_view name, std::uint8_t& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
+    void BindByte(std::string_view name, std::uint8_t& variable, std::uint8_t reserved = 0,
+                  std::uint8_t group = 0);
     void BindWord(std::string_view name, std::uint16_t& variable, std::uint8_t reserved = 0,
                   std::uint8_t group = 0);
-    void BindLong(std::string_view name, std::int32_t& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
+    void BindLong(std::string_view name, std::int32_t& variable, std::uint8_t reserved = 0,
+                  std::uint8_t group = 0);
     void BindReal(std::string_view name, double& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
-    void BindString(std::string_view name, ShortString& variable, std::uint8_t capacity, std::uint8_t reserved = 0,
-                    std::uint8_t group = 0);
+    void BindString(std::string_view name, ShortString& variable, std::uint8_t capacity,
+                    std::uint8_t reserved = 0, std::uint8_t group = 0);
     void BindRawString(std::string_view name, ShortString& variable, std::uint8_t capacity,
                        std::uint8_t reserved = 0, std::uint8_t group = 0);
-    void BindBin2(std::string_view name, std::int16_t& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
-    void BindBin4(std::string_view name, std::int32_t& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
-    void BindLogical(std::string_view name, bool& variable, std::uint8_t reserved = 0, std::uint8_t group = 0);
+    void BindBin2(std::string_view name, std::int16_t& variable, std::uint8_t reserved = 0,
+                  std::uint8_t group = 0);
+    void BindBin4(std::string_view name, std::int32_t& variable, std::uint8_t reserved = 0,
+                  std::uint8_t group = 0);
+    void BindLogical(std::string_view name, bool& variable, std::uint8_t reserved = 0,
+                     std::uint8_t group = 0);
 
     // The kind "a" step: right-trims (when TrimTextFields) and recodes (unless SourceCodePage
     // is -1) a field's text.
@@ -205,8 +210,8 @@ private:
     void GotoCurrent(std::int64_t recno);
     void ReadCurrent(std::uint8_t group);
     bool LoadWindow(WorkArea& a);
-    void Bind(std::string_view name, FieldKind kind, void* variable, std::uint8_t capacity, std::uint8_t reserved,
-              std::uint8_t group);
+    void Bind(std::string_view name, FieldKind kind, void* variable, std::uint8_t capacity,
+              std::uint8_t reserved, std::uint8_t group);
     bool ConvertNumber(const FieldDescriptor& field, const char* text);
     void FinishInto(const char* text, std::size_t length, ShortString& out, std::uint8_t capacity) const;
 

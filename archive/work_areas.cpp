@@ -1,10 +1,10 @@
 // Work areas and dBase table files: opening, positioning through the read-ahead window, closing.
-#include "archive/dbf_format.h"
-#include "archive/reader.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
+
+#include "archive/dbf_format.h"
+#include "archive/reader.h"
 
 namespace archive {
 namespace {
@@ -127,7 +127,8 @@ void Reader::OpenTable(std::string_view name, std::uint8_t& area)
     // descriptor block, one that runs past the end of the file, and a record length of 0 (the
     // stride of every move and the divisor of the window budget).
     const std::int64_t fileSize = file->Size();
-    if (headerLength < dbf::kDescriptorBytes || (fileSize >= 0 && headerLength > fileSize) || recordLength == 0) {
+    if (headerLength < dbf::kDescriptorBytes || (fileSize >= 0 && headerLength > fileSize) ||
+        recordLength == 0) {
         tableResult_ = kTableShort;
         return;
     }
@@ -290,7 +291,8 @@ void Reader::GotoCurrent(std::int64_t recno)
 
     const std::int64_t delta = recno - a.currentRecord;
     a.currentRecord = static_cast<std::int32_t>(recno);
-    if (delta != 0 && a.windowIndex >= 0 && a.windowIndex + delta >= 0 && a.windowIndex + delta < a.windowCapacity)
+    if (delta != 0 && a.windowIndex >= 0 && a.windowIndex + delta >= 0 &&
+        a.windowIndex + delta < a.windowCapacity)
         a.windowIndex = static_cast<std::int32_t>(a.windowIndex + delta);
     else
         a.windowIndex = -1; // going to the record one is on re-reads it too

@@ -1,11 +1,11 @@
 // Path helpers: case-insensitive lookup, directory creation, the program file's own path.
 #include "platform/paths.h"
 
-#include "platform/utf.h"
-
 #include <filesystem>
 #include <system_error>
 #include <vector>
+
+#include "platform/utf.h"
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -65,10 +65,11 @@ std::string WideToUtf8(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
     return out;
 }
 
