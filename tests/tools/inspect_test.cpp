@@ -1,0 +1,275 @@
+// kerg-inspect's commands, its archive check against damaged archives, and its helpers.
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "archive/reader.h"
+#include "tests/support/test_files.h"
+#include "tools/cp852.h"
+#include "tools/dbf_writer.h"
+#include "tools/inspect.h"
+#include "tools/key_expression.h"
+#include "tools/ntx_writer.h"
+#include "tools/sample_archive.h"
+
+namespace {
+
+const std::string kData = KERG_TEST_DATA;
+
+struct Outcome
+{
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome Inspect(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int status = tools::RunInspect(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+int Lines(const std::string& text)
+{
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(Inspect, IndexListsEveryEntryInKeyOrder)
+{
+    const Outcome r = Inspect({"index", kData + "/ntx/SMALL.NTX"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "2\t414C46412020\tALFA  \n"
+                     "5\t414C46412020\tALFA  \n"
+                     "4\t425241564F20\tBRAVO \n"
+                     "1\t44454C544120\tDELTA \n"
+                     "3\t4543484F2020\tECHO  \n");
+}
+
+TEST(Inspect, IndexShowsBinaryKeysSafely)
+{
+    const Outcome r = Inspect({"index", kData + "/ntx/BINKEY.NTX"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(Lines(r.out), 20000);
+    // The first entry is the value 256: bytes 00 01 00 00, shown as four dots.
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "425\t00010000\t....");
+}
+
+TEST(Inspect, SeekByTextHexAndPolishLetters)
+{
+    EXPECT_EQ(Inspect({"seek", kData + "/ntx/SMALL.NTX", "BRAVO"}).out, "4\n");
+    EXPECT_EQ(Inspect({"seek", kData + "/ntx/SMALL.NTX", "ALFA"}).out, "2\n");
+    const Outcome miss = Inspect({"seek", kData + "/ntx/SMALL.NTX", "CHARLIE"});
+    EXPECT_EQ(miss.status, tools::kInspectNotFound);
+    EXPECT_EQ(Inspect({"seek", kData + "/ntx/BINKEY.NTX", "--hex", "20200000"}).out, "1906\n")
+        << "the first of two";
+    // ŁÓDŹ typed in UTF-8, searched in code page 852.
+    EXPECT_EQ(Inspect({"seek", kData + "/ntx/CP852.NTX", "ŁÓDŹ"}).out, "1\n");
+    const Outcome bad = Inspect({"seek", kData + "/ntx/SMALL.NTX", "--hex", "4G"});
+    EXPECT_EQ(bad.status, tools::kInspectBadInput);
+    EXPECT_EQ(Lines(bad.err), 1);
+}
+
+TEST(Inspect, DumpDecodesTextAndMarksDeletedRecords)
+{
+    const Outcome r = Inspect({"dump", kData + "/ntx/DELETED.DBF"});
+    ASSERT_EQ(r.status, 0);
+    std::istringstream lines(r.out);
+    std::string first;
+    std::getline(lines, first);
+    EXPECT_EQ(first, "*\tBFD\t1");
+    EXPECT_EQ(Lines(r.out), 400);
+    const Outcome cp = Inspect({"dump", kData + "/ntx/CP852.DBF", "nazwa"});
+    std::istringstream cpLines(cp.out);
+    std::string a, b;
+    std::getline(cpLines, a);
+    std::getline(cpLines, b);
+    EXPECT_EQ(a, "\tŁÓDŹ");
+    EXPECT_EQ(b, "\tżółć");
+    const Outcome missing = Inspect({"dump", kData + "/ntx/CP852.DBF", "nothing"});
+    EXPECT_EQ(missing.status, tools::kInspectBadInput);
+}
+
+TEST(Inspect, TableDescribesHeaderAndFields)
+{
+    const Outcome r = Inspect({"table", kData + "/ntx/NAMES.DBF"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("rekordy\t20000\n"), std::string::npos);
+    EXPECT_NE(r.out.find("długość nagłówka\t98\n"), std::string::npos);
+    EXPECT_NE(r.out.find("KLUCZ\tC\t12\t0\nNR\tN\t8\t0\n"), std::string::npos);
+}
+
+TEST(Inspect, BadInputGivesOneLineAndAStatus)
+{
+    test_support::TempDir dir;
+    writers::WriteFile(dir.File("BROKEN.DBF"), std::string("\x03\x01\x01\x01", 4));
+    writers::WriteFile(dir.File("BROKEN.NTX"), std::string(100, 'x'));
+    const std::vector<std::vector<std::string>> calls = {{"table", dir.File("NONE.DBF")},
+                                                         {"table", dir.File("BROKEN.DBF")},
+                                                         {"dump", dir.File("BROKEN.DBF")},
+                                                         {"index", dir.File("BROKEN.NTX")},
+                                                         {"seek", dir.File("BROKEN.NTX"), "A"},
+                                                         {"check", dir.File("nowhere")},
+                                                         {"frobnicate"},
+                                                         {}};
+    for (const auto& call : calls) {
+        const Outcome r = Inspect(call);
+        EXPECT_EQ(r.status, tools::kInspectBadInput) << (call.empty() ? "" : call[0]);
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
+    }
+}
+
+// An archive copied from the sample, then damaged in one way per test.
+class CheckTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(tools::WriteSampleArchive(dir_.Path(), 30, 7)); }
+
+    Outcome Check() { return Inspect({"check", dir_.Path()}); }
+
+    // Rewrites KERG.NTX from the given entries.
+    void WriteKergIndex(std::vector<writers::NtxEntry> entries)
+    {
+        writers::NtxOptions options;
+        options.keyExpression = "ID_KERG";
+        options.keySize = 4;
+        ASSERT_TRUE(writers::WriteFile(dir_.File("KERG.NTX"), writers::BuildNtx(entries, options)));
+    }
+
+    // The entries of a sound KERG.NTX: record r holds the link value r.
+    static std::vector<writers::NtxEntry> KergEntries(int records)
+    {
+        std::vector<writers::NtxEntry> entries;
+        for (int r = 1; r <= records; ++r)
+            entries.push_back({std::string{static_cast<char>(r), 0, 0, 0}, static_cast<std::uint32_t>(r)});
+        std::sort(entries.begin(), entries.end(),
+                  [](const writers::NtxEntry& a, const writers::NtxEntry& b) { return a.key < b.key; });
+        return entries;
+    }
+
+    test_support::TempDir dir_;
+};
+
+TEST_F(CheckTest, SoundArchivePasses)
+{
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Archiwum w porządku"), std::string::npos);
+}
+
+TEST_F(CheckTest, FindsAMissingFile)
+{
+    std::filesystem::remove(dir_.File("ULICE.DBF"));
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("ulice.dbf: plik nie istnieje"), std::string::npos) << r.out;
+}
+
+TEST_F(CheckTest, FindsAMissingField)
+{
+    writers::DbfWriter wrong({{"NAZWISKO", 'C', 25, 0}});
+    wrong.Add({"x"});
+    ASSERT_TRUE(wrong.Write(dir_.File("GMINA.DBF")));
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("gmina.dbf: brak pola NAZWA"), std::string::npos) << r.out;
+}
+
+TEST_F(CheckTest, FindsACutTable)
+{
+    std::string bytes = test_support::ReadWholeFile(dir_.File("OSOBY.DBF"));
+    bytes.resize(bytes.size() / 2);
+    ASSERT_TRUE(writers::WriteFile(dir_.File("OSOBY.DBF"), bytes));
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("osoby.dbf: plik jest krótszy, niż wynika z nagłówka"), std::string::npos) << r.out;
+}
+
+TEST_F(CheckTest, FindsIndexEntriesMissingDoubledOrWrong)
+{
+    auto entries = KergEntries(30);
+    entries.erase(entries.begin() + 3); // one record without an entry
+    WriteKergIndex(entries);
+    Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("kerg.ntx: brak rekordu"), std::string::npos) << r.out;
+
+    entries = KergEntries(30);
+    entries.insert(entries.begin() + 5, entries[5]); // one record twice
+    WriteKergIndex(entries);
+    r = Check();
+    EXPECT_NE(r.out.find("występuje 2 razy"), std::string::npos) << r.out;
+
+    entries = KergEntries(30);
+    std::swap(entries[2].record, entries[3].record); // keys that do not belong to their records
+    WriteKergIndex(entries);
+    r = Check();
+    EXPECT_NE(r.out.find("różni się od wartości wyrażenia ID_KERG"), std::string::npos) << r.out;
+
+    entries = KergEntries(30);
+    std::swap(entries[10], entries[11]); // out of key order
+    WriteKergIndex(entries);
+    r = Check();
+    EXPECT_NE(r.out.find("poza kolejnością"), std::string::npos) << r.out;
+}
+
+TEST_F(CheckTest, FindsADamagedIndex)
+{
+    std::string bytes = test_support::ReadWholeFile(dir_.File("ROBOTY.NTX"));
+    bytes.resize(1500); // the root page is cut
+    ASSERT_TRUE(writers::WriteFile(dir_.File("ROBOTY.NTX"), bytes));
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("roboty.ntx: uszkodzona strona indeksu"), std::string::npos) << r.out;
+}
+
+TEST(KeyExpression, EvaluatesFieldsStrAndUpper)
+{
+    writers::DbfWriter table(
+        {{"SEG", 'C', 4, 0}, {"NR", 'N', 4, 0}, {"NAZWA", 'C', 6, 0}, {"KWOTA", 'N', 8, 2}});
+    table.Add({"   P", "12", "\xA5\x62\x63", "-3.5"}); // ąbc in code page 852
+    test_support::MemoryFiles files;
+    files.Add("T.DBF", table.Bytes());
+    archive::Reader reader(files.Opener());
+    reader.ResetWorkAreas();
+    std::uint8_t area = 0;
+    reader.OpenTable("T.DBF", area);
+    const auto& fields = reader.Area(area)->descriptors;
+    const std::string record(reader.CurrentRecordBytes(area));
+
+    auto eval = [&](const char* text) -> std::optional<std::string> {
+        const auto e = tools::KeyExpression::Parse(text, fields);
+        if (!e)
+            return std::string("<unparsed>");
+        return e->Evaluate(record);
+    };
+    EXPECT_EQ(eval("SEG+STR(NR,4)"), "   P  12");
+    EXPECT_EQ(eval("seg + str(nr, 6, 1)"), "   P  12.0");
+    EXPECT_EQ(eval("t->NAZWA"), "\xA5\x62\x63   ");
+    EXPECT_EQ(eval("UPPER(NAZWA)"), "\xA4"
+                                    "BC   ");
+    EXPECT_EQ(eval("STR(KWOTA,8,2)"), "   -3.50");
+    EXPECT_EQ(eval("STR(NR,1)"), "*");
+    EXPECT_EQ(eval("NR"), std::nullopt) << "a number is not a key text";
+    EXPECT_EQ(eval("SEG+NR"), std::nullopt);
+    EXPECT_EQ(eval("DTOS(SEG)"), "<unparsed>");
+    EXPECT_EQ(eval("NOSUCH"), "<unparsed>");
+    EXPECT_EQ(eval("SEG+"), "<unparsed>");
+}
+
+TEST(Cp852, DecodesAndEncodesEveryByte)
+{
+    for (int b = 0x20; b < 256; ++b) {
+        if (b == 0x7F)
+            continue;
+        const std::string byte(1, static_cast<char>(b));
+        EXPECT_EQ(tools::Utf8ToCp852(tools::Cp852ToUtf8(byte)), byte) << b;
+    }
+    EXPECT_EQ(tools::Cp852ToUtf8("\x9D\xE0\x44\x8D"), "ŁÓDŹ");
+    EXPECT_EQ(tools::Cp852ToUtf8(std::string("a\0\x0A", 3), true), "a..");
+    EXPECT_EQ(tools::Utf8ToCp852("€"), std::nullopt);
+    EXPECT_EQ(tools::Utf8ToCp852("\xC5"), std::nullopt);
+}
+
+} // namespace

@@ -1,0 +1,22 @@
+// kerg-inspect: looks into archive tables and indexes through the archive reader, for support
+// staff and for checks before an import.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// Exit statuses.
+inline constexpr int kInspectOk = 0;
+inline constexpr int kInspectFound = 0;
+inline constexpr int kInspectNotFound = 1; // seek: no such key
+inline constexpr int kInspectProblems = 1; // check: something is wrong
+inline constexpr int kInspectBadInput = 2; // usage, or a file that cannot be read
+
+// Runs one command (`args` without the program name), writing results to `out` and the one line
+// that explains a failure to `err`. Never throws.
+int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace tools
