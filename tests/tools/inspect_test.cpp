@@ -60,7 +60,7 @@ TEST(Inspect, SeekByTextHexAndPolishLetters)
 {
     EXPECT_EQ(Inspect({"seek", kData + "/ntx/SMALL.NTX", "BRAVO"}).out, "4\n");
     EXPECT_EQ(Inspect({"seek", kData + "/ntx/SMALL.NTX", "ALFA"}).out, "2\n");
-    const Outcome miss = Inspect({"seek", kData + "/ntx/SMALL.NTX", "CHARLIE"});
+    const Outcome miss = Inspect({"seek", kData + "/ntx/SMALL.NTX", "CHARL"});
     EXPECT_EQ(miss.status, tools::kInspectNotFound);
     EXPECT_EQ(Inspect({"seek", kData + "/ntx/BINKEY.NTX", "--hex", "20200000"}).out, "1906\n")
         << "the first of two";
