@@ -103,6 +103,8 @@ void Reader::ReleaseIndex(IndexHandle& handle)
     handle.pages.shrink_to_fit();
     handle.visitMark.clear();
     handle.visitMark.shrink_to_fit();
+    handle.image.clear();
+    handle.image.shrink_to_fit();
     handle.path = {};
     handle.depth = 0;
 }
@@ -110,8 +112,16 @@ void Reader::ReleaseIndex(IndexHandle& handle)
 bool Reader::ReadPage(IndexHandle& handle, int level, std::uint32_t offset)
 {
     std::uint8_t* buffer = handle.pages.data() + static_cast<std::size_t>(level - 1) * ntx::kPageSize;
-    if (!handle.file->Seek(offset) || handle.file->Read(buffer, ntx::kPageSize) != ntx::kPageSize ||
-        !PageIsSound(buffer, handle.KeySize())) {
+    ++handle.pageReads;
+    bool read = false;
+    if (!handle.image.empty()) {
+        read = offset <= handle.image.size() - ntx::kPageSize;
+        if (read)
+            std::memcpy(buffer, handle.image.data() + offset, ntx::kPageSize);
+    } else {
+        read = handle.file->Seek(offset) && handle.file->Read(buffer, ntx::kPageSize) == ntx::kPageSize;
+    }
+    if (!read || !PageIsSound(buffer, handle.KeySize())) {
         indexResult_ = kIndexBadPage;
         return false;
     }
@@ -147,6 +157,14 @@ bool Reader::LoadHeaderAndRoot(IndexHandle& handle)
     const std::int64_t size = handle.file->Size();
     handle.visitMark.assign(size > 0 ? static_cast<std::size_t>(size / ntx::kPageSize) + 1 : 1, 0);
     handle.walk = 1;
+    // The whole file in memory when it is not too large; a short read keeps page reads.
+    handle.image.clear();
+    if (size >= ntx::kPageSize && size <= IndexImageLimit) {
+        handle.image.resize(static_cast<std::size_t>(size));
+        if (!handle.file->Seek(0) || handle.file->Read(handle.image.data(), handle.image.size()) != size)
+            handle.image.clear();
+    }
+    handle.image.shrink_to_fit();
     if (!ReadPage(handle, 1, root)) {
         ReleaseIndex(handle);
         return false;
@@ -165,6 +183,7 @@ void Reader::OpenIndex(IndexHandle& handle, std::string_view name)
         return;
     }
     handle.stamp = handle.file->LastWriteStamp();
+    handle.stampChecked = std::chrono::steady_clock::now();
     LoadHeaderAndRoot(handle);
 }
 
@@ -181,6 +200,7 @@ void Reader::RefreshIndex(IndexHandle& handle)
         return;
     }
     handle.stamp = handle.file->LastWriteStamp();
+    handle.stampChecked = std::chrono::steady_clock::now();
     LoadHeaderAndRoot(handle);
 }
 
@@ -192,11 +212,20 @@ bool Reader::CheckStamp(IndexHandle& handle)
         indexResult_ = kIndexBadPage;
         return false;
     }
-    if (handle.file->LastWriteStamp() != handle.stamp) {
+    if (StampChanged(handle)) {
         RefreshIndex(handle);
         return handle.IsOpen();
     }
     return true;
+}
+
+bool Reader::StampChanged(IndexHandle& handle)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (StampCheckInterval.count() > 0 && now - handle.stampChecked < StampCheckInterval)
+        return false;
+    handle.stampChecked = now;
+    return handle.file->LastWriteStamp() != handle.stamp;
 }
 
 // Moves one level down into the page at `child`, checking it and the walk's bounds.
@@ -290,9 +319,12 @@ bool Reader::NextKey(IndexHandle& handle, std::int32_t& recno)
         indexResult_ = kIndexBadPage;
         return false;
     }
-    if (handle.file->LastWriteStamp() != handle.stamp) {
-        // The file changed: find the place again by the last key returned.
+    if (StampChanged(handle)) {
+        // The file changed: read it again and find the place by the last key returned.
         const ShortString key = handle.currentKey;
+        RefreshIndex(handle);
+        if (!handle.IsOpen())
+            return false;
         std::int32_t ignored = 0;
         if (!SeekKey(handle, key.View(), ignored)) {
             if (indexResult_ == kIndexOk)

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -112,6 +113,9 @@ struct IndexHandle
     ShortString currentKey;          // the padded key of the last search, then the last key returned
     std::vector<std::uint32_t> visitMark; // per page: the walk that last descended into it
     std::uint32_t walk = 0;               // the current walk, advanced by every search
+    std::vector<std::uint8_t> image;      // the whole file as read at open or refresh; empty = read pages
+    std::int64_t pageReads = 0;           // tree pages read so far (from the image or the file)
+    std::chrono::steady_clock::time_point stampChecked; // when the stamp was last compared
 
     bool IsOpen() const { return file != nullptr; }
     std::uint32_t RootOffset() const;
@@ -131,6 +135,14 @@ public:
     std::int32_t SourceCodePage = -1; // row archive text is coded in; -1 = do not recode
     std::int32_t TargetCodePage = 4;  // row text is recoded into
     bool TrimTextFields = true;       // remove trailing spaces
+
+    // How often an open index's last-write stamp is compared with its file's. A file stamp has a
+    // resolution of a second or two on the file systems the archives come from, so comparing more
+    // often than this tells nothing more; 0 compares at every search and step.
+    std::chrono::milliseconds StampCheckInterval{50};
+    // Index files up to this size are read whole at open and refresh, so that searches and steps
+    // need no file access; larger ones are read page by page.
+    std::int64_t IndexImageLimit = 256 * 1024 * 1024;
 
     // Results of the last operation.
     std::int32_t TableResult() const { return tableResult_; }
@@ -219,6 +231,7 @@ private:
     bool LoadHeaderAndRoot(IndexHandle& handle);
     bool Descend(IndexHandle& handle, std::uint32_t child);
     bool CheckStamp(IndexHandle& handle);
+    bool StampChanged(IndexHandle& handle);
     void ReleaseIndex(IndexHandle& handle);
 
     platform::FileOpener opener_;

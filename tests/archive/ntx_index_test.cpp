@@ -1,6 +1,7 @@
 // NTX search on trees of exact shapes, on balanced trees of many sizes, and on damaged files.
 #include <algorithm>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -88,19 +89,19 @@ TEST_F(NtxTest, RootLeafIsSearchedWithoutReading)
 {
     NtxPage leaf;
     leaf.items = {{"ABCD", 3, 0}, {"ABD", 1, 0}, {"B", 2, 0}};
-    auto state = File(writers::BuildNtxPages({leaf}, NtxPageOffset(0), Options(6)));
+    File(writers::BuildNtxPages({leaf}, NtxPageOffset(0), Options(6)));
     Open();
-    const int reads = state->reads;
+    const std::int64_t reads = handle_.pageReads;
     std::int32_t recno = -1;
     // ABC is searched as "ABC   ": not equal to "ABCD  ".
     EXPECT_FALSE(reader_.SeekKey(handle_, "ABC", recno));
-    EXPECT_EQ(state->reads, reads);
+    EXPECT_EQ(handle_.pageReads, reads);
     EXPECT_TRUE(reader_.NextKey(handle_, recno));
     EXPECT_EQ(recno, 2);
     EXPECT_EQ(handle_.currentKey.View(), "ABCD  ");
     EXPECT_TRUE(reader_.SeekKey(handle_, "ABD", recno));
     EXPECT_EQ(recno, 0) << "record number 1 gives 0";
-    EXPECT_EQ(state->reads, reads);
+    EXPECT_EQ(handle_.pageReads, reads);
     // Greater than everything: a miss, then the end.
     EXPECT_FALSE(reader_.SeekKey(handle_, "ZZ", recno));
     EXPECT_FALSE(reader_.NextKey(handle_, recno));
@@ -122,10 +123,10 @@ std::string TwoLevels(const NtxOptions& options)
 
 TEST_F(NtxTest, KeyInAnInnerPage)
 {
-    auto state = File(TwoLevels(Options(2)));
+    File(TwoLevels(Options(2)));
     Open();
     bool found = false;
-    const int reads = state->reads;
+    const std::int64_t reads = handle_.pageReads;
     const auto hits = SeekAndWalk("M", &found);
     EXPECT_TRUE(found);
     ASSERT_EQ(hits.size(), 3u);
@@ -133,7 +134,7 @@ TEST_F(NtxTest, KeyInAnInnerPage)
     EXPECT_EQ(hits[1], (Hit{"R ", 3}));
     EXPECT_EQ(hits[2], (Hit{"T ", 4}));
     // The seek read one page (the leaf below the root), the walk one more (the right leaf).
-    EXPECT_EQ(state->reads, reads + 2);
+    EXPECT_EQ(handle_.pageReads, reads + 2);
 }
 
 TEST_F(NtxTest, MissesStandOnTheFirstGreaterEntry)
@@ -274,15 +275,26 @@ TEST_F(NtxTest, SeekReadsOnePagePerLevelBelowTheRoot)
         std::snprintf(key, sizeof key, "%08u", i * 7);
         entries.push_back({key, i + 1});
     }
-    auto state = File(writers::BuildNtx(entries, Options(8)));
+    File(writers::BuildNtx(entries, Options(8)));
     Open();
     // 20000 keys of 8 bytes, 56 to a page: three levels.
     for (std::uint32_t i : {0u, 1u, 777u, 19999u}) {
-        const int reads = state->reads;
+        const std::int64_t reads = handle_.pageReads;
         std::int32_t recno = -1;
         ASSERT_TRUE(reader_.SeekKey(handle_, entries[i].key, recno));
         EXPECT_EQ(recno, static_cast<std::int32_t>(i));
-        EXPECT_LE(state->reads - reads, 2);
+        EXPECT_LE(handle_.pageReads - reads, 2);
+    }
+    // The same with the file read page by page.
+    reader_.IndexImageLimit = 0;
+    reader_.OpenIndex(handle_, "I.NTX");
+    ASSERT_TRUE(handle_.image.empty());
+    for (std::uint32_t i : {5u, 12345u}) {
+        const std::int64_t reads = handle_.pageReads;
+        std::int32_t recno = -1;
+        ASSERT_TRUE(reader_.SeekKey(handle_, entries[i].key, recno));
+        EXPECT_EQ(recno, static_cast<std::int32_t>(i));
+        EXPECT_EQ(handle_.pageReads - reads, 2);
     }
 }
 
@@ -438,6 +450,7 @@ TEST_F(NtxTest, ChangedFileIsRefreshedAndTheWalkGoesOn)
         entries.push_back({key, i + 1});
     }
     auto state = File(writers::BuildNtx(entries, Options(4)));
+    reader_.StampCheckInterval = std::chrono::milliseconds(0);
     Open();
     std::int32_t recno = 0;
     ASSERT_TRUE(reader_.SeekKey(handle_, "0100", recno));
@@ -479,6 +492,8 @@ TEST(NtxOnDisk, TouchingTheFileRefreshesTheHandle)
     ASSERT_TRUE(reader.SeekKey(handle, "0200", recno));
     const std::int64_t before = handle.stamp;
     test_support::ShiftLastWriteTime(path, 5);
+    // Stamps are compared at most every StampCheckInterval.
+    std::this_thread::sleep_for(reader.StampCheckInterval + std::chrono::milliseconds(20));
     ASSERT_TRUE(reader.NextKey(handle, recno));
     EXPECT_EQ(recno, 201);
     EXPECT_NE(handle.stamp, before);

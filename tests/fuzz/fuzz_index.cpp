@@ -1,8 +1,8 @@
 // libFuzzer target: an index file of arbitrary bytes, walked and searched, with a change of the
 // file's stamp half way.
 //
-// Input: byte 0 the number of searches, bytes 1.. the index file itself; search keys are cut
-// from the file's own bytes, so that they are often real keys.
+// Input: byte 0 the number of searches (bit 7: read pages from the file), bytes 1.. the index file itself;
+// search keys are cut from the file's own bytes, so that they are often real keys.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     test_support::MemoryFiles files;
     auto state = files.Add("F.NTX", file);
     archive::Reader reader(files.Opener());
+    reader.StampCheckInterval = std::chrono::milliseconds(0); // every stamp change is seen
+    if (data[0] & 0x80)
+        reader.IndexImageLimit = 0; // pages read from the file one by one
     archive::IndexHandle handle;
     reader.OpenIndex(handle, "F.NTX");
     if (reader.IndexResult() != 0)
