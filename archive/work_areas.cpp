@@ -102,7 +102,8 @@ void Reader::OpenTable(std::string_view name, std::uint8_t& area)
 
     // 2, 3. A name without any dot gets the dBase extension.
     a.eof = false;
-    std::string fileName(name.substr(0, std::min<std::size_t>(name.size(), 255)));
+    // The name is used whole: cutting a long path would open another file.
+    std::string fileName(name);
     if (fileName.find('.') == std::string::npos)
         fileName += ".dbf";
 

@@ -1,5 +1,6 @@
 // Work areas and tables: opening, the read-ahead window, moves, result codes, damaged headers.
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -463,6 +464,22 @@ TEST(WorkAreasOnDisk, NamesAreFoundWithoutRegardToCase)
     std::uint8_t other = 0;
     reader.OpenTable(dir.File("Roboty.Dbf"), other);
     EXPECT_EQ(reader.TableResult(), 0);
+}
+
+TEST(WorkAreasOnDisk, LongPathsAreUsedWhole)
+{
+    // A path past 255 characters is not cut (a cut path would name another file).
+    test_support::TempDir dir;
+    const std::string deep = dir.File(std::string(120, 'a')) + "/" + std::string(120, 'b');
+    std::filesystem::create_directories(deep);
+    ASSERT_TRUE(Numbered(2).Write(deep + "/T.DBF"));
+    ASSERT_GT(deep.size() + 6, 255u);
+    Reader reader;
+    reader.ResetWorkAreas();
+    std::uint8_t area = 0;
+    reader.OpenTable(deep + "/T", area);
+    ASSERT_EQ(reader.TableResult(), 0);
+    EXPECT_EQ(reader.Area(area)->RecordCount(), 2);
 }
 
 } // namespace
