@@ -197,11 +197,13 @@ bool WriteSampleArchive(const std::string& directory, int works, unsigned seed)
              i % 5 == 0 ? "upr. zaw. nr " + std::to_string(1000 + i) : ""});
         if (company) {
             for (int line = 1; line <= 2; ++line) {
-                nazwy.Add({Link4(static_cast<unsigned>(i)), std::to_string(line),
+                // The line number is the character with that code.
+                const std::string lp(1, static_cast<char>(line));
+                nazwy.Add({Link4(static_cast<unsigned>(i)), lp,
                            line == 1 ? "Przedsi\xA9"
                                        "biorstwo Geodezyjne"
                                      : "sp\xA2\x88ka z o.o."});
-                nazwyIndex.Add(Link4(static_cast<unsigned>(i)) + std::to_string(line),
+                nazwyIndex.Add(Link4(static_cast<unsigned>(i)) + lp,
                                static_cast<unsigned>(nazwy.RecordCount()));
             }
         }

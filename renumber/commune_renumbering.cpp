@@ -1,0 +1,146 @@
+// Loading, formatting, writing and reading the commune renumbering file.
+#include "renumber/commune_renumbering.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/paths.h"
+
+namespace renumber {
+namespace {
+
+std::string_view TrimSpaces(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// Reads the file's lines: line ends CR LF (a lone LF too), blanks and tabs at the start of a
+// line skipped, blank lines dropped. Nothing when the file cannot be opened.
+std::optional<std::vector<std::string>> ReadLines(const std::string& path)
+{
+    std::ifstream file(platform::ResolveCaseInsensitive(path), std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad())
+        throw RenumberingIoError(std::strerror(errno));
+    std::vector<std::string> lines;
+    std::istringstream in(content.str());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos)
+            continue;
+        lines.push_back(line.substr(start));
+    }
+    return lines;
+}
+
+} // namespace
+
+std::string RenumberingFilePath(const std::string& programFile)
+{
+    const std::string directory = platform::DirectoryPart(programFile);
+    const std::string name = programFile.substr(directory.size());
+    const std::size_t dot = name.rfind('.');
+    return directory + (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".gm";
+}
+
+std::optional<int> ParseCommuneNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    long value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > 9999)
+            return std::nullopt;
+    }
+    if (negative && value != 0)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+CommuneRenumbering::CommuneRenumbering(std::function<bool()> ticked) : ticked_(std::move(ticked)) {}
+
+bool CommuneRenumbering::LoadCommuneRenumbering(const std::string& path)
+{
+    table_.fill(0);
+    const auto lines = ReadLines(path);
+    if (!lines)
+        return true;
+    for (const std::string& line : *lines) {
+        const std::size_t bar = line.find('|');
+        if (bar == std::string::npos)
+            continue;
+        const auto oldNumber = ParseCommuneNumber(TrimSpaces(std::string_view(line).substr(0, bar)));
+        const auto newNumber = ParseCommuneNumber(TrimSpaces(std::string_view(line).substr(bar + 1, 10)));
+        if (!oldNumber || !newNumber)
+            return false;
+        table_[static_cast<std::size_t>(*oldNumber)] = static_cast<std::uint16_t>(*newNumber);
+    }
+    return true;
+}
+
+std::string CommuneRenumbering::FormatCommuneNumber(std::string_view text) const
+{
+    if (text.empty())
+        return std::string(text);
+    const auto number = ParseCommuneNumber(TrimSpaces(text));
+    if (!number)
+        return std::string(text);
+    int n = *number;
+    const std::uint16_t renumbered = table_[static_cast<std::size_t>(n)];
+    if (renumbered != 0 && ticked_())
+        n = renumbered;
+    std::string digits = std::to_string(n);
+    if (digits.size() < 3)
+        digits.insert(0, 3 - digits.size(), '0');
+    return digits;
+}
+
+void WriteRenumberingRows(const std::string& path, const std::vector<RenumberingRow>& rows)
+{
+    std::ofstream file(platform::ResolveCaseInsensitive(path), std::ios::binary | std::ios::trunc);
+    if (!file)
+        throw RenumberingIoError(std::strerror(errno));
+    for (const auto& [oldNumber, newNumber] : rows)
+        file << oldNumber << '|' << newNumber << "\r\n";
+    file.close();
+    if (!file)
+        throw RenumberingIoError(std::strerror(errno));
+}
+
+std::optional<std::vector<RenumberingRow>> ReadRenumberingRows(const std::string& path)
+{
+    const auto lines = ReadLines(path);
+    if (!lines)
+        return std::nullopt;
+    std::vector<RenumberingRow> rows;
+    for (const std::string& line : *lines) {
+        const std::size_t bar = line.find('|');
+        if (bar == std::string::npos)
+            continue;
+        rows.emplace_back(line.substr(0, bar), line.substr(bar + 1, 10));
+    }
+    return rows;
+}
+
+} // namespace renumber
