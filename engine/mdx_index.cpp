@@ -12,6 +12,8 @@
 namespace engine {
 namespace {
 
+constexpr std::size_t kCacheBlocks = 16384; // 16 MB of 1024-byte blocks at most
+
 std::uint32_t Get32(const unsigned char* p)
 {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
@@ -135,6 +137,8 @@ void MdxIndex::Load()
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
         t.rootPage = Get32(&h[0]);
         t.pagesUsed = Get32(&h[4]);
+        t.updateCounter = h[20];
+        t.hasKeys = h[246] != 0;
         t.descending = (h[8] & 0x08) != 0;
         t.unique = (h[8] & 0x40) != 0 || h[23] != 0;
         t.keyType = static_cast<char>(std::toupper(h[9]));
@@ -158,6 +162,7 @@ void MdxIndex::Load()
         tags.push_back(std::move(t));
     }
     tags_ = std::move(tags);
+    cache_.clear();
 }
 
 int MdxIndex::FindTag(std::string_view name) const
@@ -174,9 +179,18 @@ std::vector<unsigned char> MdxIndex::ReadBlock(std::size_t tag, std::uint32_t pa
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
-    std::vector<unsigned char> block(blockSize_);
-    if (file_.ReadAt(offset, block.data(), block.size()) != static_cast<std::int64_t>(block.size()))
-        throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+    std::vector<unsigned char> block;
+    if (const auto cached = cache_.find(page); cached != cache_.end()) {
+        block = cached->second;
+    } else {
+        block.resize(blockSize_);
+        if (file_.ReadAt(offset, block.data(), block.size()) != static_cast<std::int64_t>(block.size()))
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        if (cache_.size() >= kCacheBlocks)
+            cache_.clear();
+        cache_.emplace(page, block);
+    }
+    // Checked on every use, cached or not: the limits depend on the tag reading the block.
     if (Count(block) > tags_[tag].maxKeys)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(block)) +
                          " kluczy, więcej niż się w nim mieści");
@@ -189,6 +203,9 @@ void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& 
     if (!file_.WriteAt(offset, block.data(), block.size()))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(block.size()));
+    if (cache_.size() >= kCacheBlocks)
+        cache_.clear();
+    cache_[page] = block;
 }
 
 std::uint32_t MdxIndex::Allocate(std::size_t tag)
@@ -225,38 +242,70 @@ void MdxIndex::WriteRoot(std::size_t tag, std::uint32_t root)
 
 void MdxIndex::Refresh()
 {
-    fileSize_ = file_.Size();
+    // One read covers the file header and every tag header's first bytes when they lie close
+    // together at the front of the file, as they do in files written by the engine and most others.
+    std::uint32_t lastHeader = 0;
+    for (const TagInfo& t : tags_)
+        lastHeader = std::max(lastHeader, t.headerPage);
+    constexpr std::size_t kTagBytes = 24;
+    const std::size_t span = std::size_t{lastHeader} * kMdxPage + kTagBytes;
+    std::vector<unsigned char> front;
+    if (span <= 64 * 1024) {
+        front.resize(span);
+        if (file_.ReadAt(0, front.data(), front.size()) != static_cast<std::int64_t>(front.size()))
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+    }
+    auto read = [&](std::int64_t offset, unsigned char* out, std::size_t size) {
+        if (!front.empty()) {
+            std::memcpy(out, front.data() + offset, size);
+        } else if (file_.ReadAt(offset, out, size) != static_cast<std::int64_t>(size)) {
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        }
+    };
     unsigned char next[4];
-    if (file_.ReadAt(32, next, 4) != 4)
-        throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+    read(32, next, 4);
+    bool changed = Get32(next) != nextPage_;
     nextPage_ = Get32(next);
     for (TagInfo& t : tags_) {
-        unsigned char h[8];
-        if (file_.ReadAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage), h, 8) != 8)
-            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        unsigned char h[kTagBytes];
+        read(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage), h, sizeof h);
+        changed =
+            changed || Get32(h) != t.rootPage || Get32(h + 4) != t.pagesUsed || h[20] != t.updateCounter;
         t.rootPage = Get32(h);
         t.pagesUsed = Get32(h + 4);
+        t.updateCounter = h[20];
+    }
+    if (changed) {
+        cache_.clear();
+        fileSize_ = file_.Size();
     }
 }
 
 void MdxIndex::FinishUpdate(std::size_t tag)
 {
-    const std::int64_t header = std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage);
-    unsigned char counter = 0;
-    if (file_.ReadAt(header + 20, &counter, 1) != 1)
-        throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
-    counter = static_cast<unsigned char>(counter + 1);
-    const unsigned char hasKeys = 1;
-    if (!file_.WriteAt(header + 20, &counter, 1) || !file_.WriteAt(header + 246, &hasKeys, 1))
+    TagInfo& t = tags_[tag];
+    const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
+    t.updateCounter = static_cast<unsigned char>(t.updateCounter + 1);
+    if (!file_.WriteAt(header + 20, &t.updateCounter, 1))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    if (!t.hasKeys) {
+        const unsigned char hasKeys = 1;
+        if (!file_.WriteAt(header + 246, &hasKeys, 1))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        t.hasKeys = true;
+    }
 }
 
 void MdxIndex::StampFile()
 {
     unsigned char date[3];
     TodayDate(date);
+    const int day = date[0] * 400 + date[1] * 32 + date[2];
+    if (day == stampedDay_)
+        return;
     if (!file_.WriteAt(44, date, 3))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    stampedDay_ = day;
 }
 
 // Walks down from the root. With record == 0: towards the first entry whose key is not before
@@ -676,36 +725,74 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
         std::uint32_t page;
         std::string largest;
     };
+    // New blocks go one after another from the first unallocated page and are written at once.
+    const std::int64_t endPage =
+        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    const std::uint32_t firstNew = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
+    std::vector<unsigned char> fresh;
+    std::uint32_t nextNew = firstNew;
+    auto newBlock = [&]() {
+        fresh.resize(fresh.size() + blockSize_, 0);
+        const std::uint32_t page = nextNew;
+        nextNew += static_cast<std::uint32_t>(pagesPerBlock_);
+        return page;
+    };
+    auto blockAt = [&](std::uint32_t page) {
+        return fresh.data() + static_cast<std::size_t>(page - firstNew) * kMdxPage;
+    };
+    std::vector<unsigned char> rootLeaf(blockSize_, 0);
     std::vector<Child> level;
-    // Leaves, filled to the brim but for the last.
+    // Leaves, filled to the brim but for the last; the first goes into the old root's block.
     for (std::size_t at = 0; at < sorted.size(); at += t.maxKeys) {
         const std::size_t n = std::min(t.maxKeys, sorted.size() - at);
-        std::vector<unsigned char> block(blockSize_, 0);
-        Put32(block.data(), static_cast<std::uint32_t>(n));
-        for (std::size_t i = 0; i < n; ++i)
-            PutItem(block, i, item, sorted[at + i].record, sorted[at + i].key);
-        const std::uint32_t page = level.empty() ? tags_[tag].rootPage : Allocate(tag);
-        WriteBlock(page, block);
+        const std::uint32_t page = level.empty() ? t.rootPage : newBlock();
+        unsigned char* block = level.empty() ? rootLeaf.data() : blockAt(page);
+        Put32(block, static_cast<std::uint32_t>(n));
+        for (std::size_t i = 0; i < n; ++i) {
+            unsigned char* p = block + 8 + i * item;
+            Put32(p, sorted[at + i].record);
+            std::memcpy(p + 4, sorted[at + i].key.data(), std::min(sorted[at + i].key.size(), item - 4));
+        }
         level.push_back({page, sorted[at + n - 1].key});
     }
-    if (level.size() <= 1)
-        return; // the root leaf holds everything (or nothing)
-    // The first leaf was written into the old root's block; every inner level is new.
+    // Inner levels until one node is left: the new root.
     while (level.size() > 1) {
         std::vector<Child> up;
         const std::size_t fan = t.maxKeys + 1;
         for (std::size_t at = 0; at < level.size(); at += fan) {
             const std::size_t n = std::min(fan, level.size() - at);
-            std::vector<unsigned char> block(blockSize_, 0);
-            Put32(block.data(), static_cast<std::uint32_t>(n - 1));
-            for (std::size_t i = 0; i + 1 < n; ++i)
-                PutItem(block, i, item, level[at + i].page, level[at + i].largest);
-            Put32(block.data() + 8 + (n - 1) * item, level[at + n - 1].page);
-            const std::uint32_t page = Allocate(tag);
-            WriteBlock(page, block);
+            const std::uint32_t page = newBlock();
+            unsigned char* block = blockAt(page);
+            Put32(block, static_cast<std::uint32_t>(n - 1));
+            for (std::size_t i = 0; i + 1 < n; ++i) {
+                unsigned char* p = block + 8 + i * item;
+                Put32(p, level[at + i].page);
+                std::memcpy(p + 4, level[at + i].largest.data(),
+                            std::min(level[at + i].largest.size(), item - 4));
+            }
+            Put32(block + 8 + (n - 1) * item, level[at + n - 1].page);
             up.push_back({page, level[at + n - 1].largest});
         }
         level = std::move(up);
+    }
+    WriteBlock(t.rootPage, rootLeaf);
+    if (fresh.empty())
+        return;
+    const std::int64_t offset = std::int64_t{firstNew} * static_cast<std::int64_t>(kMdxPage);
+    if (!file_.WriteAt(offset, fresh.data(), fresh.size()))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(fresh.size()));
+    nextPage_ = nextNew;
+    unsigned char bytes[4];
+    Put32(bytes, nextPage_);
+    if (!file_.WriteAt(32, bytes, 4))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    TagInfo& info = tags_[tag];
+    if (info.pagesUsed != 0) {
+        info.pagesUsed += nextNew - firstNew;
+        Put32(bytes, info.pagesUsed);
+        if (!file_.WriteAt(std::int64_t{info.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, bytes, 4))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
     WriteRoot(tag, level.front().page);
 }

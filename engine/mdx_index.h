@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/keys.h"
@@ -37,8 +38,10 @@ struct TagInfo
     std::string name;             // upper case
     std::uint32_t headerPage = 0; // page of the tag header block
     std::uint32_t rootPage = 0;
-    std::uint32_t pagesUsed = 0; // tag header bytes 4-7; kept only when the writer kept it
-    char keyType = 'C';          // C, N or D
+    std::uint32_t pagesUsed = 0;     // tag header bytes 4-7; kept only when the writer kept it
+    unsigned char updateCounter = 0; // tag header byte 20
+    bool hasKeys = false;            // tag header byte 246
+    char keyType = 'C';              // C, N or D
     std::size_t keyLength = 0;
     std::size_t itemLength = 0;
     std::size_t maxKeys = 0; // entries that fit one block
@@ -121,10 +124,12 @@ public:
     // Removes the entry (key, record); false when it is not there.
     bool Remove(std::size_t tag, std::string_view key, std::uint32_t record);
 
-    // Re-reads the file header and the tag headers (another open may have changed them).
+    // Re-reads the file header's next free page and each tag's root, page count and update
+    // counter. When any of them changed (another process posted: every post bumps the counters),
+    // the block cache is dropped.
     void Refresh();
-    // Writes the update counters, the "has keys" flags and the file header's date; call once
-    // after the changes of one post.
+    // Bumps the tag's update counter and sets its "has keys" flag; call once per tag a post
+    // changed. StampFile writes the file header's date of last update (once a day per open).
     void FinishUpdate(std::size_t tag);
     void StampFile();
 
@@ -157,6 +162,9 @@ private:
     std::size_t pagesPerBlock_ = 2;
     std::uint32_t nextPage_ = 0;
     std::int64_t fileSize_ = 0;
+    int stampedDay_ = -1;
+    // Blocks read or written since the last detected change, by page. Bounded; dropped whole.
+    std::unordered_map<std::uint32_t, std::vector<unsigned char>> cache_;
 };
 
 // Writes a new MDX file for a table: header, tag table and for each tag a header block and an

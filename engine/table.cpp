@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "engine/code_page.h"
 #include "engine/dbf_format.h"
@@ -158,12 +159,16 @@ struct Table::Impl
     std::vector<unsigned char> buffer;   // the row being edited, appended, or the search values
     std::vector<unsigned char> original; // the row as it was when Edit began
     State state = State::Browse;
+    bool exclusiveOpen = false;
+    std::vector<std::string> upperNames; // field names in upper case, for FieldByName
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
     {
         throw Error(kind, "Tabela " + path + ": " + what);
     }
 
+    // Re-reads the header's record count (another open may have appended); a count that grew is
+    // checked against the file's size before it is used.
     std::uint32_t FileRecordCount()
     {
         unsigned char count[4];
@@ -171,8 +176,9 @@ struct Table::Impl
             Fail(ErrorKind::Io, "błąd odczytu nagłówka");
         const std::uint32_t n = std::uint32_t{count[0]} | std::uint32_t{count[1]} << 8 |
                                 std::uint32_t{count[2]} << 16 | std::uint32_t{count[3]} << 24;
-        const std::int64_t size = dbf->Size();
-        if (std::int64_t(header.headerLength) + std::int64_t{n} * std::int64_t(header.recordLength) > size)
+        if (n != header.recordCount &&
+            std::int64_t(header.headerLength) + std::int64_t{n} * std::int64_t(header.recordLength) >
+                dbf->Size())
             Fail(ErrorKind::BadTable,
                  "liczba rekordów w nagłówku (" + std::to_string(n) + ") nie mieści się w pliku");
         header.recordCount = n;
@@ -187,6 +193,8 @@ struct Table::Impl
 
     bool ReadRecord(std::uint32_t record, std::vector<unsigned char>* bytes)
     {
+        if (record > header.recordCount)
+            FileRecordCount(); // another open may have appended since
         if (record == 0 || record > header.recordCount)
             return false;
         bytes->resize(header.recordLength);
@@ -299,15 +307,33 @@ struct Table::Impl
     // Gives back the row bytes of `record`, for the unique-tag repair after a removal.
     void ReinsertFirstWithKey(std::size_t t, const std::string& key, std::uint32_t except)
     {
-        std::vector<unsigned char> bytes;
-        for (std::uint32_t r = 1; r <= header.recordCount; ++r) {
-            if (r == except)
-                continue;
-            ReadRecord(r, &bytes);
-            if (mdx->Tags()[t].order(KeyOf(t, bytes), key) == 0) {
-                mdx->Insert(t, key, r);
-                return;
+        std::uint32_t first = 0;
+        ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
+            if (first == 0 && r != except && mdx->Tags()[t].order(KeyOf(t, bytes), key) == 0)
+                first = r;
+        });
+        if (first != 0)
+            mdx->Insert(t, key, first);
+    }
+
+    // Calls `visit(record, bytes)` for every record, reading the file in large pieces.
+    template <typename Visit>
+    void ForEachRecord(Visit visit)
+    {
+        const std::size_t perChunk = std::max<std::size_t>(1, (1u << 20) / header.recordLength);
+        std::vector<unsigned char> chunk;
+        std::vector<unsigned char> bytes(header.recordLength);
+        for (std::uint32_t first = 1; first <= header.recordCount;) {
+            const std::size_t n = std::min<std::size_t>(perChunk, header.recordCount - first + 1);
+            chunk.resize(n * header.recordLength);
+            if (dbf->ReadAt(RecordOffset(first), chunk.data(), chunk.size()) !=
+                static_cast<std::int64_t>(chunk.size()))
+                Fail(ErrorKind::Io, "błąd odczytu rekordów od " + std::to_string(first));
+            for (std::size_t i = 0; i < n; ++i) {
+                std::memcpy(bytes.data(), chunk.data() + i * header.recordLength, header.recordLength);
+                visit(static_cast<std::uint32_t>(first + i), bytes);
             }
+            first += static_cast<std::uint32_t>(n);
         }
     }
 
@@ -400,6 +426,9 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         Fail(ErrorKind::BadTable, "nieznany sterownik języka (strona kodowa) " + Hex(header.languageDriver) +
                                       " w bajcie 29 nagłówka");
     driver = *found;
+    exclusiveOpen = exclusive;
+    for (const FieldInfo& f : header.fields)
+        upperNames.push_back(UpperAscii(f.name));
 
     if (header.hasProductionIndex) {
         std::string base = tableName;
@@ -432,10 +461,14 @@ void Table::Impl::Post()
 {
     if (state != State::Edit && state != State::Insert)
         Fail(ErrorKind::BadState, "brak wiersza w trybie edycji lub dopisywania do zapisania");
-    UpdateLock lock(*dbf);
-    FileRecordCount();
-    if (mdx)
-        mdx->Refresh();
+    // An exclusive open has nobody to wait for and nothing to re-read.
+    std::optional<UpdateLock> lock;
+    if (!exclusiveOpen) {
+        lock.emplace(*dbf);
+        FileRecordCount();
+        if (mdx)
+            mdx->Refresh();
+    }
     const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
     // Every key is formed before anything is written, so a value that makes no key changes nothing.
     std::vector<std::string> newKeys(tagCount), oldKeys(tagCount);
@@ -571,10 +604,14 @@ std::uint32_t Table::RecNo() const
 Field Table::FieldByName(std::string_view name)
 {
     Impl& impl = Require(impl_, Path());
-    const std::string wanted = UpperAscii(name);
-    for (std::size_t i = 0; i < impl.header.fields.size(); ++i)
-        if (UpperAscii(impl.header.fields[i].name) == wanted)
+    for (std::size_t i = 0; i < impl.upperNames.size(); ++i) {
+        const std::string& candidate = impl.upperNames[i];
+        if (candidate.size() == name.size() &&
+            std::equal(candidate.begin(), candidate.end(), name.begin(), [](char a, char b) {
+                return a == static_cast<char>(std::toupper(static_cast<unsigned char>(b)));
+            }))
             return Field(this, i);
+    }
     impl.Fail(ErrorKind::BadValue, "brak pola " + std::string(name));
 }
 
@@ -637,8 +674,6 @@ bool Table::GotoKey()
     const auto t = static_cast<std::size_t>(impl.tag);
     const std::string key = impl.KeyOf(t, impl.buffer);
     impl.state = Impl::State::Browse;
-    impl.FileRecordCount();
-    impl.mdx->Refresh();
     TagCursor found;
     impl.mdx->Seek(t, key, &found);
     const TagInfo& info = impl.mdx->Tags()[t];
@@ -675,12 +710,12 @@ void Table::Reindex()
     for (const TagInfo& t : impl.mdx->Tags())
         definitions.push_back({t.name, t.expression, t.keyType, t.keyLength, t.descending, t.unique});
     std::vector<std::vector<IndexEntry>> entries(definitions.size());
-    std::vector<unsigned char> bytes;
-    for (std::uint32_t r = 1; r <= impl.header.recordCount; ++r) {
-        impl.ReadRecord(r, &bytes);
+    for (auto& list : entries)
+        list.reserve(impl.header.recordCount);
+    impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
         for (std::size_t t = 0; t < definitions.size(); ++t)
             entries[t].push_back({impl.KeyOf(t, bytes), r});
-    }
+    });
     std::string base = impl.header.fields.empty() ? tableName_ : tableName_;
     const auto dot = base.rfind('.');
     if (dot != std::string::npos)
@@ -718,7 +753,6 @@ std::vector<std::string> Table::Verify()
         return problems;
     impl.FileRecordCount();
     impl.mdx->Refresh();
-    std::vector<unsigned char> bytes;
     for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];
         const std::string label = Path() + ", znacznik " + info.name + ": ";
@@ -727,10 +761,9 @@ std::vector<std::string> Table::Verify()
         for (const std::string& p : structure)
             problems.push_back(Path() + ": " + p);
         std::vector<IndexEntry> expected;
-        for (std::uint32_t r = 1; r <= impl.header.recordCount; ++r) {
-            impl.ReadRecord(r, &bytes);
-            expected.push_back({impl.KeyOf(t, bytes), r});
-        }
+        impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& record) {
+            expected.push_back({impl.KeyOf(t, record), r});
+        });
         auto less = [&](const IndexEntry& a, const IndexEntry& b) {
             const int c = info.order(a.key, b.key);
             return c < 0 || (c == 0 && a.record < b.record);
