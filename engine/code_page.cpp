@@ -1,0 +1,102 @@
+// Byte conversions between code pages 852, 437 and 1250, and the language-driver ids.
+#include "engine/code_page.h"
+
+#include <array>
+
+#include "engine/settings.h"
+
+namespace engine {
+namespace {
+#include "engine/code_page_tables.inc"
+
+const std::array<unsigned char, 128>* ToProgramTable(CodePage page)
+{
+    switch (page) {
+    case CodePage::Cp852:
+        return &k852To1250;
+    case CodePage::Cp437:
+        return &k437To1250;
+    case CodePage::Cp1250:
+        break;
+    }
+    return nullptr;
+}
+
+const std::array<unsigned char, 128>* FromProgramTable(CodePage page)
+{
+    switch (page) {
+    case CodePage::Cp852:
+        return &k1250To852;
+    case CodePage::Cp437:
+        return &k1250To437;
+    case CodePage::Cp1250:
+        break;
+    }
+    return nullptr;
+}
+
+std::string Translate(std::string_view text, const std::array<unsigned char, 128>* table)
+{
+    std::string out(text);
+    if (table == nullptr)
+        return out;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80)
+            c = static_cast<char>((*table)[byte - 0x80]);
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<LanguageDriver> DriverFromId(std::uint8_t id)
+{
+    switch (id) {
+    case 0x00:
+        return DriverFromId(CurrentSettings().languageDriver);
+    case 0x23: // db852po0, Polish
+        return LanguageDriver{id, CodePage::Cp852, KeyOrder::Db852Po0};
+    case 0x64: // the other 852 ids keep byte order: their collations are not Polish
+    case 0x1F:
+    case 0x22:
+    case 0x87:
+    case 0x40:
+        return LanguageDriver{id, CodePage::Cp852, KeyOrder::Bytes};
+    case 0xC8:
+        return LanguageDriver{id, CodePage::Cp1250, KeyOrder::Bytes};
+    case 0x1B: // US 437: written by libraries by default
+        return LanguageDriver{id, CodePage::Cp437, KeyOrder::Bytes};
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string FromProgramText(std::string_view text1250, CodePage page)
+{
+    return Translate(text1250, FromProgramTable(page));
+}
+
+std::string ToProgramText(std::string_view text, CodePage page)
+{
+    return Translate(text, ToProgramTable(page));
+}
+
+std::string UpperCase(std::string_view text, CodePage page)
+{
+    const auto& table = page == CodePage::Cp852    ? kUpper852
+                        : page == CodePage::Cp1250 ? kUpper1250
+                                                   : kUpper437;
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+    return out;
+}
+
+// The letter classes of page 852 serve the Polish key order (collation.cpp).
+unsigned char LetterBase852(unsigned char byte)
+{
+    return kLetter852[byte];
+}
+
+} // namespace engine

@@ -1,0 +1,32 @@
+// The table engine's one exception type: its message, in Polish, names the table's path and the
+// field or tag concerned, and is shown to the user as it stands.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace engine {
+
+// What went wrong, for callers and tests that need to tell cases apart; the text is for people.
+enum class ErrorKind
+{
+    NotFound, // directory, table file or tag missing
+    Locked,   // another open keeps the table from being opened this way
+    BadTable, // the table file is damaged or not a dBase table
+    BadIndex, // the production index is damaged or holds what the engine cannot handle
+    BadValue, // a value does not fit its field, or an unknown field
+    BadState, // an operation out of place (Post without Edit, no table open)
+    Io,       // the operating system refused a read or write
+};
+
+class Error : public std::runtime_error
+{
+public:
+    Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    ErrorKind Kind() const { return kind_; }
+
+private:
+    ErrorKind kind_;
+};
+
+} // namespace engine

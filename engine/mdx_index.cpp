@@ -1,0 +1,869 @@
+// Reading, searching and maintaining the tags of an MDX production index.
+#include "engine/mdx_index.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <functional>
+
+#include "engine/error.h"
+
+namespace engine {
+namespace {
+
+constexpr std::size_t kCacheBlocks = 16384; // 16 MB of 1024-byte blocks at most
+
+std::uint32_t Get32(const unsigned char* p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}
+
+void Put32(unsigned char* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::uint16_t Get16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+void Put16(unsigned char* p, std::size_t v)
+{
+    p[0] = static_cast<unsigned char>(v & 0xFF);
+    p[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+}
+
+std::string UpperAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Accessors of a node block; `item` is the tag's item length.
+std::uint32_t Count(const std::vector<unsigned char>& b)
+{
+    return Get32(b.data());
+}
+std::uint32_t Pointer(const std::vector<unsigned char>& b, std::size_t i, std::size_t item)
+{
+    return Get32(b.data() + 8 + i * item);
+}
+std::string_view KeyAt(const std::vector<unsigned char>& b, std::size_t i, std::size_t item,
+                       std::size_t length)
+{
+    return std::string_view(reinterpret_cast<const char*>(b.data() + 12 + i * item), length);
+}
+// The trailing pointer of a node: 0 in a leaf, the rightmost child in an inner node.
+std::uint32_t Trailing(const std::vector<unsigned char>& b, std::size_t item)
+{
+    return Get32(b.data() + 8 + Count(b) * item);
+}
+void PutItem(std::vector<unsigned char>& b, std::size_t i, std::size_t item, std::uint32_t pointer,
+             std::string_view key)
+{
+    unsigned char* p = b.data() + 8 + i * item;
+    std::memset(p, 0, item);
+    Put32(p, pointer);
+    std::memcpy(p + 4, key.data(), std::min(key.size(), item - 4));
+}
+
+void TodayDate(unsigned char* out)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    out[0] = static_cast<unsigned char>(local.tm_year);
+    out[1] = static_cast<unsigned char>(local.tm_mon + 1);
+    out[2] = static_cast<unsigned char>(local.tm_mday);
+}
+
+} // namespace
+
+MdxIndex::MdxIndex(platform::LockedFile& file, std::string path) : file_(file), path_(std::move(path)) {}
+
+void MdxIndex::Damaged(std::size_t tag, const std::string& what) const
+{
+    std::string message = "Uszkodzony indeks " + path_;
+    if (tag < tags_.size())
+        message += ", znacznik " + tags_[tag].name;
+    throw Error(ErrorKind::BadIndex, message + ": " + what);
+}
+
+void MdxIndex::Load()
+{
+    fileSize_ = file_.Size();
+    if (fileSize_ < static_cast<std::int64_t>(4 * kMdxPage))
+        Damaged(tags_.size(), "plik jest krótszy niż nagłówek indeksu");
+    std::vector<unsigned char> head(4 * kMdxPage);
+    if (file_.ReadAt(0, head.data(), head.size()) != static_cast<std::int64_t>(head.size()))
+        throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+    pagesPerBlock_ = Get16(&head[20]);
+    blockSize_ = Get16(&head[22]);
+    if (pagesPerBlock_ == 0 || pagesPerBlock_ > 32 || blockSize_ != pagesPerBlock_ * kMdxPage)
+        Damaged(tags_.size(), "niespójny rozmiar bloku (" + std::to_string(blockSize_) + ")");
+    if (head[26] != kMdxTagEntrySize)
+        Damaged(tags_.size(), "nieznana długość opisu znacznika");
+    const std::size_t tagCount = Get16(&head[28]);
+    if (tagCount > kMdxMaxTags)
+        Damaged(tags_.size(), "zbyt wiele znaczników (" + std::to_string(tagCount) + ")");
+    nextPage_ = Get32(&head[32]);
+
+    std::vector<TagInfo> tags;
+    for (std::size_t i = 0; i < tagCount; ++i) {
+        const unsigned char* entry = &head[kMdxTagTableOffset + i * kMdxTagEntrySize];
+        TagInfo t;
+        t.headerPage = Get32(entry);
+        for (std::size_t c = 4; c < 15 && entry[c] != 0; ++c)
+            t.name.push_back(static_cast<char>(entry[c]));
+        t.name = UpperAscii(t.name);
+        const std::string label = "znacznik nr " + std::to_string(i + 1) + " (" + t.name + ")";
+        if (t.headerPage == 0 || std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) +
+                                         static_cast<std::int64_t>(blockSize_) >
+                                     fileSize_)
+            Damaged(tags_.size(), label + ": nagłówek znacznika poza plikiem");
+        std::vector<unsigned char> h(blockSize_);
+        if (file_.ReadAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage), h.data(),
+                         h.size()) != static_cast<std::int64_t>(h.size()))
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        t.rootPage = Get32(&h[0]);
+        t.pagesUsed = Get32(&h[4]);
+        t.updateCounter = h[20];
+        t.hasKeys = h[246] != 0;
+        t.descending = (h[8] & 0x08) != 0;
+        t.unique = (h[8] & 0x40) != 0 || h[23] != 0;
+        t.keyType = static_cast<char>(std::toupper(h[9]));
+        t.keyLength = Get16(&h[12]);
+        t.itemLength = Get16(&h[18]);
+        if (t.keyType != 'C' && t.keyType != 'N' && t.keyType != 'D')
+            Damaged(tags_.size(), label + ": nieznany typ klucza");
+        if (t.keyLength == 0 || (t.keyType == 'N' && t.keyLength != kNumericKeyLength) ||
+            (t.keyType == 'D' && t.keyLength != kDateKeyLength))
+            Damaged(tags_.size(), label + ": niedozwolona długość klucza " + std::to_string(t.keyLength));
+        if (t.itemLength < t.keyLength + 4 || t.itemLength + 12 > blockSize_ / 2)
+            Damaged(tags_.size(), label + ": niedozwolona długość pozycji " + std::to_string(t.itemLength));
+        t.maxKeys = (blockSize_ - 12) / t.itemLength;
+        for (std::size_t c = 24; c < 245 && h[c] != 0; ++c)
+            t.expression.push_back(static_cast<char>(h[c]));
+        if (h[245] != 0 && blockSize_ > 762)
+            for (std::size_t c = 762; c < blockSize_ && h[c] != 0; ++c)
+                t.forExpression.push_back(static_cast<char>(h[c]));
+        t.order.type = t.keyType;
+        t.order.descending = t.descending;
+        tags.push_back(std::move(t));
+    }
+    tags_ = std::move(tags);
+    cache_.clear();
+}
+
+int MdxIndex::FindTag(std::string_view name) const
+{
+    const std::string wanted = UpperAscii(name);
+    for (std::size_t i = 0; i < tags_.size(); ++i)
+        if (tags_[i].name == wanted)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<unsigned char> MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
+{
+    const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
+    if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
+        Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
+    std::vector<unsigned char> block;
+    if (const auto cached = cache_.find(page); cached != cache_.end()) {
+        block = cached->second;
+    } else {
+        block.resize(blockSize_);
+        if (file_.ReadAt(offset, block.data(), block.size()) != static_cast<std::int64_t>(block.size()))
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        if (cache_.size() >= kCacheBlocks)
+            cache_.clear();
+        cache_.emplace(page, block);
+    }
+    // Checked on every use, cached or not: the limits depend on the tag reading the block.
+    if (Count(block) > tags_[tag].maxKeys)
+        Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(block)) +
+                         " kluczy, więcej niż się w nim mieści");
+    return block;
+}
+
+void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block)
+{
+    const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
+    if (!file_.WriteAt(offset, block.data(), block.size()))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(block.size()));
+    if (cache_.size() >= kCacheBlocks)
+        cache_.clear();
+    cache_[page] = block;
+}
+
+std::uint32_t MdxIndex::Allocate(std::size_t tag)
+{
+    // Blocks come from the end of the file: the free chain's link format is not documented well
+    // enough to take blocks from it safely, and a block left out of every tree harms no reader.
+    const std::int64_t endPage =
+        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    std::uint32_t page = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
+    nextPage_ = page + static_cast<std::uint32_t>(pagesPerBlock_);
+    unsigned char next[4];
+    Put32(next, nextPage_);
+    if (!file_.WriteAt(32, next, 4))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    WriteBlock(page, std::vector<unsigned char>(blockSize_, 0));
+    TagInfo& t = tags_[tag];
+    if (t.pagesUsed != 0) {
+        t.pagesUsed += static_cast<std::uint32_t>(pagesPerBlock_);
+        Put32(next, t.pagesUsed);
+        if (!file_.WriteAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, next, 4))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    }
+    return page;
+}
+
+void MdxIndex::WriteRoot(std::size_t tag, std::uint32_t root)
+{
+    unsigned char bytes[4];
+    Put32(bytes, root);
+    if (!file_.WriteAt(std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage), bytes, 4))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    tags_[tag].rootPage = root;
+}
+
+void MdxIndex::Refresh()
+{
+    // One read covers the file header and every tag header's first bytes when they lie close
+    // together at the front of the file, as they do in files written by the engine and most others.
+    std::uint32_t lastHeader = 0;
+    for (const TagInfo& t : tags_)
+        lastHeader = std::max(lastHeader, t.headerPage);
+    constexpr std::size_t kTagBytes = 24;
+    const std::size_t span = std::size_t{lastHeader} * kMdxPage + kTagBytes;
+    std::vector<unsigned char> front;
+    if (span <= 64 * 1024) {
+        front.resize(span);
+        if (file_.ReadAt(0, front.data(), front.size()) != static_cast<std::int64_t>(front.size()))
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+    }
+    auto read = [&](std::int64_t offset, unsigned char* out, std::size_t size) {
+        if (!front.empty()) {
+            std::memcpy(out, front.data() + offset, size);
+        } else if (file_.ReadAt(offset, out, size) != static_cast<std::int64_t>(size)) {
+            throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        }
+    };
+    unsigned char next[4];
+    read(32, next, 4);
+    bool changed = Get32(next) != nextPage_;
+    nextPage_ = Get32(next);
+    for (TagInfo& t : tags_) {
+        unsigned char h[kTagBytes];
+        read(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage), h, sizeof h);
+        changed =
+            changed || Get32(h) != t.rootPage || Get32(h + 4) != t.pagesUsed || h[20] != t.updateCounter;
+        t.rootPage = Get32(h);
+        t.pagesUsed = Get32(h + 4);
+        t.updateCounter = h[20];
+    }
+    if (changed) {
+        cache_.clear();
+        fileSize_ = file_.Size();
+    }
+}
+
+void MdxIndex::FinishUpdate(std::size_t tag)
+{
+    TagInfo& t = tags_[tag];
+    const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
+    t.updateCounter = static_cast<unsigned char>(t.updateCounter + 1);
+    if (!file_.WriteAt(header + 20, &t.updateCounter, 1))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    if (!t.hasKeys) {
+        const unsigned char hasKeys = 1;
+        if (!file_.WriteAt(header + 246, &hasKeys, 1))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        t.hasKeys = true;
+    }
+}
+
+void MdxIndex::StampFile()
+{
+    unsigned char date[3];
+    TodayDate(date);
+    const int day = date[0] * 400 + date[1] * 32 + date[2];
+    if (day == stampedDay_)
+        return;
+    if (!file_.WriteAt(44, date, 3))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    stampedDay_ = day;
+}
+
+// Walks down from the root. With record == 0: towards the first entry whose key is not before
+// `key`. Otherwise towards the place of (key, record): the first entry after it when `after`,
+// the first entry not before it otherwise. Equal keys are ordered by record number; an inner key
+// carries no record number, so where it equals `key` the largest record below decides.
+void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after,
+                       TagCursor* cursor)
+{
+    const TagInfo& t = tags_[tag];
+    cursor->path_.clear();
+    cursor->tag_ = tag;
+    cursor->valid_ = false;
+    cursor->reads_ = 0;
+    std::uint32_t page = t.rootPage;
+    for (std::size_t depth = 0;; ++depth) {
+        if (depth >= kMdxMaxDepth)
+            Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
+        std::vector<unsigned char> block = ReadBlock(tag, page);
+        ++cursor->reads_;
+        const std::size_t n = Count(block);
+        const bool leaf = Trailing(block, t.itemLength) == 0;
+        // Binary search for the first key not before `key`.
+        std::size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (t.order(KeyAt(block, mid, t.itemLength, t.keyLength), key) < 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        if (leaf) {
+            if (record != 0) {
+                while (lo < n && t.order(KeyAt(block, lo, t.itemLength, t.keyLength), key) == 0) {
+                    const std::uint32_t r = Pointer(block, lo, t.itemLength);
+                    if (after ? r > record : r >= record)
+                        break;
+                    ++lo;
+                }
+            }
+            cursor->path_.push_back({page, std::move(block), lo});
+            return;
+        }
+        if (record != 0) {
+            while (lo < n && t.order(KeyAt(block, lo, t.itemLength, t.keyLength), key) == 0 &&
+                   record > LastRecord(tag, Pointer(block, lo, t.itemLength), depth + 1))
+                ++lo;
+        }
+        const std::uint32_t child = lo < n ? Pointer(block, lo, t.itemLength) : Trailing(block, t.itemLength);
+        cursor->path_.push_back({page, std::move(block), lo});
+        page = child;
+    }
+}
+
+std::uint32_t MdxIndex::LastRecord(std::size_t tag, std::uint32_t page, std::size_t depth)
+{
+    const TagInfo& t = tags_[tag];
+    for (;; ++depth) {
+        if (depth >= kMdxMaxDepth)
+            Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
+        const std::vector<unsigned char> block = ReadBlock(tag, page);
+        const std::uint32_t trailing = Trailing(block, t.itemLength);
+        if (trailing == 0) {
+            const std::size_t n = Count(block);
+            return n == 0 ? 0 : Pointer(block, n - 1, t.itemLength);
+        }
+        page = trailing;
+    }
+}
+
+// Moves a cursor whose leaf index may be past the leaf's end onto the next entry, climbing and
+// descending as needed; invalid after the last entry.
+void MdxIndex::SettleCursor(TagCursor* cursor)
+{
+    const TagInfo& t = tags_[cursor->tag_];
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(fileSize_ / static_cast<std::int64_t>(blockSize_)) + 2;
+    for (;;) {
+        if (cursor->path_.empty()) {
+            cursor->valid_ = false;
+            return;
+        }
+        auto& leaf = cursor->path_.back();
+        if (leaf.index < Count(leaf.block)) {
+            cursor->entry_.key.assign(KeyAt(leaf.block, leaf.index, t.itemLength, t.keyLength));
+            cursor->entry_.record = Pointer(leaf.block, leaf.index, t.itemLength);
+            cursor->valid_ = true;
+            return;
+        }
+        // Climb to the first ancestor with a child to the right.
+        for (;;) {
+            cursor->path_.pop_back();
+            if (cursor->path_.empty()) {
+                cursor->valid_ = false;
+                return;
+            }
+            auto& up = cursor->path_.back();
+            ++up.index;
+            if (up.index <= Count(up.block))
+                break;
+        }
+        // Descend to the leftmost leaf below that child.
+        for (;;) {
+            auto& node = cursor->path_.back();
+            const std::uint32_t trailing = Trailing(node.block, t.itemLength);
+            if (trailing == 0)
+                break;
+            const std::uint32_t child =
+                node.index < Count(node.block) ? Pointer(node.block, node.index, t.itemLength) : trailing;
+            if (cursor->path_.size() >= kMdxMaxDepth || ++cursor->reads_ > limit)
+                Damaged(cursor->tag_, "drzewo indeksu zapętla się");
+            cursor->path_.push_back({child, ReadBlock(cursor->tag_, child), 0});
+        }
+    }
+}
+
+void MdxIndex::First(std::size_t tag, TagCursor* cursor)
+{
+    const TagInfo& t = tags_[tag];
+    cursor->path_.clear();
+    cursor->tag_ = tag;
+    cursor->reads_ = 0;
+    std::uint32_t page = t.rootPage;
+    for (;;) {
+        if (cursor->path_.size() >= kMdxMaxDepth)
+            Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
+        std::vector<unsigned char> block = ReadBlock(tag, page);
+        ++cursor->reads_;
+        const std::uint32_t trailing = Trailing(block, t.itemLength);
+        const std::uint32_t child = Count(block) > 0 ? Pointer(block, 0, t.itemLength) : trailing;
+        cursor->path_.push_back({page, std::move(block), 0});
+        if (trailing == 0)
+            break;
+        page = child;
+    }
+    SettleCursor(cursor);
+}
+
+void MdxIndex::Seek(std::size_t tag, std::string_view key, TagCursor* cursor)
+{
+    Descend(tag, key, 0, false, cursor);
+    SettleCursor(cursor);
+}
+
+bool MdxIndex::SeekExact(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor)
+{
+    const TagInfo& t = tags_[tag];
+    Descend(tag, key, record, false, cursor);
+    SettleCursor(cursor);
+    if (cursor->valid_ && cursor->entry_.record == record && t.order(cursor->entry_.key, key) == 0)
+        return true;
+    // A tree whose equal keys are not in record order still holds the entry somewhere in the run.
+    Seek(tag, key, cursor);
+    while (cursor->valid_ && t.order(cursor->entry_.key, key) == 0) {
+        if (cursor->entry_.record == record)
+            return true;
+        Next(cursor);
+    }
+    cursor->valid_ = false;
+    return false;
+}
+
+void MdxIndex::Next(TagCursor* cursor)
+{
+    if (!cursor->valid_ || cursor->path_.empty())
+        return;
+    ++cursor->path_.back().index;
+    SettleCursor(cursor);
+}
+
+void MdxIndex::PropagateLargest(std::size_t tag, TagCursor* path, std::size_t level, std::string_view key)
+{
+    const TagInfo& t = tags_[tag];
+    for (std::size_t l = level; l > 0; --l) {
+        auto& parent = path->path_[l - 1];
+        if (parent.index < Count(parent.block)) {
+            if (KeyAt(parent.block, parent.index, t.itemLength, t.keyLength) != key) {
+                PutItem(parent.block, parent.index, t.itemLength,
+                        Pointer(parent.block, parent.index, t.itemLength), key);
+                WriteBlock(parent.page, parent.block);
+            }
+            return;
+        }
+        // The node is its parent's trailing child: the parent's largest key changed as well.
+    }
+}
+
+void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std::size_t position,
+                        std::uint32_t pointer, std::string_view key)
+{
+    const TagInfo& t = tags_[tag];
+    const std::size_t item = t.itemLength;
+    auto& node = path->path_[level];
+    const bool leaf = level + 1 == path->path_.size();
+    const std::size_t n = Count(node.block);
+    // Work in a buffer one item larger than a block, so that an overfull node can be split.
+    std::vector<unsigned char> work(blockSize_ + item, 0);
+    std::memcpy(work.data(), node.block.data(), std::min(blockSize_, 12 + n * item));
+    std::memmove(work.data() + 8 + (position + 1) * item, work.data() + 8 + position * item,
+                 (n - position) * item + 4);
+    PutItem(work, position, item, pointer, key);
+    const std::size_t total = n + 1;
+    if (total <= t.maxKeys) {
+        Put32(work.data(), static_cast<std::uint32_t>(total));
+        work.resize(blockSize_);
+        node.block = std::move(work);
+        WriteBlock(node.page, node.block);
+        if (leaf && position == n)
+            PropagateLargest(tag, path, level, key);
+        return;
+    }
+
+    // Split: the left half goes to a new block, the right half stays where the node was, so the
+    // parent's entry for this node keeps pointing at the right half with the same largest key.
+    const std::size_t half = total / 2;
+    std::vector<unsigned char> left(blockSize_, 0), right(blockSize_, 0);
+    std::string leftLargest;
+    std::size_t rightFirst = 0;
+    if (leaf) {
+        std::memcpy(left.data() + 8, work.data() + 8, half * item);
+        Put32(left.data(), static_cast<std::uint32_t>(half));
+        leftLargest.assign(KeyAt(work, half - 1, item, t.keyLength));
+        rightFirst = half;
+    } else {
+        std::memcpy(left.data() + 8, work.data() + 8, half * item);
+        Put32(left.data(), static_cast<std::uint32_t>(half));
+        Put32(left.data() + 8 + half * item, Pointer(work, half, item)); // trailing child
+        leftLargest.assign(KeyAt(work, half, item, t.keyLength));
+        rightFirst = half + 1;
+    }
+    const std::size_t rightCount = total - rightFirst;
+    std::memcpy(right.data() + 8, work.data() + 8 + rightFirst * item, rightCount * item + 4);
+    Put32(right.data(), static_cast<std::uint32_t>(rightCount));
+    const std::uint32_t leftPage = Allocate(tag);
+    WriteBlock(leftPage, left);
+    WriteBlock(node.page, right);
+    const std::uint32_t rightPage = node.page;
+    node.block = std::move(right);
+    if (leaf && position == n)
+        PropagateLargest(tag, path, level, key);
+
+    if (level == 0) {
+        std::vector<unsigned char> root(blockSize_, 0);
+        Put32(root.data(), 1);
+        PutItem(root, 0, item, leftPage, leftLargest);
+        Put32(root.data() + 8 + item, rightPage);
+        const std::uint32_t rootPage = Allocate(tag);
+        WriteBlock(rootPage, root);
+        WriteRoot(tag, rootPage);
+        return;
+    }
+    InsertAt(tag, path, level - 1, path->path_[level - 1].index, leftPage, leftLargest);
+}
+
+void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t record)
+{
+    const TagInfo& t = tags_[tag];
+    std::string padded(key);
+    padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
+    TagCursor cursor;
+    if (t.unique) {
+        // A unique tag indexes only the first record of each key.
+        Seek(tag, padded, &cursor);
+        if (cursor.valid_ && t.order(cursor.entry_.key, padded) == 0) {
+            if (cursor.entry_.record <= record)
+                return;
+            const IndexEntry later = cursor.entry_;
+            Remove(tag, later.key, later.record);
+        }
+    }
+    Descend(tag, padded, record, true, &cursor);
+    const std::size_t level = cursor.path_.size() - 1;
+    InsertAt(tag, &cursor, level, cursor.path_[level].index, record, padded);
+}
+
+void MdxIndex::RemoveChild(std::size_t tag, TagCursor* path, std::size_t level)
+{
+    const TagInfo& t = tags_[tag];
+    const std::size_t item = t.itemLength;
+    auto& node = path->path_[level];
+    const std::size_t n = Count(node.block);
+    const std::size_t ci = node.index;
+    if (ci < n) {
+        std::memmove(node.block.data() + 8 + ci * item, node.block.data() + 8 + (ci + 1) * item,
+                     (n - ci - 1) * item + 4);
+        Put32(node.block.data(), static_cast<std::uint32_t>(n - 1));
+        std::memset(node.block.data() + 12 + (n - 1) * item, 0, blockSize_ - 12 - (n - 1) * item);
+        WriteBlock(node.page, node.block);
+        return;
+    }
+    if (n > 0) {
+        // The trailing child went: the last keyed child becomes the trailing one.
+        const std::string largest(KeyAt(node.block, n - 1, item, t.keyLength));
+        const std::uint32_t child = Pointer(node.block, n - 1, item);
+        Put32(node.block.data(), static_cast<std::uint32_t>(n - 1));
+        std::memset(node.block.data() + 8 + (n - 1) * item, 0, blockSize_ - 8 - (n - 1) * item);
+        Put32(node.block.data() + 8 + (n - 1) * item, child);
+        WriteBlock(node.page, node.block);
+        PropagateLargest(tag, path, level, largest);
+        return;
+    }
+    if (level == 0) {
+        std::fill(node.block.begin(), node.block.end(), 0); // the tree is empty: an empty root leaf
+        WriteBlock(node.page, node.block);
+        return;
+    }
+    RemoveChild(tag, path, level - 1);
+}
+
+bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t record)
+{
+    const TagInfo& t = tags_[tag];
+    std::string padded(key);
+    padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
+    TagCursor cursor;
+    if (!SeekExact(tag, padded, record, &cursor))
+        return false;
+    const std::size_t item = t.itemLength;
+    const std::size_t level = cursor.path_.size() - 1;
+    auto& leaf = cursor.path_[level];
+    const std::size_t n = Count(leaf.block);
+    const std::size_t pos = leaf.index;
+    std::memmove(leaf.block.data() + 8 + pos * item, leaf.block.data() + 8 + (pos + 1) * item,
+                 (n - pos - 1) * item);
+    Put32(leaf.block.data(), static_cast<std::uint32_t>(n - 1));
+    std::memset(leaf.block.data() + 8 + (n - 1) * item, 0, blockSize_ - 8 - (n - 1) * item);
+    if (n - 1 > 0 || level == 0) {
+        WriteBlock(leaf.page, leaf.block);
+        if (n - 1 > 0 && pos == n - 1)
+            PropagateLargest(tag, &cursor, level, KeyAt(leaf.block, n - 2, item, t.keyLength));
+        return true;
+    }
+    // The leaf is empty: take it out of its parent (its block stays unreferenced).
+    WriteBlock(leaf.page, leaf.block);
+    RemoveChild(tag, &cursor, level - 1);
+    return true;
+}
+
+std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems)
+{
+    const TagInfo& t = tags_[tag];
+    std::vector<IndexEntry> entries;
+    const std::size_t pages = static_cast<std::size_t>(fileSize_ / static_cast<std::int64_t>(kMdxPage)) + 1;
+    std::vector<bool> seen(pages, false);
+    int leafDepth = -1;
+    const std::string label = "znacznik " + t.name + ": ";
+    bool failed = false;
+    // Returns the largest key of the subtree; false when the subtree could not be read.
+    std::function<bool(std::uint32_t, int, std::string*)> visit = [&](std::uint32_t page, int depth,
+                                                                      std::string* largest) -> bool {
+        if (failed)
+            return false;
+        if (depth >= static_cast<int>(kMdxMaxDepth) || page >= pages || seen[page]) {
+            problems->push_back(label + "blok na stronie " + std::to_string(page) +
+                                " wskazany powtórnie lub drzewo się zapętla");
+            failed = true;
+            return false;
+        }
+        seen[page] = true;
+        std::vector<unsigned char> block;
+        try {
+            block = ReadBlock(tag, page);
+        } catch (const Error& e) {
+            problems->push_back(e.what());
+            failed = true;
+            return false;
+        }
+        const std::size_t n = Count(block);
+        const std::uint32_t trailing = Trailing(block, t.itemLength);
+        if (trailing == 0) {
+            if (leafDepth < 0)
+                leafDepth = depth;
+            else if (leafDepth != depth)
+                problems->push_back(label + "liście na różnych głębokościach (strona " +
+                                    std::to_string(page) + ")");
+            for (std::size_t i = 0; i < n; ++i) {
+                IndexEntry e{std::string(KeyAt(block, i, t.itemLength, t.keyLength)),
+                             Pointer(block, i, t.itemLength)};
+                if (!entries.empty()) {
+                    const int c = t.order(entries.back().key, e.key);
+                    if (c > 0 || (c == 0 && entries.back().record >= e.record))
+                        problems->push_back(label + "klucze nie po kolei przy rekordzie " +
+                                            std::to_string(e.record));
+                }
+                entries.push_back(std::move(e));
+            }
+            if (n > 0)
+                *largest = entries.back().key;
+            return true;
+        }
+        for (std::size_t i = 0; i <= n; ++i) {
+            const std::uint32_t child = i < n ? Pointer(block, i, t.itemLength) : trailing;
+            std::string below;
+            const std::size_t before = entries.size();
+            if (!visit(child, depth + 1, &below))
+                return false;
+            if (i < n && entries.size() > before &&
+                t.order(below, KeyAt(block, i, t.itemLength, t.keyLength)) != 0)
+                problems->push_back(label + "klucz w bloku " + std::to_string(page) +
+                                    " różni się od największego klucza poddrzewa");
+            if (!below.empty())
+                *largest = below;
+        }
+        return true;
+    };
+    std::string largest;
+    visit(t.rootPage, 0, &largest);
+    return entries;
+}
+
+void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
+{
+    const TagInfo& t = tags_[tag];
+    const std::size_t item = t.itemLength;
+    struct Child
+    {
+        std::uint32_t page;
+        std::string largest;
+    };
+    // New blocks go one after another from the first unallocated page and are written at once.
+    const std::int64_t endPage =
+        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    const std::uint32_t firstNew = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
+    std::vector<unsigned char> fresh;
+    std::uint32_t nextNew = firstNew;
+    auto newBlock = [&]() {
+        fresh.resize(fresh.size() + blockSize_, 0);
+        const std::uint32_t page = nextNew;
+        nextNew += static_cast<std::uint32_t>(pagesPerBlock_);
+        return page;
+    };
+    auto blockAt = [&](std::uint32_t page) {
+        return fresh.data() + static_cast<std::size_t>(page - firstNew) * kMdxPage;
+    };
+    std::vector<unsigned char> rootLeaf(blockSize_, 0);
+    std::vector<Child> level;
+    // Leaves, filled to the brim but for the last; the first goes into the old root's block.
+    for (std::size_t at = 0; at < sorted.size(); at += t.maxKeys) {
+        const std::size_t n = std::min(t.maxKeys, sorted.size() - at);
+        const std::uint32_t page = level.empty() ? t.rootPage : newBlock();
+        unsigned char* block = level.empty() ? rootLeaf.data() : blockAt(page);
+        Put32(block, static_cast<std::uint32_t>(n));
+        for (std::size_t i = 0; i < n; ++i) {
+            unsigned char* p = block + 8 + i * item;
+            Put32(p, sorted[at + i].record);
+            std::memcpy(p + 4, sorted[at + i].key.data(), std::min(sorted[at + i].key.size(), item - 4));
+        }
+        level.push_back({page, sorted[at + n - 1].key});
+    }
+    // Inner levels until one node is left: the new root.
+    while (level.size() > 1) {
+        std::vector<Child> up;
+        const std::size_t fan = t.maxKeys + 1;
+        for (std::size_t at = 0; at < level.size(); at += fan) {
+            const std::size_t n = std::min(fan, level.size() - at);
+            const std::uint32_t page = newBlock();
+            unsigned char* block = blockAt(page);
+            Put32(block, static_cast<std::uint32_t>(n - 1));
+            for (std::size_t i = 0; i + 1 < n; ++i) {
+                unsigned char* p = block + 8 + i * item;
+                Put32(p, level[at + i].page);
+                std::memcpy(p + 4, level[at + i].largest.data(),
+                            std::min(level[at + i].largest.size(), item - 4));
+            }
+            Put32(block + 8 + (n - 1) * item, level[at + n - 1].page);
+            up.push_back({page, level[at + n - 1].largest});
+        }
+        level = std::move(up);
+    }
+    WriteBlock(t.rootPage, rootLeaf);
+    if (fresh.empty())
+        return;
+    const std::int64_t offset = std::int64_t{firstNew} * static_cast<std::int64_t>(kMdxPage);
+    if (!file_.WriteAt(offset, fresh.data(), fresh.size()))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(fresh.size()));
+    nextPage_ = nextNew;
+    unsigned char bytes[4];
+    Put32(bytes, nextPage_);
+    if (!file_.WriteAt(32, bytes, 4))
+        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    TagInfo& info = tags_[tag];
+    if (info.pagesUsed != 0) {
+        info.pagesUsed += nextNew - firstNew;
+        Put32(bytes, info.pagesUsed);
+        if (!file_.WriteAt(std::int64_t{info.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, bytes, 4))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    }
+    WriteRoot(tag, level.front().page);
+}
+
+void CreateMdx(platform::LockedFile& file, const std::string& tableName,
+               const std::vector<TagDefinition>& tags)
+{
+    constexpr std::size_t block = 1024;
+    std::vector<unsigned char> head(4 * kMdxPage, 0);
+    head[0] = 2;
+    TodayDate(&head[1]);
+    const std::string name = UpperAscii(tableName).substr(0, 16);
+    std::memcpy(&head[4], name.data(), name.size());
+    Put16(&head[20], 2);
+    Put16(&head[22], block);
+    head[24] = 1;
+    head[25] = 48;
+    head[26] = kMdxTagEntrySize;
+    Put16(&head[28], tags.size());
+    head[31] = 0x1B;
+    Put32(&head[32], static_cast<std::uint32_t>(4 + 4 * tags.size()));
+    TodayDate(&head[44]);
+    head[529] = 0x01; // the tag table's sentinel entry
+    // The tag table's binary tree over the tag names, in insertion order.
+    std::vector<int> left(tags.size(), 0), right(tags.size(), 0), parent(tags.size(), 0);
+    for (std::size_t i = 1; i < tags.size(); ++i) {
+        std::size_t at = 0;
+        for (;;) {
+            auto& next = UpperAscii(tags[i].name) < UpperAscii(tags[at].name) ? left[at] : right[at];
+            if (next == 0) {
+                next = static_cast<int>(i + 1);
+                parent[i] = static_cast<int>(at + 1);
+                break;
+            }
+            at = static_cast<std::size_t>(next - 1);
+        }
+    }
+    std::vector<unsigned char> body;
+    for (std::size_t i = 0; i < tags.size(); ++i) {
+        const TagDefinition& d = tags[i];
+        const std::uint32_t headerPage = static_cast<std::uint32_t>(4 + 4 * i);
+        unsigned char* entry = &head[kMdxTagTableOffset + i * kMdxTagEntrySize];
+        Put32(entry, headerPage);
+        const std::string tagName = UpperAscii(d.name).substr(0, 10);
+        std::memcpy(entry + 4, tagName.data(), tagName.size());
+        entry[15] = 0x10;
+        entry[16] = static_cast<unsigned char>(left[i]);
+        entry[17] = static_cast<unsigned char>(right[i]);
+        entry[18] = static_cast<unsigned char>(parent[i]);
+        entry[19] = 0x02;
+        entry[20] = static_cast<unsigned char>(d.keyType);
+
+        std::vector<unsigned char> h(block, 0);
+        const std::size_t itemLength = (d.keyLength + 4 + 3) / 4 * 4;
+        Put32(&h[0], headerPage + 2);
+        Put32(&h[4], 2);
+        h[8] = static_cast<unsigned char>(0x10 | (d.descending ? 0x08 : 0) | (d.unique ? 0x40 : 0));
+        h[9] = static_cast<unsigned char>(d.keyType);
+        h[11] = 0x1B;
+        Put16(&h[12], d.keyLength);
+        Put16(&h[14], (block - 12) / itemLength);
+        Put16(&h[16], d.keyType == 'D' ? 1 : 0);
+        Put16(&h[18], itemLength);
+        h[23] = d.unique ? 0x40 : 0;
+        std::memcpy(&h[24], d.expression.data(), std::min<std::size_t>(d.expression.size(), 220));
+        body.insert(body.end(), h.begin(), h.end());
+        body.insert(body.end(), block, 0); // the empty root leaf
+    }
+    if (!file.Resize(0) || !file.WriteAt(0, head.data(), head.size()) ||
+        (!body.empty() && !file.WriteAt(static_cast<std::int64_t>(head.size()), body.data(), body.size())))
+        throw Error(ErrorKind::Io, "Błąd zapisu nowego indeksu tabeli " + tableName);
+}
+
+} // namespace engine

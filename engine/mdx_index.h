@@ -1,0 +1,175 @@
+// The production index (.mdx): several named tags in one file, each a B+-tree of 1024-byte
+// blocks. Byte facts: docs/formats.md, "The MDX production index".
+//
+// File header (page 0): 0 version 2; 4-19 table name; 20-21 pages per block; 22-23 block size;
+// 24 production flag; 25 tag slots (48); 26 tag entry length (32); 28-29 tags in use; 32-35 next
+// unallocated page; 36-39 first free page; 44-46 date of last update.
+// Tag table: entry i at 544 + 32 i: header page (0-3), name (4-14), key format (15), tree links
+// (16-18), 0x02 (19), key type (20).
+// Tag header (one block): root page (0-3), pages in use (4-7), flags (8: 0x08 descending,
+// 0x40 unique), key type (9), key length (12-13), keys per node (14-15), 1 for dates (16-17),
+// item length (18-19), update counter (20), unique (23), expression (24-244), FOR present (245),
+// has keys (246), FOR expression (762).
+// Node (one block): key count (0-3), a page number (4-7), entries of item length (4-byte pointer,
+// key, padding), then the trailing pointer; a trailing pointer of 0 marks a leaf, whose pointers
+// are 1-based record numbers. Inner entry i carries the largest key of child i; the trailing child
+// has no key.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/keys.h"
+#include "platform/locked_file.h"
+
+namespace engine {
+
+inline constexpr std::size_t kMdxPage = 512;
+inline constexpr std::size_t kMdxTagTableOffset = 544;
+inline constexpr std::size_t kMdxTagEntrySize = 32;
+inline constexpr std::size_t kMdxMaxTags = 47;
+inline constexpr std::size_t kMdxMaxDepth = 24; // far more than any real tree; stops cycles
+
+struct TagInfo
+{
+    std::string name;             // upper case
+    std::uint32_t headerPage = 0; // page of the tag header block
+    std::uint32_t rootPage = 0;
+    std::uint32_t pagesUsed = 0;     // tag header bytes 4-7; kept only when the writer kept it
+    unsigned char updateCounter = 0; // tag header byte 20
+    bool hasKeys = false;            // tag header byte 246
+    char keyType = 'C';              // C, N or D
+    std::size_t keyLength = 0;
+    std::size_t itemLength = 0;
+    std::size_t maxKeys = 0; // entries that fit one block
+    bool descending = false;
+    bool unique = false;
+    std::string expression;
+    std::string forExpression; // empty when none
+    KeyOrderOfTag order;
+};
+
+// One entry of a tag: its key bytes and the record number it points at.
+struct IndexEntry
+{
+    std::string key;
+    std::uint32_t record = 0;
+};
+
+// A position in a tag: the nodes from the root to a leaf and the entry index in each.
+class TagCursor
+{
+public:
+    bool Valid() const { return valid_; }
+    const IndexEntry& Entry() const { return entry_; }
+
+private:
+    friend class MdxIndex;
+    struct Level
+    {
+        std::uint32_t page = 0;
+        std::vector<unsigned char> block;
+        std::size_t index = 0;
+    };
+    std::vector<Level> path_;
+    IndexEntry entry_;
+    bool valid_ = false;
+    std::size_t tag_ = 0;
+    std::uint64_t reads_ = 0; // blocks read by this walk: bounded, so a damaged tree cannot loop
+};
+
+// A new tag for CreateMdx.
+struct TagDefinition
+{
+    std::string name;
+    std::string expression;
+    char keyType = 'C';
+    std::size_t keyLength = 0;
+    bool descending = false;
+    bool unique = false;
+};
+
+// Reads, searches and updates the tags of one MDX file. Every block read is checked before use
+// (inside the file, key count within the block, tree depth bounded); a fault throws Error with
+// ErrorKind::BadIndex naming the file and the tag.
+class MdxIndex
+{
+public:
+    MdxIndex(platform::LockedFile& file, std::string path);
+
+    // Reads the file header, the tag table and every tag header.
+    void Load();
+
+    const std::vector<TagInfo>& Tags() const { return tags_; }
+    std::vector<TagInfo>& MutableTags() { return tags_; }
+    const std::string& Path() const { return path_; }
+
+    // Index of the tag of that name (without regard to case), or -1.
+    int FindTag(std::string_view name) const;
+
+    // Positions on the first entry of the tag (cursor invalid when the tag is empty).
+    void First(std::size_t tag, TagCursor* cursor);
+    // Positions on the first entry whose key is not before `key` in the tag's order.
+    void Seek(std::size_t tag, std::string_view key, TagCursor* cursor);
+    // Positions on the entry (key, record); false when the tag holds no such entry.
+    bool SeekExact(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor);
+    // Moves to the next entry; the cursor becomes invalid after the last.
+    void Next(TagCursor* cursor);
+
+    // Adds an entry in its place (after equal keys of smaller record numbers); splits full nodes.
+    void Insert(std::size_t tag, std::string_view key, std::uint32_t record);
+    // Removes the entry (key, record); false when it is not there.
+    bool Remove(std::size_t tag, std::string_view key, std::uint32_t record);
+
+    // Re-reads the file header's next free page and each tag's root, page count and update
+    // counter. When any of them changed (another process posted: every post bumps the counters),
+    // the block cache is dropped.
+    void Refresh();
+    // Bumps the tag's update counter and sets its "has keys" flag; call once per tag a post
+    // changed. StampFile writes the file header's date of last update (once a day per open).
+    void FinishUpdate(std::size_t tag);
+    void StampFile();
+
+    // Checks one tag completely: every block inside the file and reached once, all leaves at one
+    // depth, keys in order, each inner key equal to the largest key below it. Returns the
+    // entries in tag order; appends problems in plain words to `problems`.
+    std::vector<IndexEntry> Check(std::size_t tag, std::vector<std::string>* problems);
+
+    // Appends sorted entries to an empty tag by building full leaves and the levels above.
+    void BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted);
+
+private:
+    std::vector<unsigned char> ReadBlock(std::size_t tag, std::uint32_t page);
+    void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);
+    std::uint32_t Allocate(std::size_t tag);
+    void Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after, TagCursor* cursor);
+    void SettleCursor(TagCursor* cursor);
+    std::uint32_t LastRecord(std::size_t tag, std::uint32_t page, std::size_t depth);
+    void InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std::size_t position,
+                  std::uint32_t pointer, std::string_view key);
+    void PropagateLargest(std::size_t tag, TagCursor* path, std::size_t level, std::string_view key);
+    void RemoveChild(std::size_t tag, TagCursor* path, std::size_t level);
+    void WriteRoot(std::size_t tag, std::uint32_t root);
+    [[noreturn]] void Damaged(std::size_t tag, const std::string& what) const;
+
+    platform::LockedFile& file_;
+    std::string path_;
+    std::vector<TagInfo> tags_;
+    std::size_t blockSize_ = 1024;
+    std::size_t pagesPerBlock_ = 2;
+    std::uint32_t nextPage_ = 0;
+    std::int64_t fileSize_ = 0;
+    int stampedDay_ = -1;
+    // Blocks read or written since the last detected change, by page. Bounded; dropped whole.
+    std::unordered_map<std::uint32_t, std::vector<unsigned char>> cache_;
+};
+
+// Writes a new MDX file for a table: header, tag table and for each tag a header block and an
+// empty root leaf.
+void CreateMdx(platform::LockedFile& file, const std::string& tableName,
+               const std::vector<TagDefinition>& tags);
+
+} // namespace engine

@@ -1,0 +1,61 @@
+// The dBase driver settings of the program's run.
+#include "engine/settings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "engine/error.h"
+
+namespace engine {
+namespace {
+
+DriverSettings& Settings()
+{
+    static DriverSettings settings;
+    return settings;
+}
+
+std::string Upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+} // namespace
+
+void ConfigureDbaseDriver(const std::string& driver, const std::vector<std::string>& parameters)
+{
+    if (Upper(driver) != "DBASE")
+        throw Error(ErrorKind::BadValue, "Nieznany sterownik bazy danych: " + driver);
+    DriverSettings next = Settings();
+    for (const std::string& parameter : parameters) {
+        const auto equals = parameter.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string name = Upper(parameter.substr(0, equals));
+        const std::string value = Upper(parameter.substr(equals + 1));
+        if (name == "LANGDRIVER") {
+            if (value == "DB852PO0")
+                next.languageDriver = 0x23;
+            else if (value == "DBWINEE0" || value == "WEEUR")
+                next.languageDriver = 0xC8;
+            else if (value == "DB437US0" || value == "ASCII")
+                next.languageDriver = 0x1B;
+            else
+                throw Error(ErrorKind::BadValue, "Nieznany sterownik języka LANGDRIVER=" + value);
+        } else if (name == "LEVEL") {
+            if (value != "3" && value != "4" && value != "5" && value != "7")
+                throw Error(ErrorKind::BadValue, "Nieobsługiwany poziom dBase LEVEL=" + value);
+            next.level = std::stoi(value);
+        }
+    }
+    Settings() = next;
+}
+
+const DriverSettings& CurrentSettings()
+{
+    return Settings();
+}
+
+} // namespace engine

@@ -1,0 +1,1114 @@
+// The table object: opening with locks, walking, field access, edit/append/post with the
+// production index kept, keyed search, rebuild and check.
+#include "engine/table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "engine/code_page.h"
+#include "engine/dbf_format.h"
+#include "engine/expression.h"
+#include "engine/mdx_index.h"
+#include "platform/locked_file.h"
+#include "platform/paths.h"
+
+namespace engine {
+namespace {
+
+std::string Hex(unsigned value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
+}
+
+std::string UpperAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Trim(std::string_view text)
+{
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && text[begin] == ' ')
+        ++begin;
+    while (end > begin && text[end - 1] == ' ')
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+void Today(int* year, int* month, int* day)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    *year = local.tm_year + 1900;
+    *month = local.tm_mon + 1;
+    *day = local.tm_mday;
+}
+
+// Parses a decimal number: optional sign, digits, optional point and digits. False otherwise.
+bool ParseDecimal(std::string_view text, bool* negative, std::string* integer, std::string* fraction)
+{
+    std::size_t i = 0;
+    *negative = false;
+    integer->clear();
+    fraction->clear();
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        *negative = text[i++] == '-';
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9')
+            (point ? fraction : integer)->push_back(c);
+        else if ((c == '.' || c == ',') && !point)
+            point = true;
+        else
+            return false;
+    }
+    return !integer->empty() || !fraction->empty();
+}
+
+// The field text of a number with `decimals` decimals, right-aligned in `width`; false when it
+// does not fit.
+bool FormatNumber(bool negative, std::string integer, std::string fraction, std::size_t width, int decimals,
+                  std::string* out)
+{
+    const auto places = static_cast<std::size_t>(decimals);
+    // Round half away from zero at the last kept decimal.
+    if (fraction.size() > places) {
+        const bool up = fraction[places] >= '5';
+        fraction.resize(places);
+        if (up) {
+            std::string digits = integer + fraction;
+            int i = static_cast<int>(digits.size()) - 1;
+            for (; i >= 0; --i) {
+                if (digits[static_cast<std::size_t>(i)] == '9') {
+                    digits[static_cast<std::size_t>(i)] = '0';
+                } else {
+                    ++digits[static_cast<std::size_t>(i)];
+                    break;
+                }
+            }
+            if (i < 0)
+                digits.insert(digits.begin(), '1');
+            integer = digits.substr(0, digits.size() - places);
+            fraction = digits.substr(digits.size() - places);
+        }
+    }
+    fraction.resize(places, '0');
+    std::size_t lead = 0;
+    while (lead + 1 < integer.size() && integer[lead] == '0')
+        ++lead;
+    integer.erase(0, lead);
+    if (integer.empty())
+        integer = "0";
+    const bool zero = integer.find_first_not_of('0') == std::string::npos &&
+                      fraction.find_first_not_of('0') == std::string::npos;
+    std::string text = (negative && !zero ? "-" : "") + integer + (places > 0 ? "." + fraction : "");
+    if (text.size() > width)
+        return false;
+    *out = std::string(width - text.size(), ' ') + text;
+    return true;
+}
+
+bool ValidDate(int year, int month, int day)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1)
+        return false;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+} // namespace
+
+struct Table::Impl
+{
+    enum class State
+    {
+        Browse,
+        Edit,
+        Insert,
+        SetKey,
+    };
+
+    std::string path;
+    std::unique_ptr<platform::LockedFile> dbf;
+    std::unique_ptr<platform::LockedFile> mdxFile;
+    std::unique_ptr<MdxIndex> mdx;
+    DbfHeader header;
+    LanguageDriver driver;
+    std::vector<std::unique_ptr<Expression>> tagExpressions;
+    int tag = -1;
+    TagCursor cursor;
+    std::uint32_t recno = 0;             // current row, 0 at the end
+    std::vector<unsigned char> row;      // the current row's bytes
+    std::vector<unsigned char> buffer;   // the row being edited, appended, or the search values
+    std::vector<unsigned char> original; // the row as it was when Edit began
+    State state = State::Browse;
+    bool exclusiveOpen = false;
+    std::vector<std::string> upperNames; // field names in upper case, for FieldByName
+
+    [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
+    {
+        throw Error(kind, "Tabela " + path + ": " + what);
+    }
+
+    // Re-reads the header's record count (another open may have appended); a count that grew is
+    // checked against the file's size before it is used.
+    std::uint32_t FileRecordCount()
+    {
+        unsigned char count[4];
+        if (dbf->ReadAt(4, count, 4) != 4)
+            Fail(ErrorKind::Io, "błąd odczytu nagłówka");
+        const std::uint32_t n = std::uint32_t{count[0]} | std::uint32_t{count[1]} << 8 |
+                                std::uint32_t{count[2]} << 16 | std::uint32_t{count[3]} << 24;
+        if (n != header.recordCount &&
+            std::int64_t(header.headerLength) + std::int64_t{n} * std::int64_t(header.recordLength) >
+                dbf->Size())
+            Fail(ErrorKind::BadTable,
+                 "liczba rekordów w nagłówku (" + std::to_string(n) + ") nie mieści się w pliku");
+        header.recordCount = n;
+        return n;
+    }
+
+    std::int64_t RecordOffset(std::uint32_t record) const
+    {
+        return static_cast<std::int64_t>(header.headerLength) +
+               std::int64_t{record - 1} * static_cast<std::int64_t>(header.recordLength);
+    }
+
+    bool ReadRecord(std::uint32_t record, std::vector<unsigned char>* bytes)
+    {
+        if (record > header.recordCount)
+            FileRecordCount(); // another open may have appended since
+        if (record == 0 || record > header.recordCount)
+            return false;
+        bytes->resize(header.recordLength);
+        if (dbf->ReadAt(RecordOffset(record), bytes->data(), bytes->size()) !=
+            static_cast<std::int64_t>(bytes->size()))
+            Fail(ErrorKind::Io, "błąd odczytu rekordu " + std::to_string(record));
+        return true;
+    }
+
+    bool Deleted(const std::vector<unsigned char>& bytes) const { return !bytes.empty() && bytes[0] == '*'; }
+
+    std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes) const
+    {
+        const TagInfo& info = mdx->Tags()[t];
+        const Value v = tagExpressions[t]->Evaluate(bytes.data());
+        std::string key;
+        if (info.keyType == 'N') {
+            if (!EncodeNumericKey(v.text, &key))
+                Fail(ErrorKind::BadValue, "wartość „" + v.text + "” nie daje klucza znacznika " + info.name);
+        } else if (info.keyType == 'D') {
+            if (!EncodeDateKey(v.text, &key))
+                Fail(ErrorKind::BadValue, "data „" + v.text + "” nie daje klucza znacznika " + info.name);
+        } else {
+            key = v.text;
+            key.resize(info.keyLength, ' ');
+        }
+        return key;
+    }
+
+    // Moves to the first live row at or after the cursor's entry (tag order) or `from` (physical).
+    void SettleTag()
+    {
+        while (cursor.Valid()) {
+            const std::uint32_t r = cursor.Entry().record;
+            if (r == 0 || r > header.recordCount)
+                Fail(ErrorKind::BadIndex, "znacznik " + mdx->Tags()[static_cast<std::size_t>(tag)].name +
+                                              " wskazuje rekord " + std::to_string(r) + " spoza tabeli");
+            ReadRecord(r, &row);
+            if (!Deleted(row)) {
+                recno = r;
+                return;
+            }
+            mdx->Next(&cursor);
+        }
+        recno = 0;
+    }
+
+    void SettlePhysical(std::uint32_t from)
+    {
+        for (std::uint32_t r = from; r <= header.recordCount; ++r) {
+            ReadRecord(r, &row);
+            if (!Deleted(row)) {
+                recno = r;
+                return;
+            }
+        }
+        recno = 0;
+    }
+
+    void First()
+    {
+        state = State::Browse;
+        FileRecordCount();
+        if (tag >= 0) {
+            mdx->Refresh();
+            mdx->First(static_cast<std::size_t>(tag), &cursor);
+            SettleTag();
+        } else {
+            SettlePhysical(1);
+        }
+    }
+
+    void Next()
+    {
+        if (recno == 0)
+            return;
+        state = State::Browse;
+        if (tag >= 0) {
+            mdx->Next(&cursor);
+            SettleTag();
+        } else {
+            SettlePhysical(recno + 1);
+        }
+    }
+
+    // Puts the tag cursor on the current row after a change of tag or a post.
+    void Reposition()
+    {
+        if (tag < 0 || recno == 0)
+            return;
+        const auto t = static_cast<std::size_t>(tag);
+        if (!mdx->SeekExact(t, KeyOf(t, row), recno, &cursor))
+            Fail(ErrorKind::BadIndex,
+                 "znacznik " + mdx->Tags()[t].name + " nie zawiera rekordu " + std::to_string(recno));
+    }
+
+    const std::vector<unsigned char>& Source() const { return state == State::Browse ? row : buffer; }
+
+    void CheckWritable(const FieldInfo& f) const
+    {
+        if (state == State::Browse)
+            Fail(ErrorKind::BadState, "pole " + f.name + " można zmienić tylko w trybie edycji");
+    }
+
+    void Store(const FieldInfo& f, const std::string& text)
+    {
+        std::memcpy(buffer.data() + f.offset, text.data(), f.width);
+    }
+
+    // Gives back the row bytes of `record`, for the unique-tag repair after a removal.
+    void ReinsertFirstWithKey(std::size_t t, const std::string& key, std::uint32_t except)
+    {
+        std::uint32_t first = 0;
+        ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
+            if (first == 0 && r != except && mdx->Tags()[t].order(KeyOf(t, bytes), key) == 0)
+                first = r;
+        });
+        if (first != 0)
+            mdx->Insert(t, key, first);
+    }
+
+    // Calls `visit(record, bytes)` for every record, reading the file in large pieces.
+    template <typename Visit>
+    void ForEachRecord(Visit visit)
+    {
+        const std::size_t perChunk = std::max<std::size_t>(1, (1u << 20) / header.recordLength);
+        std::vector<unsigned char> chunk;
+        std::vector<unsigned char> bytes(header.recordLength);
+        for (std::uint32_t first = 1; first <= header.recordCount;) {
+            const std::size_t n = std::min<std::size_t>(perChunk, header.recordCount - first + 1);
+            chunk.resize(n * header.recordLength);
+            if (dbf->ReadAt(RecordOffset(first), chunk.data(), chunk.size()) !=
+                static_cast<std::int64_t>(chunk.size()))
+                Fail(ErrorKind::Io, "błąd odczytu rekordów od " + std::to_string(first));
+            for (std::size_t i = 0; i < n; ++i) {
+                std::memcpy(bytes.data(), chunk.data() + i * header.recordLength, header.recordLength);
+                visit(static_cast<std::uint32_t>(first + i), bytes);
+            }
+            first += static_cast<std::uint32_t>(n);
+        }
+    }
+
+    void Post();
+    void Open(const std::string& directory, const std::string& tableName, bool exclusive,
+              const std::string& indexName);
+    void CompileTags();
+};
+
+// The lock that serialises changes between shared opens, released however the post ends.
+class UpdateLock
+{
+public:
+    explicit UpdateLock(platform::LockedFile& file) : file_(file), held_(file.LockForUpdate()) {}
+    ~UpdateLock()
+    {
+        if (held_)
+            file_.UnlockForUpdate();
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    platform::LockedFile& file_;
+    bool held_;
+};
+
+void Table::Impl::CompileTags()
+{
+    tagExpressions.clear();
+    for (TagInfo& t : mdx->MutableTags()) {
+        const std::string where = "znacznik " + t.name + " (wyrażenie „" + t.expression + "”)";
+        if (!t.forExpression.empty())
+            Fail(ErrorKind::BadIndex, where + " ma warunek FOR „" + t.forExpression +
+                                          "”, którego program nie obsługuje; tabela nie może być zmieniana");
+        std::string why;
+        auto e = Expression::Compile(t.expression, header.fields, driver.codePage, &why);
+        if (!e)
+            Fail(ErrorKind::BadIndex, where + ": nie można obliczyć wyrażenia: " + why);
+        const Value::Type type = e->ResultType();
+        const bool matches = (t.keyType == 'C' && type == Value::Type::Char) ||
+                             (t.keyType == 'N' && type == Value::Type::Num) ||
+                             (t.keyType == 'D' && type == Value::Type::Date);
+        if (!matches)
+            Fail(ErrorKind::BadIndex,
+                 where + ": typ wyrażenia nie zgadza się z typem klucza " + std::string(1, t.keyType));
+        t.order.compareChars = CompareFor(driver.keyOrder);
+        tagExpressions.push_back(std::move(e));
+    }
+}
+
+void Table::Impl::Open(const std::string& directory, const std::string& tableName, bool exclusive,
+                       const std::string& indexName)
+{
+    path = directory + platform::kSeparator + tableName;
+    if (directory.empty() || !std::filesystem::is_directory(platform::ResolveCaseInsensitive(directory)))
+        throw Error(ErrorKind::NotFound, "Brak katalogu " + directory + " (tabela " + path + ")");
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    const platform::ShareMode mode = exclusive ? platform::ShareMode::Exclusive : platform::ShareMode::Shared;
+    dbf = platform::OpenLocked(path, mode, &failure);
+    if (!dbf) {
+        if (failure == platform::OpenFailure::NotFound)
+            throw Error(ErrorKind::NotFound, "Brak tabeli " + path);
+        if (failure == platform::OpenFailure::Locked)
+            throw Error(ErrorKind::Locked, exclusive ? "Tabela " + path +
+                                                           " jest otwarta przez inny program; "
+                                                           "nie można jej otworzyć na wyłączność"
+                                                     : "Tabela " + path +
+                                                           " jest otwarta na wyłączność przez "
+                                                           "inny program");
+        throw Error(ErrorKind::Io, "Nie można otworzyć tabeli " + path);
+    }
+    const std::int64_t size = dbf->Size();
+    std::vector<unsigned char> head(kDbfHeaderSize);
+    if (size < static_cast<std::int64_t>(kDbfHeaderSize) ||
+        dbf->ReadAt(0, head.data(), head.size()) != static_cast<std::int64_t>(head.size()))
+        Fail(ErrorKind::BadTable, "to nie jest tabela dBase: plik krótszy niż nagłówek");
+    const std::size_t headerLength = static_cast<std::size_t>(head[8] | head[9] << 8);
+    if (headerLength > kDbfHeaderSize && static_cast<std::int64_t>(headerLength) <= size) {
+        head.resize(headerLength);
+        if (dbf->ReadAt(0, head.data(), head.size()) != static_cast<std::int64_t>(head.size()))
+            Fail(ErrorKind::Io, "błąd odczytu nagłówka");
+    }
+    std::string why;
+    if (!ParseDbfHeader(head, size, &header, &why))
+        Fail(ErrorKind::BadTable, "to nie jest poprawna tabela dBase: " + why);
+    const auto found = DriverFromId(header.languageDriver);
+    if (!found)
+        Fail(ErrorKind::BadTable, "nieznany sterownik języka (strona kodowa) " + Hex(header.languageDriver) +
+                                      " w bajcie 29 nagłówka");
+    driver = *found;
+    exclusiveOpen = exclusive;
+    for (const FieldInfo& f : header.fields)
+        upperNames.push_back(UpperAscii(f.name));
+
+    if (header.hasProductionIndex) {
+        std::string base = tableName;
+        const auto dot = base.rfind('.');
+        if (dot != std::string::npos)
+            base.erase(dot);
+        const std::string mdxPath =
+            platform::ResolveCaseInsensitive(directory + platform::kSeparator + base + ".mdx");
+        mdxFile = platform::OpenLocked(mdxPath, mode, &failure);
+        if (!mdxFile) {
+            if (failure == platform::OpenFailure::NotFound)
+                throw Error(ErrorKind::NotFound, "Tabela " + path + ": brak indeksu " + mdxPath);
+            throw Error(failure == platform::OpenFailure::Locked ? ErrorKind::Locked : ErrorKind::Io,
+                        "Tabela " + path + ": nie można otworzyć indeksu " + mdxPath);
+        }
+        mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
+        mdx->Load();
+        CompileTags();
+    }
+    tag = -1;
+    if (!indexName.empty()) {
+        tag = mdx ? mdx->FindTag(indexName) : -1;
+        if (tag < 0)
+            throw Error(ErrorKind::NotFound, "Tabela " + path + ": brak znacznika indeksu " + indexName);
+    }
+    First();
+}
+
+void Table::Impl::Post()
+{
+    if (state != State::Edit && state != State::Insert)
+        Fail(ErrorKind::BadState, "brak wiersza w trybie edycji lub dopisywania do zapisania");
+    // An exclusive open has nobody to wait for and nothing to re-read.
+    std::optional<UpdateLock> lock;
+    if (!exclusiveOpen) {
+        lock.emplace(*dbf);
+        FileRecordCount();
+        if (mdx)
+            mdx->Refresh();
+    }
+    const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
+    // Every key is formed before anything is written, so a value that makes no key changes nothing.
+    std::vector<std::string> newKeys(tagCount), oldKeys(tagCount);
+    for (std::size_t t = 0; t < tagCount; ++t) {
+        newKeys[t] = KeyOf(t, buffer);
+        if (state == State::Edit)
+            oldKeys[t] = KeyOf(t, original);
+    }
+    std::uint32_t record = recno;
+    if (state == State::Insert) {
+        if (header.recordCount == 0xFFFFFFFFu)
+            Fail(ErrorKind::BadTable, "tabela nie pomieści więcej rekordów");
+        record = header.recordCount + 1;
+        std::vector<unsigned char> bytes(buffer);
+        bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
+        if (!dbf->WriteAt(RecordOffset(record), bytes.data(), bytes.size()))
+            Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
+        int year = 0, month = 0, day = 0;
+        Today(&year, &month, &day);
+        unsigned char stamp[7] = {static_cast<unsigned char>(year - 1900), static_cast<unsigned char>(month),
+                                  static_cast<unsigned char>(day)};
+        for (int i = 0; i < 4; ++i)
+            stamp[3 + i] = static_cast<unsigned char>(record >> (8 * i));
+        if (!dbf->WriteAt(1, stamp, sizeof stamp))
+            Fail(ErrorKind::Io, "błąd zapisu nagłówka");
+        header.recordCount = record;
+    } else {
+        if (!dbf->WriteAt(RecordOffset(record), buffer.data(), buffer.size()))
+            Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
+    }
+    bool changed = false;
+    for (std::size_t t = 0; t < tagCount; ++t) {
+        if (state == State::Edit) {
+            if (oldKeys[t] == newKeys[t])
+                continue;
+            const bool removed = mdx->Remove(t, oldKeys[t], record);
+            if (removed && mdx->Tags()[t].unique)
+                ReinsertFirstWithKey(t, oldKeys[t], record);
+        }
+        mdx->Insert(t, newKeys[t], record);
+        mdx->FinishUpdate(t);
+        changed = true;
+    }
+    if (changed)
+        mdx->StampFile();
+    row = buffer;
+    recno = record;
+    state = State::Browse;
+    Reposition();
+}
+
+Table::Table(std::string directory, std::string tableName)
+    : directory_(std::move(directory)), tableName_(std::move(tableName))
+{}
+
+Table::~Table() = default;
+
+void Table::SetExclusive(bool exclusive)
+{
+    if (impl_)
+        impl_->Fail(ErrorKind::BadState, "tryb wyłączności można zmienić tylko przy zamkniętej tabeli");
+    exclusive_ = exclusive;
+}
+
+void Table::SetIndexName(const std::string& tag)
+{
+    if (impl_) {
+        int found = -1;
+        if (!tag.empty()) {
+            found = impl_->mdx ? impl_->mdx->FindTag(tag) : -1;
+            if (found < 0)
+                impl_->Fail(ErrorKind::NotFound, "brak znacznika indeksu " + tag);
+        }
+        impl_->state = Impl::State::Browse;
+        impl_->tag = found;
+        if (impl_->recno != 0)
+            impl_->Reposition();
+    }
+    indexName_ = tag;
+}
+
+void Table::Open()
+{
+    if (impl_)
+        return;
+    auto impl = std::make_unique<Impl>();
+    impl->Open(directory_, tableName_, exclusive_, indexName_);
+    impl_ = std::move(impl);
+}
+
+void Table::Close()
+{
+    impl_.reset();
+}
+
+bool Table::Active() const
+{
+    return impl_ != nullptr;
+}
+
+static Table::Impl& Require(const std::unique_ptr<Table::Impl>& impl, const std::string& path)
+{
+    if (!impl)
+        throw Error(ErrorKind::BadState, "Tabela " + path + " nie jest otwarta");
+    return *impl;
+}
+
+void Table::First()
+{
+    Require(impl_, Path()).First();
+}
+
+void Table::Next()
+{
+    Require(impl_, Path()).Next();
+}
+
+bool Table::Eof() const
+{
+    return Require(impl_, Path()).recno == 0;
+}
+
+std::int64_t Table::RecordCount() const
+{
+    return Require(impl_, Path()).FileRecordCount();
+}
+
+std::uint32_t Table::RecNo() const
+{
+    return Require(impl_, Path()).recno;
+}
+
+Field Table::FieldByName(std::string_view name)
+{
+    Impl& impl = Require(impl_, Path());
+    for (std::size_t i = 0; i < impl.upperNames.size(); ++i) {
+        const std::string& candidate = impl.upperNames[i];
+        if (candidate.size() == name.size() &&
+            std::equal(candidate.begin(), candidate.end(), name.begin(), [](char a, char b) {
+                return a == static_cast<char>(std::toupper(static_cast<unsigned char>(b)));
+            }))
+            return Field(this, i);
+    }
+    impl.Fail(ErrorKind::BadValue, "brak pola " + std::string(name));
+}
+
+std::size_t Table::FieldCount() const
+{
+    return Require(impl_, Path()).header.fields.size();
+}
+
+Field Table::FieldAt(std::size_t index)
+{
+    Impl& impl = Require(impl_, Path());
+    if (index >= impl.header.fields.size())
+        impl.Fail(ErrorKind::BadValue, "brak pola numer " + std::to_string(index + 1));
+    return Field(this, index);
+}
+
+void Table::Edit()
+{
+    Impl& impl = Require(impl_, Path());
+    if (impl.recno == 0)
+        impl.Fail(ErrorKind::BadState, "brak bieżącego wiersza do edycji");
+    impl.FileRecordCount();
+    impl.ReadRecord(impl.recno, &impl.row); // the row as it is in the file now
+    impl.buffer = impl.row;
+    impl.original = impl.row;
+    impl.state = Impl::State::Edit;
+}
+
+void Table::Append()
+{
+    Impl& impl = Require(impl_, Path());
+    impl.buffer.assign(impl.header.recordLength, ' ');
+    impl.state = Impl::State::Insert;
+}
+
+void Table::Post()
+{
+    Require(impl_, Path()).Post();
+}
+
+void Table::Cancel()
+{
+    Require(impl_, Path()).state = Impl::State::Browse;
+}
+
+void Table::EditKey()
+{
+    Impl& impl = Require(impl_, Path());
+    if (impl.tag < 0)
+        impl.Fail(ErrorKind::BadState, "wyszukiwanie według klucza wymaga wybranego znacznika indeksu");
+    impl.buffer.assign(impl.header.recordLength, ' ');
+    impl.state = Impl::State::SetKey;
+}
+
+bool Table::GotoKey()
+{
+    Impl& impl = Require(impl_, Path());
+    if (impl.tag < 0 || impl.state != Impl::State::SetKey)
+        impl.Fail(ErrorKind::BadState, "GotoKey wymaga wcześniejszego EditKey przy wybranym znaczniku");
+    const auto t = static_cast<std::size_t>(impl.tag);
+    const std::string key = impl.KeyOf(t, impl.buffer);
+    impl.state = Impl::State::Browse;
+    TagCursor found;
+    impl.mdx->Seek(t, key, &found);
+    const TagInfo& info = impl.mdx->Tags()[t];
+    std::vector<unsigned char> bytes;
+    while (found.Valid() && info.order(found.Entry().key, key) == 0) {
+        const std::uint32_t r = found.Entry().record;
+        if (!impl.ReadRecord(r, &bytes))
+            impl.Fail(ErrorKind::BadIndex,
+                      "znacznik " + info.name + " wskazuje rekord " + std::to_string(r) + " spoza tabeli");
+        if (!impl.Deleted(bytes)) {
+            impl.cursor = found;
+            impl.row = bytes;
+            impl.recno = r;
+            return true;
+        }
+        impl.mdx->Next(&found);
+    }
+    return false;
+}
+
+std::string Table::Path() const
+{
+    return directory_ + platform::kSeparator + tableName_;
+}
+
+void Table::Reindex()
+{
+    Impl& impl = Require(impl_, Path());
+    if (!impl.mdx)
+        return;
+    UpdateLock lock(*impl.dbf);
+    impl.FileRecordCount();
+    std::vector<TagDefinition> definitions;
+    for (const TagInfo& t : impl.mdx->Tags())
+        definitions.push_back({t.name, t.expression, t.keyType, t.keyLength, t.descending, t.unique});
+    std::vector<std::vector<IndexEntry>> entries(definitions.size());
+    for (auto& list : entries)
+        list.reserve(impl.header.recordCount);
+    impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
+        for (std::size_t t = 0; t < definitions.size(); ++t)
+            entries[t].push_back({impl.KeyOf(t, bytes), r});
+    });
+    std::string base = impl.header.fields.empty() ? tableName_ : tableName_;
+    const auto dot = base.rfind('.');
+    if (dot != std::string::npos)
+        base.erase(dot);
+    CreateMdx(*impl.mdxFile, base, definitions);
+    impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
+    impl.mdx->Load();
+    impl.CompileTags();
+    for (std::size_t t = 0; t < definitions.size(); ++t) {
+        const TagInfo& info = impl.mdx->Tags()[t];
+        auto& list = entries[t];
+        std::stable_sort(list.begin(), list.end(), [&](const IndexEntry& a, const IndexEntry& b) {
+            const int c = info.order(a.key, b.key);
+            return c < 0 || (c == 0 && a.record < b.record);
+        });
+        if (info.unique) {
+            list.erase(std::unique(list.begin(), list.end(),
+                                   [&](const IndexEntry& a, const IndexEntry& b) {
+                                       return info.order(a.key, b.key) == 0;
+                                   }),
+                       list.end());
+        }
+        impl.mdx->BulkLoad(t, list);
+        impl.mdx->FinishUpdate(t);
+    }
+    impl.mdx->StampFile();
+    impl.First();
+}
+
+std::vector<std::string> Table::Verify()
+{
+    Impl& impl = Require(impl_, Path());
+    std::vector<std::string> problems;
+    if (!impl.mdx)
+        return problems;
+    impl.FileRecordCount();
+    impl.mdx->Refresh();
+    for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
+        const TagInfo& info = impl.mdx->Tags()[t];
+        const std::string label = Path() + ", znacznik " + info.name + ": ";
+        std::vector<std::string> structure;
+        std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure);
+        for (const std::string& p : structure)
+            problems.push_back(Path() + ": " + p);
+        std::vector<IndexEntry> expected;
+        impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& record) {
+            expected.push_back({impl.KeyOf(t, record), r});
+        });
+        auto less = [&](const IndexEntry& a, const IndexEntry& b) {
+            const int c = info.order(a.key, b.key);
+            return c < 0 || (c == 0 && a.record < b.record);
+        };
+        std::stable_sort(expected.begin(), expected.end(), less);
+        if (info.unique)
+            expected.erase(std::unique(expected.begin(), expected.end(),
+                                       [&](const IndexEntry& a, const IndexEntry& b) {
+                                           return info.order(a.key, b.key) == 0;
+                                       }),
+                           expected.end());
+        if (stored.size() != expected.size())
+            problems.push_back(label + "zawiera " + std::to_string(stored.size()) + " kluczy, a powinien " +
+                               std::to_string(expected.size()));
+        const std::size_t n = std::min(stored.size(), expected.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            if (stored[i].record != expected[i].record || info.order(stored[i].key, expected[i].key) != 0) {
+                problems.push_back(label + "pozycja " + std::to_string(i + 1) + " wskazuje rekord " +
+                                   std::to_string(stored[i].record) + ", a powinna rekord " +
+                                   std::to_string(expected[i].record) + " z jego kluczem");
+                break;
+            }
+        }
+    }
+    return problems;
+}
+
+// Field access.
+
+const std::string& Field::Name() const
+{
+    return Require(table_->impl_, table_->Path()).header.fields[index_].name;
+}
+
+char Field::Type() const
+{
+    return Require(table_->impl_, table_->Path()).header.fields[index_].type;
+}
+
+std::size_t Field::Width() const
+{
+    return Require(table_->impl_, table_->Path()).header.fields[index_].width;
+}
+
+int Field::Decimals() const
+{
+    return Require(table_->impl_, table_->Path()).header.fields[index_].decimals;
+}
+
+std::string Field::AsString() const
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    const auto& source = impl.Source();
+    if (source.size() < impl.header.recordLength)
+        return std::string();
+    const std::string_view raw(reinterpret_cast<const char*>(source.data() + f.offset), f.width);
+    switch (f.type) {
+    case 'C': {
+        std::size_t end = raw.size();
+        while (end > 0 && (raw[end - 1] == ' ' || raw[end - 1] == '\0'))
+            --end;
+        return ToProgramText(raw.substr(0, end), impl.driver.codePage);
+    }
+    case 'D': {
+        const std::string text = Trim(raw);
+        if (text.size() != 8)
+            return std::string();
+        return text.substr(0, 4) + "." + text.substr(4, 2) + "." + text.substr(6, 2);
+    }
+    case 'L': {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(raw[0])));
+        return c == 'T' || c == 'Y' ? "T" : c == 'F' || c == 'N' ? "F" : "";
+    }
+    default:
+        return Trim(raw);
+    }
+}
+
+std::int64_t Field::AsInteger() const
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    if (f.type == 'L') {
+        return AsString() == "T" ? 1 : 0;
+    }
+    const std::string text = Trim(AsString());
+    if (text.empty())
+        return 0;
+    bool negative = false;
+    std::string integer, fraction;
+    if (f.type == 'D' || !ParseDecimal(text, &negative, &integer, &fraction) || integer.size() > 18)
+        impl.Fail(ErrorKind::BadValue, "pole " + f.name + " nie zawiera liczby całkowitej („" + text + "”)");
+    std::int64_t value = 0;
+    for (char c : integer)
+        value = value * 10 + (c - '0');
+    return negative ? -value : value;
+}
+
+Variant Field::AsVariant() const
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    const std::string text = AsString();
+    if (text.empty())
+        return std::monostate{};
+    switch (f.type) {
+    case 'N':
+    case 'F':
+        if (f.decimals == 0 && text.find('.') == std::string::npos)
+            return AsInteger();
+        return std::strtod(text.c_str(), nullptr);
+    case 'L':
+        return text == "T";
+    default:
+        return text;
+    }
+}
+
+void Field::Clear()
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    impl.CheckWritable(f);
+    if (f.type == 'M')
+        impl.Fail(ErrorKind::BadValue, "pole memo " + f.name + " nie może być zmieniane");
+    impl.Store(f, std::string(f.width, ' '));
+}
+
+void Field::SetString(std::string_view text1250)
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    impl.CheckWritable(f);
+    const std::string where = "pole " + f.name + ": ";
+    switch (f.type) {
+    case 'C': {
+        std::string text =
+            FromProgramText(text1250.substr(0, std::min(text1250.size(), f.width)), impl.driver.codePage);
+        text.resize(f.width, ' ');
+        impl.Store(f, text);
+        return;
+    }
+    case 'N':
+    case 'F': {
+        const std::string text = Trim(text1250);
+        if (text.empty()) {
+            impl.Store(f, std::string(f.width, ' '));
+            return;
+        }
+        bool negative = false;
+        std::string integer, fraction, out;
+        if (!ParseDecimal(text, &negative, &integer, &fraction))
+            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest liczbą");
+        if (!FormatNumber(negative, integer, fraction, f.width, f.decimals, &out))
+            impl.Fail(ErrorKind::BadValue, where + "liczba " + text + " nie mieści się w polu o długości " +
+                                               std::to_string(f.width));
+        impl.Store(f, out);
+        return;
+    }
+    case 'D': {
+        const std::string text = Trim(text1250);
+        if (text.empty()) {
+            impl.Store(f, std::string(8, ' '));
+            return;
+        }
+        std::string digits;
+        for (char c : text)
+            if (c >= '0' && c <= '9')
+                digits.push_back(c);
+            else if (c != '.' && c != '-' && c != '/')
+                digits = "x";
+        const bool shaped = digits.size() == 8 && (text.size() == 8 || text.size() == 10);
+        if (!shaped || !ValidDate(std::stoi(digits.substr(0, 4)), std::stoi(digits.substr(4, 2)),
+                                  std::stoi(digits.substr(6, 2))))
+            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest datą");
+        impl.Store(f, digits);
+        return;
+    }
+    case 'L': {
+        const std::string text = UpperAscii(Trim(text1250));
+        if (text.empty() || text == "?")
+            impl.Store(f, " ");
+        else if (text == "T" || text == "Y" || text == "TRUE" || text == "1")
+            impl.Store(f, "T");
+        else if (text == "F" || text == "N" || text == "FALSE" || text == "0")
+            impl.Store(f, "F");
+        else
+            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest wartością logiczną");
+        return;
+    }
+    default:
+        impl.Fail(ErrorKind::BadValue, "pole memo " + f.name + " nie może być zmieniane");
+    }
+}
+
+void Field::SetInteger(std::int64_t value)
+{
+    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    const FieldInfo& f = impl.header.fields[index_];
+    if (f.type == 'D')
+        impl.Fail(ErrorKind::BadValue, "pole " + f.name + ": liczba nie jest datą");
+    SetString(std::to_string(value));
+}
+
+void Field::SetVariant(const Variant& value)
+{
+    if (std::holds_alternative<std::monostate>(value)) {
+        Clear();
+    } else if (const auto* text = std::get_if<std::string>(&value)) {
+        SetString(*text);
+    } else if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+        SetInteger(*integer);
+    } else if (const auto* number = std::get_if<double>(&value)) {
+        if (!std::isfinite(*number)) {
+            Table::Impl& impl = Require(table_->impl_, table_->Path());
+            impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": wartość nie jest liczbą");
+        }
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "%.*f", std::max(Decimals(), 0) + 2, *number);
+        SetString(buffer);
+    } else if (const auto* flag = std::get_if<bool>(&value)) {
+        SetString(*flag ? "T" : "F");
+    }
+}
+
+// Creation.
+
+void CreateTable(const std::string& directory, const std::string& tableName,
+                 const std::vector<FieldDefinition>& fields,
+                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver)
+{
+    const std::string path = directory + platform::kSeparator + tableName;
+    DbfHeader header;
+    header.languageDriver = languageDriver != 0 ? languageDriver : CurrentSettings().languageDriver;
+    const auto driver = DriverFromId(header.languageDriver);
+    if (!driver)
+        throw Error(ErrorKind::BadValue,
+                    "Tabela " + path + ": nieznany sterownik języka " + Hex(header.languageDriver));
+    std::size_t offset = 1;
+    bool memo = false;
+    for (const FieldDefinition& d : fields) {
+        FieldInfo f;
+        f.name = UpperAscii(d.name).substr(0, 10);
+        f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(d.type)));
+        f.width = f.type == 'D' ? 8 : f.type == 'L' ? 1 : f.type == 'M' ? 10 : d.width;
+        f.decimals = d.decimals;
+        f.offset = offset;
+        memo = memo || f.type == 'M';
+        offset += f.width;
+        for (const auto& t : tags)
+            if (UpperAscii(t.expression) == f.name)
+                f.ownTag = true;
+        header.fields.push_back(f);
+    }
+    header.recordLength = offset;
+    header.hasProductionIndex = !tags.empty();
+    header.version = memo ? 0x8B : 0x03;
+    header.headerLength = kDbfHeaderSize + kDbfFieldSize * header.fields.size() + 1;
+    // Check the layout the way Open will.
+    std::vector<unsigned char> bytes = BuildDbfHeader(header, 2000, 1, 1);
+    DbfHeader check;
+    std::string why;
+    if (!ParseDbfHeader(bytes, static_cast<std::int64_t>(bytes.size()), &check, &why))
+        throw Error(ErrorKind::BadValue, "Tabela " + path + ": niepoprawny układ pól: " + why);
+    int year = 0, month = 0, day = 0;
+    Today(&year, &month, &day);
+    bytes = BuildDbfHeader(header, year, month, day);
+    bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
+
+    std::vector<TagDefinition> definitions;
+    const std::vector<unsigned char> blank(header.recordLength, ' ');
+    for (const auto& t : tags) {
+        std::string reason;
+        auto e = Expression::Compile(t.expression, header.fields, driver->codePage, &reason);
+        if (!e)
+            throw Error(ErrorKind::BadValue, "Tabela " + path + ", znacznik " + t.name + " (wyrażenie „" +
+                                                 t.expression + "”): " + reason);
+        TagDefinition d{t.name, t.expression, 'C', 0, t.descending, t.unique};
+        switch (e->ResultType()) {
+        case Value::Type::Num:
+            d.keyType = 'N';
+            d.keyLength = kNumericKeyLength;
+            break;
+        case Value::Type::Date:
+            d.keyType = 'D';
+            d.keyLength = kDateKeyLength;
+            break;
+        case Value::Type::Char:
+            d.keyLength = e->Evaluate(blank.data()).text.size();
+            if (d.keyLength == 0 || d.keyLength > 100)
+                throw Error(ErrorKind::BadValue, "Tabela " + path + ", znacznik " + t.name +
+                                                     ": niedozwolona długość klucza " +
+                                                     std::to_string(d.keyLength));
+            break;
+        }
+        definitions.push_back(d);
+    }
+
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    auto file = platform::CreateLocked(path, &failure);
+    if (!file || !file->WriteAt(0, bytes.data(), bytes.size()))
+        throw Error(ErrorKind::Io, "Nie można utworzyć tabeli " + path);
+    if (!definitions.empty()) {
+        std::string base = tableName;
+        const auto dot = base.rfind('.');
+        if (dot != std::string::npos)
+            base.erase(dot);
+        const bool lower = !tableName.empty() && dot != std::string::npos &&
+                           std::islower(static_cast<unsigned char>(tableName[dot + 1]));
+        const std::string mdxPath = directory + platform::kSeparator + base + (lower ? ".mdx" : ".MDX");
+        auto index = platform::CreateLocked(mdxPath, &failure);
+        if (!index)
+            throw Error(ErrorKind::Io, "Nie można utworzyć indeksu " + mdxPath);
+        CreateMdx(*index, base, definitions);
+    }
+}
+
+std::vector<std::string> VerifyDirectory(const std::string& directory)
+{
+    std::vector<std::string> problems;
+    std::error_code ec;
+    const std::filesystem::path root(platform::ResolveCaseInsensitive(directory));
+    if (!std::filesystem::is_directory(root, ec)) {
+        problems.push_back("Brak katalogu " + directory);
+        return problems;
+    }
+    std::vector<std::filesystem::path> tables;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec) && UpperAscii(it->path().extension().string()) == ".DBF")
+            tables.push_back(it->path());
+    }
+    std::sort(tables.begin(), tables.end());
+    for (const auto& p : tables) {
+        Table table(p.parent_path().string(), p.filename().string());
+        try {
+            table.Open();
+            for (std::string& problem : table.Verify())
+                problems.push_back(std::move(problem));
+        } catch (const Error& e) {
+            problems.push_back(e.what());
+        }
+    }
+    return problems;
+}
+
+} // namespace engine

@@ -1,0 +1,152 @@
+// A dBase table with its production index, reached by directory and file name: the operations
+// the import uses (open, walk in tag order, fields by name, edit, append, post, keyed search).
+// Text passes in and out in code page 1250; the table keeps its own code page.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "engine/error.h"
+#include "engine/settings.h"
+
+namespace engine {
+
+// A field value as a variant: empty (blank field), text (1250), integer, number or logical.
+// Dates travel as text "YYYY.MM.DD".
+using Variant = std::variant<std::monostate, std::string, std::int64_t, double, bool>;
+
+class Table;
+
+// A handle on one field of an open table. Reads give the value of the current row (of the row
+// being edited in Edit or Append state, of the search values in EditKey state); writes need one
+// of these states. Valid while the table stays open.
+class Field
+{
+public:
+    const std::string& Name() const;
+    char Type() const;
+    std::size_t Width() const;
+    int Decimals() const;
+
+    // Text without trailing blanks (leading blanks of numbers removed too); an all-blank field
+    // gives "". Dates as "YYYY.MM.DD", logicals as "T" or "F".
+    std::string AsString() const;
+    // The value as an integer: numbers rounded towards zero, blank = 0; text that is no number
+    // is an error naming the field.
+    std::int64_t AsInteger() const;
+    Variant AsVariant() const;
+
+    // Text is cut to a character field's width; a number that does not fit its width, or text
+    // that is no valid value for the field's type, is an error naming field and table.
+    void SetString(std::string_view text1250);
+    void SetInteger(std::int64_t value);
+    void SetVariant(const Variant& value);
+    void Clear();
+
+private:
+    friend class Table;
+    Field(Table* table, std::size_t index) : table_(table), index_(index) {}
+    Table* table_;
+    std::size_t index_;
+};
+
+// Field layout for CreateTable.
+struct FieldDefinition
+{
+    std::string name;
+    char type = 'C';
+    std::size_t width = 0;
+    int decimals = 0;
+};
+
+// Tag layout for CreateTable: the key type and length follow from the expression.
+struct TagDefinitionByExpression
+{
+    std::string name;
+    std::string expression;
+    bool descending = false;
+    bool unique = false;
+};
+
+class Table
+{
+public:
+    Table(std::string directory, std::string tableName);
+    ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // Set before Open.
+    void SetExclusive(bool exclusive);
+    bool Exclusive() const { return exclusive_; }
+
+    // The current tag ("" for physical order). While open, the current row stays current.
+    void SetIndexName(const std::string& tag);
+    const std::string& IndexName() const { return indexName_; }
+
+    // Opens the table and its production index and positions on the first row. Errors: missing
+    // directory, file or tag; not a dBase table; unknown code page; a tag whose expression the
+    // engine cannot evaluate; the table open elsewhere (Exclusive) or held exclusively elsewhere.
+    void Open();
+    void Close();
+    bool Active() const;
+
+    void First();
+    void Next();
+    bool Eof() const;
+    // Rows in the file, deleted ones included.
+    std::int64_t RecordCount() const;
+    // 1-based number of the current row, 0 when none.
+    std::uint32_t RecNo() const;
+
+    Field FieldByName(std::string_view name);
+    std::size_t FieldCount() const;
+    Field FieldAt(std::size_t index);
+
+    void Edit();
+    void Append();
+    // Stores the row: it and the header's record count are in the file when Post returns.
+    void Post();
+    void Cancel();
+
+    // Keyed search in the current tag: EditKey, then assign the tag's fields, then GotoKey.
+    void EditKey();
+    // True and positioned on the first matching row in tag order; false (position unchanged)
+    // when none matches.
+    bool GotoKey();
+
+    // Rebuilds every tag of the production index from the records.
+    void Reindex();
+    // Checks every tag against the records: each holds exactly its records' keys, in order.
+    // Returns the problems in plain words (empty when sound).
+    std::vector<std::string> Verify();
+
+    // "directory/name" with the native separator.
+    std::string Path() const;
+
+    struct Impl;
+
+private:
+    friend class Field;
+    std::string directory_;
+    std::string tableName_;
+    std::string indexName_;
+    bool exclusive_ = false;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Creates a table (and, with tags, its production index) in `directory`, replacing a file of
+// the same name. `languageDriver` 0 takes the configured driver's id.
+void CreateTable(const std::string& directory, const std::string& tableName,
+                 const std::vector<FieldDefinition>& fields,
+                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver = 0);
+
+// Checks every table under `directory` (recursively): it opens, and every tag holds exactly its
+// records' keys in order. Returns the problems in plain words, each naming its table.
+std::vector<std::string> VerifyDirectory(const std::string& directory);
+
+} // namespace engine

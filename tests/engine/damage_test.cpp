@@ -1,0 +1,127 @@
+// Damaged tables and indexes: a clear error at Open or at the operation, never a crash, a hang
+// or a write into the damaged file.
+#include <cstring>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "engine/table.h"
+#include "tests/engine/support.h"
+
+namespace {
+
+using namespace enginetest;
+
+struct Damage
+{
+    const char* name;
+    const char* file; // "DBF" or "MDX"
+    std::function<void(std::string&)> apply;
+};
+
+std::ostream& operator<<(std::ostream& out, const Damage& d)
+{
+    return out << d.name;
+}
+
+void Put32(std::string& b, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+}
+
+std::uint32_t Get32(const std::string& b, std::size_t at)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+// ASORTYM: tag UPP_ASORT's header block is at page 4, its root below.
+constexpr std::size_t kTagHeader = 4 * 512;
+
+class DamagedFile : public ::testing::TestWithParam<Damage>
+{};
+
+TEST_P(DamagedFile, GivesAClearErrorAndWritesNothing)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    const std::string target = dir.File(std::string("ASORTYM.") + GetParam().file);
+    std::string bytes = ReadFileBytes(target);
+    GetParam().apply(bytes);
+    WriteFileBytes(target, bytes);
+    const std::string dbfBefore = ReadFileBytes(dir.File("ASORTYM.DBF"));
+    const std::string mdxBefore = ReadFileBytes(dir.File("ASORTYM.MDX"));
+
+    bool failed = false;
+    try {
+        engine::Table t(dir.Path(), "ASORTYM.DBF");
+        t.SetIndexName("UPP_ASORT");
+        t.Open();
+        for (t.First(); !t.Eof(); t.Next())
+            t.FieldByName("ASORT").AsString();
+        t.Append();
+        t.FieldByName("ASORT").SetString("QQ");
+        t.Post();
+    } catch (const engine::Error& e) {
+        failed = true;
+        EXPECT_NE(std::string(e.what()).find("ASORTYM"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ReadFileBytes(dir.File("ASORTYM.DBF")), dbfBefore);
+    EXPECT_EQ(ReadFileBytes(dir.File("ASORTYM.MDX")), mdxBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedFile,
+    ::testing::Values(Damage{"TruncatedHeader", "DBF", [](std::string& b) { b.resize(20); }},
+                      Damage{"RecordCountBeyondFile", "DBF", [](std::string& b) { Put32(b, 4, 1000000); }},
+                      Damage{"HeaderLengthBeyondFile", "DBF",
+                             [](std::string& b) {
+                                 b[8] = '\xFF';
+                                 b[9] = '\x7F';
+                             }},
+                      Damage{"RecordLengthNotSumOfFields", "DBF", [](std::string& b) { b[10] = 3; }},
+                      Damage{"FieldOfUnknownType", "DBF", [](std::string& b) { b[32 + 11] = 'X'; }},
+                      Damage{"NoVersion", "DBF", [](std::string& b) { b[0] = 0; }},
+                      Damage{"TruncatedIndex", "MDX", [](std::string& b) { b.resize(1000); }},
+                      Damage{"RootOutsideFile", "MDX", [](std::string& b) { Put32(b, kTagHeader, 999999); }},
+                      Damage{"RootInHeader", "MDX", [](std::string& b) { Put32(b, kTagHeader, 1); }},
+                      Damage{"TagHeaderOutsideFile", "MDX", [](std::string& b) { Put32(b, 544, 70000); }},
+                      Damage{"TooManyKeysInRoot", "MDX",
+                             [](std::string& b) { Put32(b, Get32(b, kTagHeader) * 512, 5000); }},
+                      Damage{"ChildPointsBackAtRoot", "MDX",
+                             [](std::string& b) {
+                                 const std::uint32_t root = Get32(b, kTagHeader);
+                                 Put32(b, root * 512 + 8,
+                                       root); // the first child is the root itself: a cycle
+                             }},
+                      Damage{"LeafPointsOutsideTable", "MDX",
+                             [](std::string& b) {
+                                 const std::uint32_t root = Get32(b, kTagHeader);
+                                 const std::uint32_t leaf = Get32(b, root * 512 + 8);
+                                 Put32(b, leaf * 512 + 8, 7777);
+                             }},
+                      Damage{"ItemLengthTooLarge", "MDX",
+                             [](std::string& b) {
+                                 b[kTagHeader + 18] = '\x00';
+                                 b[kTagHeader + 19] = 2;
+                             }},
+                      Damage{"UnknownKeyType", "MDX", [](std::string& b) { b[kTagHeader + 9] = 'Q'; }},
+                      Damage{
+                          "ExpressionNotUnderstood", "MDX",
+                          [](std::string& b) { std::memcpy(&b[kTagHeader + 24], "SOUNDEX(ASORT)\0", 15); }}),
+    [](const ::testing::TestParamInfo<Damage>& p) { return std::string(p.param.name); });
+
+TEST(DamagedFile, ErrorsAreNotRaisedForSoundFiles)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    engine::Table t(dir.Path(), "ASORTYM.DBF");
+    t.SetIndexName("UPP_ASORT");
+    EXPECT_NO_THROW(t.Open());
+}
+
+} // namespace

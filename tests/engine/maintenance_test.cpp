@@ -1,0 +1,219 @@
+// Keeping the production index: thousands of appends and edits, in new tables and in copies of
+// files from an independent writer, checked by the engine's own check and by Perl XBase.
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "engine/table.h"
+#include "tests/engine/support.h"
+
+namespace {
+
+using namespace enginetest;
+
+std::string RandomName(std::mt19937& rng, std::size_t maxLength)
+{
+    static const std::string letters =
+        "ABCDEFGHIJKLMNOPRSTUWZ abcdefghijklmnoprstuwz0123456789/"
+        "\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF";
+    std::string out;
+    const std::size_t length = 1 + rng() % maxLength;
+    for (std::size_t i = 0; i < length; ++i)
+        out.push_back(letters[rng() % letters.size()]);
+    return out;
+}
+
+// Perl XBase walks the tag with one entry per record, in the engine's order.
+void ExpectPerlAgrees(const std::string& mdx, const std::string& tag, std::size_t records)
+{
+    const Walk engineWalk = EngineWalk(mdx, tag);
+    const std::vector<std::uint32_t> perl = PerlWalk(mdx, tag);
+    EXPECT_EQ(engineWalk.size(), records) << tag;
+    EXPECT_EQ(perl, Records(engineWalk)) << tag;
+}
+
+TEST(IndexMaintenance, ThousandsOfAppendsAndEditsKeepEveryTagValid)
+{
+    TempDir dir;
+    engine::CreateTable(
+        dir.Path(), "OSOBY.DBF",
+        {{"ID_OSOBY", 'C', 8, 0}, {"KLUCZ", 'C', 60, 0}, {"NR", 'N', 8, 0}, {"DATA", 'D', 8, 0}},
+        {{"UPP_KLUCZ", "UPPER(KLUCZ)", false, false},
+         {"NR", "NR", false, false},
+         {"DATA_NR", "DTOS(DATA)+STR(NR,8)", true, false},
+         {"ID", "ID_OSOBY", false, true}},
+        0x23);
+    std::mt19937 rng(20241123);
+    const int rows = 6000;
+    {
+        engine::Table t(dir.Path(), "osoby.dbf");
+        t.SetIndexName("UPP_KLUCZ");
+        t.Open();
+        for (int i = 0; i < rows; ++i) {
+            t.Append();
+            t.FieldByName("ID_OSOBY").SetString(std::to_string(rng() % 3000)); // repeats: unique tag
+            t.FieldByName("KLUCZ").SetString(i % 7 == 0 ? "KOWALSKI JAN" : RandomName(rng, 60));
+            t.FieldByName("NR").SetInteger(static_cast<std::int64_t>(rng() % 200000) - 100000);
+            if (i % 5 != 0)
+                t.FieldByName("DATA").SetString(std::to_string(1900 + rng() % 200) + "0" +
+                                                std::to_string(1 + rng() % 9) + "1" +
+                                                std::to_string(rng() % 10));
+            t.Post();
+        }
+        // Edits of every fifth row in physical order (the order edits do not disturb); some keys
+        // join the long run of equal keys.
+        t.SetIndexName("");
+        int n = 0;
+        for (t.First(); !t.Eof(); t.Next()) {
+            if (++n % 5 != 0)
+                continue;
+            const std::uint32_t at = t.RecNo();
+            t.Edit();
+            t.FieldByName("KLUCZ").SetString(n % 3 == 0 ? "kowalski jan" : RandomName(rng, 60));
+            t.FieldByName("NR").SetInteger(n);
+            t.FieldByName("ID_OSOBY").SetString(std::to_string(rng() % 3000));
+            t.Post();
+            EXPECT_EQ(t.RecNo(), at);
+        }
+        EXPECT_EQ(t.RecordCount(), rows);
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    for (const char* tag : {"UPP_KLUCZ", "NR", "DATA_NR"})
+        ExpectPerlAgrees(dir.File("OSOBY.MDX"), tag, rows);
+    // The unique tag: one entry per distinct id, each the first record having it.
+    engine::Table t(dir.Path(), "osoby.dbf");
+    t.Open();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "ID"), Records(EngineWalk(dir.File("OSOBY.MDX"), "ID")));
+}
+
+// Appends and edits in copies of the independent writer's files: every tag stays valid, and
+// records appended read back through Perl XBase's DBF reader with their values.
+TEST(IndexMaintenance, AppendsAndEditsInFilesFromAnIndependentWriter)
+{
+    TempDir dir;
+    for (const char* table : {"EDITED", "DZ", "MIXED"})
+        CopyTable("mdx", table, dir.Path());
+    std::mt19937 rng(7);
+    {
+        engine::Table t(dir.Path(), "EDITED.DBF");
+        t.Open();
+        for (int i = 0; i < 1500; ++i) {
+            t.Append();
+            t.FieldByName("ID_OSOBY").SetString("N" + std::to_string(i));
+            t.FieldByName("KLUCZ").SetString(i % 4 == 0 ? "Kowalski Jan" : RandomName(rng, 30));
+            t.Post();
+        }
+        t.SetIndexName("UPP_KLUCZ");
+        int n = 0;
+        for (t.First(); !t.Eof() && n < 200; t.Next(), ++n) {
+            if (n % 2 == 0)
+                continue;
+            t.Edit();
+            t.FieldByName("KLUCZ").SetString("zz " + std::to_string(n));
+            t.Post(); // moves to the end of the tag: go back to the front
+            t.First();
+        }
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    ExpectPerlAgrees(dir.File("EDITED.MDX"), "UPP_KLUCZ", 7500);
+    {
+        engine::Table t(dir.Path(), "DZ.DBF");
+        t.Open();
+        for (int i = 0; i < 2000; ++i) {
+            t.Append();
+            t.FieldByName("ID_DZIALKI").SetString(std::to_string(100000 + i));
+            t.FieldByName("ID_OBR").SetString(std::to_string(rng() % 20));
+            t.FieldByName("DZIALKA").SetString(std::to_string(rng() % 300) + "/" + std::to_string(rng() % 9));
+            t.Post();
+        }
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    ExpectPerlAgrees(dir.File("DZ.MDX"), "OBR_DZ_ARK", 5000);
+    {
+        engine::Table t(dir.Path(), "MIXED.DBF");
+        t.Open();
+        for (int i = 0; i < 1000; ++i) {
+            t.Append();
+            t.FieldByName("ID").SetString("X" + std::to_string(i));
+            t.FieldByName("KWOTA").SetString(std::to_string(static_cast<int>(rng() % 200000) - 100000) +
+                                             ".25");
+            t.FieldByName("ILOSC").SetInteger(static_cast<int>(rng() % 2000) - 1000);
+            if (i % 3 != 0)
+                t.FieldByName("DATA").SetString("2001" + std::to_string(10 + rng() % 3) + "1" +
+                                                std::to_string(rng() % 9));
+            t.FieldByName("MIASTO").SetString(RandomName(rng, 20));
+            t.FieldByName("KOD").SetString(std::to_string(rng() % 3000));
+            t.Post();
+        }
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    for (const char* tag : {"KWOTA", "ILOSC", "DATA", "MIASTO_D"})
+        ExpectPerlAgrees(dir.File("MIXED.MDX"), tag, 3000);
+
+    // Perl XBase's table reader sees the appended rows with their values.
+    const std::string command =
+        "perl -MXBase -e '$t = XBase->new($ARGV[0]) or die XBase->errstr;"
+        " print $t->last_record + 1, \"\\n\"; my @r = $t->get_record(2999, \"ID\", \"ILOSC\");"
+        " print \"$r[1]|$r[2]\\n\"' '" +
+        dir.File("MIXED.DBF") + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[128];
+    std::string out;
+    while (std::fgets(line, sizeof line, pipe))
+        out += line;
+    EXPECT_EQ(pclose(pipe), 0);
+    engine::Table t(dir.Path(), "MIXED.DBF");
+    t.Open();
+    for (int i = 1; i < 3000; ++i)
+        t.Next();
+    EXPECT_EQ(out,
+              "3000\n" + t.FieldByName("ID").AsString() + "|" + t.FieldByName("ILOSC").AsString() + "\n");
+}
+
+TEST(IndexMaintenance, ReindexRebuildsEqualWalks)
+{
+    TempDir dir;
+    CopyTable("mdx", "OSOBY", dir.Path());
+    const Walk before = EngineWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ");
+    engine::Table t(dir.Path(), "OSOBY.DBF");
+    t.Open();
+    t.Reindex();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Close();
+    EXPECT_EQ(EngineWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ"), before);
+    EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ"), Records(before));
+}
+
+TEST(IndexMaintenance, VerifyDirectoryReportsATagThatLostAnEntry)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    EXPECT_EQ(engine::VerifyDirectory(dir.Path()), std::vector<std::string>{});
+    // Lower the key count of the first leaf reached: one entry goes missing from the tag.
+    std::string bytes = ReadFileBytes(dir.File("ASORTYM.MDX"));
+    const std::size_t header = 4 * 512; // the first tag's header block
+    std::size_t page =
+        static_cast<unsigned char>(bytes[header]) | static_cast<unsigned char>(bytes[header + 1]) << 8;
+    for (;;) {
+        const std::size_t at = page * 512;
+        const std::size_t n = static_cast<unsigned char>(bytes[at]);
+        const std::size_t item = 8;
+        const std::size_t trailing = static_cast<unsigned char>(bytes[at + 8 + n * item]) |
+                                     static_cast<unsigned char>(bytes[at + 9 + n * item]) << 8;
+        if (trailing == 0) {
+            bytes[at] = static_cast<char>(n - 1);
+            std::fill(bytes.begin() + static_cast<long>(at + 8 + (n - 1) * item),
+                      bytes.begin() + static_cast<long>(at + 8 + n * item), '\0');
+            break;
+        }
+        page = static_cast<unsigned char>(bytes[at + 8]) | static_cast<unsigned char>(bytes[at + 9]) << 8;
+    }
+    WriteFileBytes(dir.File("ASORTYM.MDX"), bytes);
+    const auto problems = engine::VerifyDirectory(dir.Path());
+    ASSERT_FALSE(problems.empty());
+    EXPECT_NE(problems.front().find("UPP_ASORT"), std::string::npos) << problems.front();
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+// The table object: fields by name, values and their limits, code pages, append and edit read
+// back, keyed search over several fields, errors that name table and field.
+#include <gtest/gtest.h>
+
+#include "engine/table.h"
+#include "tests/engine/support.h"
+
+namespace {
+
+using namespace enginetest;
+
+class TableTest : public ::testing::Test
+{
+protected:
+    // A parcel-like table in code page 852 (db852po0) with a tag over three fields.
+    void CreateParcels(std::uint8_t driver = 0x23)
+    {
+        engine::CreateTable(dir.Path(), "dz.dbf",
+                            {{"ID_DZIALKI", 'C', 8, 0},
+                             {"ID_OBR", 'C', 4, 0},
+                             {"DZIALKA", 'C', 15, 0},
+                             {"NR_ARKUSZA", 'C', 5, 0},
+                             {"POW", 'N', 10, 2},
+                             {"ILOSC", 'N', 4, 0},
+                             {"DATA", 'D', 8, 0},
+                             {"AKTYWNY", 'L', 1, 0}},
+                            {{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA", false, false},
+                             {"UPP_DZ", "UPPER(DZIALKA)", false, false}},
+                            driver);
+    }
+
+    void AddParcel(engine::Table& t, const std::string& id, const std::string& obr, const std::string& dz,
+                   const std::string& ark)
+    {
+        t.Append();
+        t.FieldByName("id_dzialki").SetString(id);
+        t.FieldByName("ID_OBR").SetString(obr);
+        t.FieldByName("DZIALKA").SetString(dz);
+        t.FieldByName("NR_ARKUSZA").SetString(ark);
+        t.Post();
+    }
+
+    TempDir dir;
+};
+
+TEST_F(TableTest, AppendedRowsReadBackWithTheirValues)
+{
+    CreateParcels();
+    {
+        engine::Table t(dir.Path(), "DZ.DBF");
+        t.Open();
+        EXPECT_TRUE(t.Eof());
+        EXPECT_EQ(t.RecordCount(), 0);
+        t.Append();
+        t.FieldByName("DZIALKA").SetString("15/3");
+        t.FieldByName("POW").SetString("12.345"); // rounded to the field's two decimals
+        t.FieldByName("ILOSC").SetInteger(-42);
+        t.FieldByName("DATA").SetString("2024.02.29");
+        t.FieldByName("AKTYWNY").SetVariant(true);
+        t.Post();
+        EXPECT_EQ(t.RecordCount(), 1); // in the header at once
+    }
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.Open();
+    ASSERT_FALSE(t.Eof());
+    EXPECT_EQ(t.FieldByName("DZIALKA").AsString(), "15/3");
+    EXPECT_EQ(t.FieldByName("POW").AsString(), "12.35");
+    EXPECT_EQ(t.FieldByName("ILOSC").AsInteger(), -42);
+    EXPECT_EQ(std::get<std::int64_t>(t.FieldByName("ILOSC").AsVariant()), -42);
+    EXPECT_EQ(t.FieldByName("DATA").AsString(), "2024.02.29");
+    EXPECT_EQ(std::get<bool>(t.FieldByName("AKTYWNY").AsVariant()), true);
+    EXPECT_EQ(t.FieldByName("ID_OBR").AsString(), ""); // all blank reads as empty text
+    EXPECT_EQ(t.FieldByName("ID_OBR").AsInteger(), 0);
+    t.Next();
+    EXPECT_TRUE(t.Eof());
+
+    // The bytes on disk: right-aligned numbers, YYYYMMDD, the end marker after the record.
+    const std::string bytes = ReadFileBytes(dir.File("dz.dbf"));
+    EXPECT_NE(bytes.find("     12.35 -4220240229T"), std::string::npos);
+    EXPECT_EQ(bytes.back(), '\x1A');
+}
+
+TEST_F(TableTest, ValuesThatDoNotFitAreRefusedNamingFieldAndTable)
+{
+    CreateParcels();
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.Open();
+    t.Append();
+    auto expectRefused = [&](const std::function<void()>& write, const std::string& field) {
+        try {
+            write();
+            ADD_FAILURE() << "accepted a value for " << field;
+        } catch (const engine::Error& e) {
+            EXPECT_EQ(e.Kind(), engine::ErrorKind::BadValue);
+            EXPECT_NE(std::string(e.what()).find(field), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("dz.dbf"), std::string::npos) << e.what();
+        }
+    };
+    expectRefused([&] { t.FieldByName("ILOSC").SetInteger(12345); }, "ILOSC");
+    expectRefused([&] { t.FieldByName("ILOSC").SetInteger(-1000); }, "ILOSC");
+    expectRefused([&] { t.FieldByName("POW").SetString("12345678.5"); }, "POW");
+    expectRefused([&] { t.FieldByName("POW").SetString("12x"); }, "POW");
+    expectRefused([&] { t.FieldByName("DATA").SetString("2023.02.29"); }, "DATA");
+    expectRefused([&] { t.FieldByName("AKTYWNY").SetString("maybe"); }, "AKTYWNY");
+    expectRefused([&] { t.FieldByName("NIEMA"); }, "NIEMA");
+    // Text is cut to the field's width, not refused.
+    t.FieldByName("ID_OBR").SetString("123456");
+    EXPECT_EQ(t.FieldByName("ID_OBR").AsString(), "1234");
+    t.FieldByName("ILOSC").SetInteger(-999);
+    t.Post();
+    EXPECT_EQ(t.FieldByName("ILOSC").AsInteger(), -999);
+}
+
+TEST_F(TableTest, WritingOutsideEditStateIsAnError)
+{
+    CreateParcels();
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.Open();
+    EXPECT_THROW(t.Post(), engine::Error);
+    EXPECT_THROW(t.Edit(), engine::Error); // no current row
+    AddParcel(t, "1", "0001", "1", "");
+    EXPECT_THROW(t.FieldByName("DZIALKA").SetString("2"), engine::Error);
+    EXPECT_THROW(t.EditKey(), engine::Error); // no tag chosen
+}
+
+// Code page 852 and 1250 tables: the program's 1250 text is stored in the table's own page,
+// over the whole upper half, not only the Polish letters.
+TEST_F(TableTest, TextIsConvertedToAndFromTheTablesCodePage)
+{
+    const std::string polish1250 = "\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF";
+    const std::string polish852 = "\xA4\x8F\xA8\x9D\xE3\xE0\x97\x8D\xBD\xA5\x86\xA9\x88\xE4\xA2\x98\xAB\xBE";
+    const std::string other1250 = "\xE4\xF6\xDF\xE8"; // ä ö ß č
+    const std::string other852 = "\x84\x94\xE1\x9F";
+    for (std::uint8_t driver : {std::uint8_t{0x23}, std::uint8_t{0xC8}}) {
+        SCOPED_TRACE(driver);
+        engine::CreateTable(dir.Path(), "t.dbf", {{"NAZWA", 'C', 30, 0}}, {}, driver);
+        {
+            engine::Table t(dir.Path(), "t.dbf");
+            t.Open();
+            t.Append();
+            t.FieldByName("NAZWA").SetString(polish1250 + other1250);
+            t.Post();
+        }
+        const std::string bytes = ReadFileBytes(dir.File("t.dbf"));
+        const std::string stored = driver == 0x23 ? polish852 + other852 : polish1250 + other1250;
+        EXPECT_NE(bytes.find(stored), std::string::npos);
+        engine::Table t(dir.Path(), "T.DBF");
+        t.Open();
+        EXPECT_EQ(t.FieldByName("nazwa").AsString(), polish1250 + other1250);
+    }
+}
+
+TEST_F(TableTest, UnknownCodePageIsRefusedAtOpen)
+{
+    engine::CreateTable(dir.Path(), "t.dbf", {{"NAZWA", 'C', 10, 0}}, {}, 0x23);
+    std::string bytes = ReadFileBytes(dir.File("t.dbf"));
+    bytes[29] = '\x99';
+    WriteFileBytes(dir.File("t.dbf"), bytes);
+    engine::Table t(dir.Path(), "t.dbf");
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const engine::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("0x99"), std::string::npos) << e.what();
+    }
+}
+
+TEST_F(TableTest, MissingDirectoryFileOrTagFailsOpen)
+{
+    CreateParcels();
+    engine::Table noDir(dir.File("nie_ma"), "dz.dbf");
+    EXPECT_THROW(noDir.Open(), engine::Error);
+    engine::Table noFile(dir.Path(), "roboty.dbf");
+    EXPECT_THROW(noFile.Open(), engine::Error);
+    engine::Table noTag(dir.Path(), "dz.dbf");
+    noTag.SetIndexName("UPP_KLUCZ");
+    try {
+        noTag.Open();
+        FAIL() << "opened";
+    } catch (const engine::Error& e) {
+        EXPECT_EQ(e.Kind(), engine::ErrorKind::NotFound);
+        EXPECT_NE(std::string(e.what()).find("UPP_KLUCZ"), std::string::npos);
+    }
+    EXPECT_FALSE(noTag.Active());
+}
+
+TEST_F(TableTest, GotoKeyOverThreeFieldsFindsTheFirstMatchInTagOrder)
+{
+    CreateParcels();
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.SetIndexName("OBR_DZ_ARK");
+    t.Open();
+    AddParcel(t, "A", "0002", "15/3", "");
+    AddParcel(t, "B", "0001", "15/3", "2");
+    AddParcel(t, "C", "0001", "15", "");
+    AddParcel(t, "D", "0001", "15/3", "");
+    AddParcel(t, "E", "0001", "15/3", ""); // same key as D: D comes first
+    std::vector<std::string> order;
+    for (t.First(); !t.Eof(); t.Next())
+        order.push_back(t.FieldByName("ID_DZIALKI").AsString());
+    // db852po0: "15 " before "15/" (space below punctuation), blank sheet before "2".
+    EXPECT_EQ(order, (std::vector<std::string>{"C", "D", "E", "B", "A"}));
+
+    auto find = [&](const std::string& obr, const std::string& dz, const std::string& ark) {
+        t.EditKey();
+        t.FieldByName("ID_OBR").SetString(obr);
+        t.FieldByName("DZIALKA").SetString(dz);
+        t.FieldByName("NR_ARKUSZA").SetString(ark);
+        return t.GotoKey();
+    };
+    ASSERT_TRUE(find("0001", "15/3", ""));
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "D");
+    t.Next();
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "E"); // the walk goes on from the match
+    ASSERT_TRUE(find("0001", "15/3", "2"));
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "B");
+    EXPECT_FALSE(find("0001", "15/4", ""));
+    EXPECT_FALSE(find("0001", "15", "2"));
+
+    // Changing the tag keeps the current row; UPPER() applies to the search value as well.
+    ASSERT_TRUE(find("0002", "15/3", ""));
+    t.SetIndexName("UPP_DZ");
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "A");
+    t.Next(); // equal keys in record order: A (1), B (2), D (4), E (5)
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "B");
+}
+
+TEST_F(TableTest, EditChangesTheKeyInEveryTag)
+{
+    CreateParcels();
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.SetIndexName("OBR_DZ_ARK");
+    t.Open();
+    for (int i = 0; i < 300; ++i)
+        AddParcel(t, std::to_string(i), "0001", std::to_string(i), "");
+    t.EditKey();
+    t.FieldByName("ID_OBR").SetString("0001");
+    t.FieldByName("DZIALKA").SetString("150");
+    ASSERT_TRUE(t.GotoKey());
+    t.Edit();
+    t.FieldByName("ID_OBR").SetString("0000");
+    t.Post();
+    t.First();
+    EXPECT_EQ(t.FieldByName("ID_DZIALKI").AsString(), "150");
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+}
+
+TEST_F(TableTest, RowsOfATableWithMemoFieldsKeepTheirMemoPointers)
+{
+    engine::CreateTable(dir.Path(), "m.dbf", {{"NAZWA", 'C', 10, 0}, {"OPIS", 'M', 10, 0}}, {});
+    std::string bytes = ReadFileBytes(dir.File("m.dbf"));
+    bytes.pop_back();
+    bytes += " abc" + std::string(15, ' ') + "17" + '\x1A';
+    bytes[4] = 1;
+    WriteFileBytes(dir.File("m.dbf"), bytes);
+    engine::Table t(dir.Path(), "m.dbf");
+    t.Open();
+    EXPECT_EQ(t.FieldByName("OPIS").AsString(), "17");
+    t.Edit();
+    EXPECT_THROW(t.FieldByName("OPIS").SetString("1"), engine::Error);
+    t.FieldByName("NAZWA").SetString("xyz");
+    t.Post();
+    EXPECT_NE(ReadFileBytes(dir.File("m.dbf")).find(" xyz" + std::string(15, ' ') + "17"), std::string::npos);
+}
+
+} // namespace
