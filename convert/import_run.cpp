@@ -1,0 +1,346 @@
+// The import run and the reconciliation of precincts between archive and target.
+#include "convert/import_run.h"
+
+#include "archive/code_page.h"
+#include "convert/kerg_conversion.h"
+#include "convert/text.h"
+#include "engine/table.h"
+#include "platform/paths.h"
+
+#include <cstdio>
+
+namespace convert {
+namespace {
+
+// Puts the cursor and the progress bar back however the run ends.
+class CleanUp
+{
+public:
+    explicit CleanUp(RunUi& ui) : ui_(ui) {}
+    ~CleanUp()
+    {
+        ui_.SetBusyCursor(false);
+        ui_.SetProgressPosition(0);
+    }
+    CleanUp(const CleanUp&) = delete;
+    CleanUp& operator=(const CleanUp&) = delete;
+
+private:
+    RunUi& ui_;
+};
+
+Message Info(const std::string& text, const char* caption = messages::kCaptionInfo)
+{
+    return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok};
+}
+
+// Ends the text with the directory separator; returns whether it had to be added.
+bool EndWithSeparator(std::string& text)
+{
+    if (!text.empty() && platform::IsSeparator(text.back()))
+        return false;
+    text.push_back(platform::kSeparator);
+    return true;
+}
+
+} // namespace
+
+std::string BuildCreatorStamp(const Date& date)
+{
+    const int packed = (date.year - 1980) * 512 + date.month * 32 + date.day;
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0001%04X", static_cast<unsigned>(packed) & 0xFFFFu);
+    return buffer;
+}
+
+int PrecinctList::Find(const std::string& key) const
+{
+    const std::string wanted = Upper1250(key);
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (Upper1250(entries_[i].text) == wanted)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::string TargetSubdirectory(const std::string& targetDir, const std::string& name)
+{
+    return targetDir + "BAZA" + platform::kSeparator + name;
+}
+
+bool TargetDatabaseExists(const std::string& targetDir)
+{
+    try {
+        engine::Table works(TargetSubdirectory(targetDir, "KERG"), "Roboty.dbf");
+        works.Open();
+        works.Close();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void ReconcilePrecincts(RunContext& context, const std::string& targetDir)
+{
+    RunState& state = context.state;
+    archive::Reader& reader = context.reader;
+
+    // 1. The target's register directory exists afterwards.
+    platform::CreateDirectories(TargetSubdirectory(targetDir, "KERG"));
+
+    // 2, 3. The archive's precincts.
+    std::uint8_t area = 0;
+    if (!OpenArchiveTable(context, "obreb.dbf", area, true))
+        return;
+    std::int32_t idObr = 0;
+    archive::ShortString nrG, nrObr, nazwa, kodObr;
+    const std::string path = state.ArchiveDir + "obreb.dbf";
+    if (!BindArchiveFields(context, path,
+                           {{"id_obr", [&] { reader.BindBin4("id_obr", idObr); }},
+                            {"nr_g", [&] { reader.BindString("nr_g", nrG, 5); }},
+                            {"nr_obr", [&] { reader.BindString("nr_obr", nrObr, 4); }},
+                            {"nazwa", [&] { reader.BindString("nazwa", nazwa, 30); }},
+                            {"kod_obr", [&] { reader.BindString("kod_obr", kodObr, 2); }}})) {
+        reader.CloseAllTables();
+        return;
+    }
+
+    // 4. The target's precincts; a missing field is the engine's error.
+    engine::Table target(TargetSubdirectory(targetDir, "KERG"), "obreb.dbf");
+    target.Open();
+    engine::Field targetId = target.FieldByName("id_obr");
+    engine::Field targetCommune = target.FieldByName("nr_g");
+    engine::Field targetPrecinct = target.FieldByName("nr_obr");
+    target.FieldByName("nazwa");
+    engine::Field targetCode = target.FieldByName("kod_obr");
+    target.FieldByName("id_tworz");
+    target.FieldByName("id_modyf");
+    target.FieldByName("ID_EWMAPY");
+
+    // 5, 6. One entry per archive record, deleted ones included.
+    state.Precincts.Clear();
+    while (!reader.IsEof(area)) {
+        reader.ReadRecord(area, 0);
+        if (reader.TableResult() != 0) {
+            state.ImportErrorText = std::string(messages::kReadFailed) + path;
+            reader.CloseAllTables();
+            return;
+        }
+        const std::string commune = nrG.View().size() > 2 ? std::string(nrG.View().substr(2, 3)) : std::string();
+        state.Precincts.Add(context.renumbering.FormatCommuneNumber(commune) + nrObr.Str() + kodObr.Str());
+        reader.NextRecord(area);
+    }
+    // 7.
+    reader.CloseAllTables();
+
+    // 8. Every target precinct must be known to the archive.
+    for (target.First(); !target.Eof(); target.Next()) {
+        const std::string key = targetCommune.AsString() + targetPrecinct.AsString() + targetCode.AsString();
+        const int found = state.Precincts.Find(key);
+        if (found >= 0) {
+            state.Precincts.At(static_cast<std::size_t>(found)).value = targetId.AsString().substr(0, 4);
+            continue;
+        }
+        const Message question{std::string(messages::kPrecinctMissingHead) + Cp1250ToUtf8(key) +
+                                   messages::kPrecinctMissingTail + "\r\n" + messages::kContinueQuestion,
+                               messages::kCaptionError, Buttons::YesNo, Icon::None, Answer::Yes};
+        if (context.ui.ShowMessage(question) != Answer::Yes) {
+            state.ImportErrorText = messages::kPrecinctsStopped;
+            target.Close();
+            return;
+        }
+    }
+    // 9.
+    target.Close();
+}
+
+struct ImportRun::CountersTable
+{
+    engine::Table table;
+    CountersTable(const std::string& directory) : table(directory, "Dostep.dbf") {}
+};
+
+ImportRun::ImportRun(RunUi& ui, std::string renumberingFile, std::function<Date()> today)
+    : ui_(ui), renumberingFile_(std::move(renumberingFile)), today_(std::move(today)),
+      renumbering_([&ui] { return ui.CommuneConversionTicked(); })
+{}
+
+ImportRun::~ImportRun() = default;
+
+void ImportRun::BitBtn1Click()
+{
+    try {
+        // 1. Both directories must be named.
+        std::string archiveText = ui_.ArchiveDirText();
+        std::string targetText = ui_.TargetDirText();
+        if (archiveText.empty() || targetText.empty())
+            return;
+        // 2. Each ends with the separator, in the edit itself too.
+        if (EndWithSeparator(archiveText))
+            ui_.SetArchiveDirText(archiveText);
+        if (EndWithSeparator(targetText))
+            ui_.SetTargetDirText(targetText);
+        // 3.
+        const std::string archiveDir = platform::DirectoryPart(archiveText);
+        const std::string targetDir = platform::DirectoryPart(targetText);
+
+        // 4.
+        if (!TargetDatabaseExists(targetDir)) {
+            ui_.ShowMessage(Info(messages::kNoTargetDatabase, messages::kCaptionNoDatabase));
+            return;
+        }
+        // 5. The renumbering file is read on every run, ticked or not.
+        if (!renumbering_.LoadCommuneRenumbering(renumberingFile_)) {
+            ui_.ShowMessage(Info(messages::kRenumberingFileFaulty));
+            return;
+        }
+        // 6.
+        const Message backup{messages::kBackupQuestion, messages::kCaptionQuestion, Buttons::YesNo, Icon::Question,
+                             Answer::No};
+        if (ui_.ShowMessage(backup) != Answer::Yes) {
+            ui_.ShowMessage(Info(messages::kBackupNeeded));
+            return;
+        }
+        // 7.
+        state_.ArchiveDir = archiveDir;
+        Locked(targetDir);
+    } catch (const std::exception& e) {
+        ui_.ShowError(e.what());
+    } catch (...) {
+        ui_.ShowError("Nieoczekiwany błąd.");
+    }
+}
+
+// Steps 8 to 21: from the busy cursor to the final message.
+void ImportRun::Locked(const std::string& targetDir)
+{
+    // 8, 9.
+    ui_.SetBusyCursor(true);
+    bool success = false;
+    {
+        CleanUp cleanUp(ui_);
+        // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
+        // whatever the system's settings; archive text arrives recoded to code page 1250.
+        reader_.SourceCodePage = archive::kRowCp852;
+        reader_.ResetWorkAreas();
+
+        // 14.
+        std::string missing;
+        if (!ReadCounters(targetDir, missing)) {
+            if (missing.empty())
+                ui_.ShowMessage(Info(messages::kCountersLocked));
+            else
+                ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
+            return;
+        }
+        // 15.
+        state_.CreatorStamp = BuildCreatorStamp(today_());
+        state_.ImportErrorText.clear();
+
+        // 16, 17. An engine error leaves the work at once; the rows posted before it stay
+        // written, so the counters are written back all the same before it is shown.
+        std::string engineError;
+        try {
+            RunContext context{ui_, reader_, state_, renumbering_};
+            if (state_.ImportErrorText.empty())
+                ReconcilePrecincts(context, targetDir);
+            if (state_.ImportErrorText.empty())
+                ConvertKerg(context, targetDir);
+        } catch (const std::exception& e) {
+            engineError = e.what();
+        }
+        reader_.CloseAllTables();
+
+        // 18.
+        try {
+            WriteCounters();
+        } catch (const std::exception& e) {
+            if (engineError.empty())
+                engineError = e.what();
+        }
+        counters_.reset();
+        if (!engineError.empty()) {
+            ui_.ShowError(engineError);
+            return;
+        }
+
+        // 19.
+        if (state_.ImportErrorText.empty()) {
+            ui_.ShowMessage(Info(messages::kDone));
+            success = true;
+        } else {
+            const Message failed{std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText + "\r\n" +
+                                     messages::kFailedTail,
+                                 messages::kCaptionConversionError, Buttons::Ok, Icon::Stop, Answer::Ok};
+            ui_.ShowMessage(failed);
+        }
+        // 20: the clean-up.
+    }
+    // 21.
+    if (success)
+        ui_.CloseAfterSuccess();
+}
+
+bool ImportRun::ReadCounters(const std::string& targetDir, std::string& missing)
+{
+    try {
+        counters_ = std::make_unique<CountersTable>(TargetSubdirectory(targetDir, "ADMIN"));
+        engine::Table& table = counters_->table;
+        table.SetExclusive(true);
+        table.Open();
+        engine::Field name = table.FieldByName("tablename");
+        engine::Field next = table.FieldByName("nextval");
+        bool person = false, assortment = false, parcel = false;
+        for (table.First(); !table.Eof(); table.Next()) {
+            const std::string upper = Upper1250(name.AsString());
+            if (upper == "OSOBY") {
+                state_.PersonCounter = static_cast<std::int32_t>(next.AsInteger());
+                person = true;
+            } else if (upper == "ASORTYM") {
+                state_.AssortmentCounter = static_cast<std::int32_t>(next.AsInteger());
+                assortment = true;
+            } else if (upper == "DZ") {
+                state_.ParcelCounter = static_cast<std::int32_t>(next.AsInteger());
+                parcel = true;
+            }
+        }
+        // Without all three counters the ids handed out could repeat ids already in use.
+        missing = !person ? "OSOBY" : !assortment ? "ASORTYM" : !parcel ? "DZ" : "";
+        if (!missing.empty()) {
+            counters_.reset();
+            return false;
+        }
+        return true;
+    } catch (...) {
+        counters_.reset();
+        missing.clear();
+        return false;
+    }
+}
+
+void ImportRun::WriteCounters()
+{
+    if (!counters_)
+        return;
+    engine::Table& table = counters_->table;
+    engine::Field name = table.FieldByName("tablename");
+    engine::Field next = table.FieldByName("nextval");
+    for (table.First(); !table.Eof(); table.Next()) {
+        const std::string upper = Upper1250(name.AsString());
+        std::int32_t value = 0;
+        if (upper == "OSOBY")
+            value = state_.PersonCounter;
+        else if (upper == "ASORTYM")
+            value = state_.AssortmentCounter;
+        else if (upper == "DZ")
+            value = state_.ParcelCounter;
+        else
+            continue;
+        table.Edit();
+        next.SetInteger(value);
+        table.Post();
+    }
+    table.Close();
+}
+
+} // namespace convert

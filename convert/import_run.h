@@ -1,0 +1,145 @@
+// The import run: from the checks of the two directories to the final message. It completes the
+// works of the target database from the archive through the archive reader and the table engine,
+// and reaches the user only through RunUi.
+#pragma once
+
+#include "archive/reader.h"
+#include "convert/run_ui.h"
+#include "renumber/commune_renumbering.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace convert {
+
+struct Date
+{
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+};
+
+// "0001" followed by the date packed as the DOS file system packs it, in four upper-case
+// hexadecimal digits: (year - 1980) * 512 + month * 32 + day. 6 December 2026 gives 00015D86.
+std::string BuildCreatorStamp(const Date& date);
+
+// The bridge from archive precincts (entry n = record n of the archive's obreb.dbf) to the
+// target's precinct ids. Entry 0 is empty and has no value.
+class PrecinctList
+{
+public:
+    struct Entry
+    {
+        std::string text;                 // the archive precinct key (code page 1250)
+        std::optional<std::string> value; // the target's id_obr, when the target has the precinct
+    };
+
+    PrecinctList() { Clear(); }
+    void Clear() { entries_.assign(1, Entry{}); }
+    void Add(std::string text) { entries_.push_back({std::move(text), std::nullopt}); }
+    // The first entry whose text equals `key` without regard to letter case, or -1.
+    int Find(const std::string& key) const;
+    std::size_t Size() const { return entries_.size(); }
+    Entry& At(std::size_t i) { return entries_.at(i); }
+    const Entry& At(std::size_t i) const { return entries_.at(i); }
+
+private:
+    std::vector<Entry> entries_;
+};
+
+// State that lives across one run (and the counters across runs of the same program).
+struct RunState
+{
+    std::string ArchiveDir;      // ends with the directory separator (UTF-8)
+    std::string ImportErrorText; // empty = no error so far (UTF-8)
+    std::int32_t PersonCounter = 0;
+    std::int32_t AssortmentCounter = 0;
+    std::int32_t ParcelCounter = 0;
+    std::string CreatorStamp; // the creator id of the rows the run adds
+    PrecinctList Precincts;
+};
+
+// What the steps of a run share.
+struct RunContext
+{
+    RunUi& ui;
+    archive::Reader& reader;
+    RunState& state;
+    renumber::CommuneRenumbering& renumbering;
+};
+
+// The messages of the run, exactly as the office knows them.
+namespace messages {
+inline constexpr const char* kNoTargetDatabase = "We wskazanej kartotece brak danych systemu MERKAT WINDOWS.";
+inline constexpr const char* kRenumberingFileFaulty = "Błąd w pliku z przenumerowaniem gmin";
+inline constexpr const char* kBackupQuestion = "Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)";
+inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy utworzyć kopię danych";
+inline constexpr const char* kCountersLocked =
+    "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
+inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
+inline constexpr const char* kDone = "Import został zakończony.";
+inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
+inline constexpr const char* kFailedTail = "W karotece wynikowej znajdują się tylko częściowo skonwertowane dane.";
+inline constexpr const char* kOpenFailed = "Błąd podczas otwarcia pliku: ";
+inline constexpr const char* kReadFailed = "Błąd podczas odczytu pliku: ";
+inline constexpr const char* kPrecinctsStopped = "Błąd podczas łączenia obrębów";
+inline constexpr const char* kPrecinctMissingHead = "W aktualnej bazie występuje obręb: ";
+inline constexpr const char* kPrecinctMissingTail = " ,którego brak w archiwum";
+inline constexpr const char* kContinueQuestion = "Kontynuować konwersję ?";
+inline constexpr const char* kPrecinctNumberError = "Wystąpił błąd podczas ustalania numeru obrębu.";
+inline constexpr const char* kBadPrecinctNumber = "Niewłaściwy numer obrębu";
+inline constexpr const char* kNoPrecinct = "Brak obrębu: ";
+inline constexpr const char* kCaptionInfo = "Komunikat";
+inline constexpr const char* kCaptionNoDatabase = "komunikat";
+inline constexpr const char* kCaptionQuestion = "Pytanie";
+inline constexpr const char* kCaptionError = "Błąd";
+inline constexpr const char* kCaptionConversionError = "Błąd konwersji";
+} // namespace messages
+
+// The directory joined with a name and the separator: `dir` ends with a separator already.
+std::string TargetSubdirectory(const std::string& targetDir, const std::string& name);
+
+// True when the target's works table (BAZA/KERG/Roboty.dbf) opens through the table engine.
+bool TargetDatabaseExists(const std::string& targetDir);
+
+// Builds the precinct list from the archive's and the target's precinct tables; may ask the user
+// and set ImportErrorText.
+void ReconcilePrecincts(RunContext& context, const std::string& targetDir);
+
+class ImportRun
+{
+public:
+    // `renumberingFile` is the commune renumbering file beside the program; `today` gives the
+    // date of the creator stamp.
+    ImportRun(RunUi& ui, std::string renumberingFile, std::function<Date()> today);
+    ~ImportRun();
+    ImportRun(const ImportRun&) = delete;
+    ImportRun& operator=(const ImportRun&) = delete;
+
+    // The whole run, as started by "Importuj". Never throws.
+    void BitBtn1Click();
+
+    RunState& State() { return state_; }
+    archive::Reader& Reader() { return reader_; }
+    renumber::CommuneRenumbering& Renumbering() { return renumbering_; }
+
+private:
+    void Locked(const std::string& targetDir);
+    bool ReadCounters(const std::string& targetDir, std::string& missing);
+    void WriteCounters();
+
+    RunUi& ui_;
+    std::string renumberingFile_;
+    std::function<Date()> today_;
+    archive::Reader reader_;
+    RunState state_;
+    renumber::CommuneRenumbering renumbering_;
+    struct CountersTable;
+    std::unique_ptr<CountersTable> counters_;
+};
+
+} // namespace convert

@@ -1,0 +1,749 @@
+// The KERG conversion: works completion, persons, assortments, parcels and raster ranges.
+#include "convert/kerg_conversion.h"
+
+#include "archive/code_page.h"
+#include "convert/text.h"
+#include "engine/table.h"
+#include "platform/paths.h"
+
+#include <cfenv>
+#include <cmath>
+#include <memory>
+
+namespace convert {
+namespace {
+
+// A 4-byte archive link as an index key: the value's bytes, least significant first.
+std::string Link4(std::int32_t value)
+{
+    const auto v = static_cast<std::uint32_t>(value);
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                       static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
+}
+
+std::string Cut(std::string text, std::size_t length)
+{
+    if (text.size() > length)
+        text.resize(length);
+    return text;
+}
+
+// A dictionary number names a record when it is neither 0 nor the 16-bit -1.
+bool ValidDictionaryNumber(std::int16_t number)
+{
+    return number != 0 && number != -1;
+}
+
+// The archive files of one conversion with the variables bound to their fields.
+struct Archive
+{
+    std::uint8_t roboty = 0, kerg = 0, kergasor = 0, obdg = 0, asortym = 0, dz = 0, obrr = 0, osoby = 0,
+                 gmina = 0, miejsc = 0, imiona = 0, ulice = 0, nazwy = 0;
+    archive::IndexHandle robotyNtx, kergNtx, kergasorNtx, obdgNtx, obrrNtx, nazwyNtx;
+
+    // roboty.dbf
+    std::int32_t robotyIdKerg = 0;
+    archive::ShortString robotyJednSeg, robotyInnaNazwa;
+    std::uint16_t robotyNrPorz = 0, robotyRok = 0, robotyLp = 0;
+    bool robotyJestWKergu = false;
+    // kerg.dbf
+    std::int32_t kergId = 0, kergWykon = 0, kergZlecen = 0;
+    std::uint16_t kergNrG = 0;
+    archive::ShortString kergNrWyk, kergUwagi, kergPolWl, kergDPZak, kergDRozP, kergDPrzO, kergOpis;
+    // kergasor.dbf
+    std::int32_t kergasorIdRKerg = 0;
+    std::int16_t kergasorRoboty = 0;
+    double kergasorWielkosc = 0;
+    // obdg.dbf
+    std::int32_t obdgIdOpe = 0, obdgIdDzialki = 0;
+    archive::ShortString obdgPrzedPo;
+    // asortym.dbf
+    archive::ShortString asortymAsort, asortymNazwa;
+    // dz.dbf
+    std::int32_t dzIdDzialki = 0, dzIdObrebu = 0, dzLicznik = 0, dzMianownik = 0;
+    std::uint16_t dzArkusz = 0;
+    // ob_rr.dbf
+    std::int32_t obrrIdZak = 0;
+    archive::ShortString obrrUklad, obrrGodlo, obrrRastry;
+    // osoby.dbf
+    std::int32_t osobaId = 0;
+    std::uint8_t osobaO = 0;
+    archive::ShortString osobaNazwa, osobaKod, osobaNrD, osobaNrL, osobaNrP, osobaRodzaj, osobaNip, osobaKonto,
+        osobaUprawnieni;
+    std::int16_t osobaImie = 0, osobaGmina = 0, osobaMiejsc = 0, osobaUlica = 0;
+    // the dictionaries and the name lines
+    archive::ShortString gminaNazwa, miejscNazwa, imionaNazwa, uliceNazwa;
+    std::int32_t nazwyIdOs = 0;
+    archive::ShortString nazwyLp, nazwyNazwa;
+};
+
+// A target table opened by directory and name, with its fields looked up at once.
+struct TargetTable
+{
+    engine::Table table;
+    TargetTable(const std::string& directory, const char* name, const char* tag) : table(directory, name)
+    {
+        if (tag != nullptr)
+            table.SetIndexName(tag);
+        table.Open();
+    }
+    engine::Field operator[](const char* name) { return table.FieldByName(name); }
+};
+
+struct Target
+{
+    TargetTable zakrRas, dz, asortym, osoby, roboty, kergasor, obdg;
+
+    explicit Target(const std::string& targetDir)
+        : zakrRas(TargetSubdirectory(targetDir, "KERG"), "zakr_ras.dbf", nullptr),
+          dz(TargetSubdirectory(targetDir, "KERG"), "dz.dbf", "OBR_DZ_ARK"),
+          asortym(TargetSubdirectory(targetDir, "KERG"), "Asortym.dbf", "UPP_ASORT"),
+          osoby(TargetSubdirectory(targetDir, "OSOBY"), "Osoby.dbf", "UPP_KLUCZ"),
+          roboty(TargetSubdirectory(targetDir, "KERG"), "Roboty.dbf", nullptr),
+          kergasor(TargetSubdirectory(targetDir, "KERG"), "Kergasor.dbf", nullptr),
+          obdg(TargetSubdirectory(targetDir, "KERG"), "obdg.dbf", nullptr)
+    {
+        // Every field the conversion uses must exist, also those it never writes.
+        for (const char* f : {"id_rodzica", "uklad", "godlo", "rastry"})
+            zakrRas[f];
+        for (const char* f : {"id_dzialki", "id_obr", "dzialka", "nr_arkusza", "Id_tworz", "Id_modyf"})
+            dz[f];
+        for (const char* f : {"ID_ASORT", "ASORT", "NAZWA_A"})
+            asortym[f];
+        for (const char* f : {"id_osoby", "nazwa1", "nazwa2", "klucz", "kod", "pesel", "nr_dl", "rodzaj", "nip",
+                              "konto", "uprawnieni", "ulica", "miejsc", "id_tworz"})
+            osoby[f];
+        for (const char* f : {"ID_ROBOTY", "JEDN_SEG", "NR_PORZ", "ROK", "LP", "INNA_NAZWA", "W_TOKU", "NR_POW",
+                              "NR_G", "NR_WYK", "WYKON", "ZLECEN", "UWAGI", "POL_WL", "D_P_ZAK", "D_ROZ_P",
+                              "D_PRZ_O", "OPIS", "Id_tworz", "Id_modyf"})
+            roboty[f];
+        for (const char* f : {"ID_ROBOTY", "ID_ASORT", "WIELKOSC"})
+            kergasor[f];
+        for (const char* f : {"id_roboty", "id_dzialki", "przed_po"})
+            obdg[f];
+    }
+};
+
+class Conversion
+{
+public:
+    explicit Conversion(RunContext& context) : context_(context), reader_(context.reader) {}
+
+    ~Conversion()
+    {
+        // However the conversion ends, nothing of the archive stays open.
+        for (archive::IndexHandle* h : {&a_.robotyNtx, &a_.kergNtx, &a_.kergasorNtx, &a_.obdgNtx, &a_.obrrNtx,
+                                        &a_.nazwyNtx}) {
+            if (h->IsOpen())
+                reader_.CloseIndex(*h);
+        }
+        reader_.CloseAllTables();
+    }
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+
+    bool OpenArchive();
+    void OpenTarget(const std::string& targetDir) { target_ = std::make_unique<Target>(targetDir); }
+    void Walk();
+
+private:
+    bool Table(const char* name, std::uint8_t& area,
+               std::initializer_list<std::pair<const char*, std::function<void()>>> bindings);
+    bool Index(const char* name, archive::IndexHandle& handle);
+    // Goes to a 0-based record and reads it; false when either fails.
+    bool ReadAt(std::uint8_t area, std::int32_t recno);
+
+    std::string ResolvePerson(std::int32_t number);
+    std::pair<std::string, std::string> BuildPersonNames();
+    std::string DictionaryName(std::uint8_t area, std::int16_t number, const archive::ShortString& nazwa);
+    // The walk over the index entries of one work: calls `entry` for each; false when there are
+    // none or an entry's record cannot be read.
+    bool WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area, const std::int32_t& link,
+                  const std::function<bool()>& entry);
+    bool ImportAssortments(std::int32_t n);
+    bool ImportParcels(std::int32_t n);
+    bool ImportRasterRanges(std::int32_t n);
+
+    RunContext& context_;
+    archive::Reader& reader_;
+    Archive a_;
+    std::unique_ptr<Target> target_;
+    std::string precinctErrorText_;
+};
+
+bool Conversion::Table(const char* name, std::uint8_t& area,
+                       std::initializer_list<std::pair<const char*, std::function<void()>>> bindings)
+{
+    return OpenArchiveTable(context_, name, area, true) &&
+           BindArchiveFields(context_, context_.state.ArchiveDir + name, bindings);
+}
+
+bool Conversion::Index(const char* name, archive::IndexHandle& handle)
+{
+    return OpenArchiveIndex(context_, name, handle, true);
+}
+
+bool Conversion::OpenArchive()
+{
+    Archive& a = a_;
+    archive::Reader& r = reader_;
+    return Table("roboty.dbf", a.roboty,
+                 {{"id_kerg", [&] { r.BindBin4("id_kerg", a.robotyIdKerg); }},
+                  {"jedn_seg", [&] { r.BindString("jedn_seg", a.robotyJednSeg, 4); }},
+                  {"nr_porz", [&] { r.BindWord("nr_porz", a.robotyNrPorz); }},
+                  {"rok", [&] { r.BindWord("rok", a.robotyRok); }},
+                  {"lp", [&] { r.BindWord("lp", a.robotyLp); }},
+                  {"inna_nazwa", [&] { r.BindString("inna_nazwa", a.robotyInnaNazwa, 20); }},
+                  {"jestwkergu", [&] { r.BindLogical("jestwkergu", a.robotyJestWKergu); }}}) &&
+           Index("roboty.ntx", a.robotyNtx) &&
+           Table("kerg.dbf", a.kerg,
+                 {{"id_kerg", [&] { r.BindBin4("id_kerg", a.kergId); }},
+                  {"nr_g", [&] { r.BindWord("nr_g", a.kergNrG); }},
+                  {"nr_wyk", [&] { r.BindString("nr_wyk", a.kergNrWyk, 15); }},
+                  {"wykon", [&] { r.BindBin4("wykon", a.kergWykon); }},
+                  {"zlecen", [&] { r.BindBin4("zlecen", a.kergZlecen); }},
+                  {"uwagi", [&] { r.BindString("uwagi", a.kergUwagi, 50); }},
+                  {"pol_wl", [&] { r.BindString("pol_wl", a.kergPolWl, 60); }},
+                  {"d_p_zak", [&] { r.BindString("d_p_zak", a.kergDPZak, 8); }},
+                  {"d_roz_p", [&] { r.BindString("d_roz_p", a.kergDRozP, 8); }},
+                  {"d_prz_o", [&] { r.BindString("d_prz_o", a.kergDPrzO, 8); }},
+                  {"opis", [&] { r.BindString("opis", a.kergOpis, 80); }}}) &&
+           Index("kerg.ntx", a.kergNtx) &&
+           Table("kergasor.dbf", a.kergasor,
+                 {{"id_rkerg", [&] { r.BindBin4("id_rkerg", a.kergasorIdRKerg); }},
+                  {"ro_roboty", [&] { r.BindBin2("ro_roboty", a.kergasorRoboty); }},
+                  {"wielkosc", [&] { r.BindReal("wielkosc", a.kergasorWielkosc); }}}) &&
+           Index("kergasor.ntx", a.kergasorNtx) &&
+           Table("obdg.dbf", a.obdg,
+                 {{"id_ope", [&] { r.BindBin4("id_ope", a.obdgIdOpe); }},
+                  {"id_dzialki", [&] { r.BindBin4("id_dzialki", a.obdgIdDzialki); }},
+                  {"przed_po", [&] { r.BindString("przed_po", a.obdgPrzedPo, 1); }}}) &&
+           Index("obdg.ntx", a.obdgNtx) &&
+           Table("asortym.dbf", a.asortym,
+                 {{"asort", [&] { r.BindString("asort", a.asortymAsort, 2); }},
+                  {"nazwa_a", [&] { r.BindString("nazwa_a", a.asortymNazwa, 60); }}}) &&
+           Table("dz.dbf", a.dz,
+                 {{"id_dzialki", [&] { r.BindBin4("id_dzialki", a.dzIdDzialki); }},
+                  {"id_obrebu", [&] { r.BindBin4("id_obrebu", a.dzIdObrebu); }},
+                  {"l_dzialki", [&] { r.BindLong("l_dzialki", a.dzLicznik); }},
+                  {"m_dzialki", [&] { r.BindLong("m_dzialki", a.dzMianownik); }},
+                  {"nr_arkusza", [&] { r.BindWord("nr_arkusza", a.dzArkusz); }}}) &&
+           Table("ob_rr.dbf", a.obrr,
+                 {{"id_zak", [&] { r.BindBin4("id_zak", a.obrrIdZak); }},
+                  {"uklad", [&] { r.BindString("uklad", a.obrrUklad, 1); }},
+                  {"godlo", [&] { r.BindString("godlo", a.obrrGodlo, 13); }},
+                  {"rastry", [&] { r.BindRawString("rastry", a.obrrRastry, 6); }}}) &&
+           Index("ob_rr.ntx", a.obrrNtx) &&
+           Table("osoby.dbf", a.osoby,
+                 {{"id", [&] { r.BindBin4("id", a.osobaId); }},
+                  {"o", [&] { r.BindByte("o", a.osobaO); }},
+                  {"nazwa", [&] { r.BindString("nazwa", a.osobaNazwa, 30); }},
+                  {"imie_1", [&] { r.BindBin2("imie_1", a.osobaImie); }},
+                  {"id_g", [&] { r.BindBin2("id_g", a.osobaGmina); }},
+                  {"id_m", [&] { r.BindBin2("id_m", a.osobaMiejsc); }},
+                  {"id_u", [&] { r.BindBin2("id_u", a.osobaUlica); }},
+                  {"kod", [&] { r.BindString("kod", a.osobaKod, 5); }},
+                  {"nr_d", [&] { r.BindString("nr_d", a.osobaNrD, 6); }},
+                  {"nr_l", [&] { r.BindString("nr_l", a.osobaNrL, 4); }},
+                  {"nr_p", [&] { r.BindString("nr_p", a.osobaNrP, 11); }},
+                  {"rodzaj_o", [&] { r.BindString("rodzaj_o", a.osobaRodzaj, 1); }},
+                  {"nip", [&] { r.BindString("nip", a.osobaNip, 15); }},
+                  {"konto", [&] { r.BindString("konto", a.osobaKonto, 10); }},
+                  {"uprawnieni", [&] { r.BindString("uprawnieni", a.osobaUprawnieni, 25); }}}) &&
+           Table("gmina.dbf", a.gmina, {{"nazwa", [&] { r.BindString("nazwa", a.gminaNazwa, 25); }}}) &&
+           Table("miejsc.dbf", a.miejsc, {{"nazwa", [&] { r.BindString("nazwa", a.miejscNazwa, 25); }}}) &&
+           Table("imiona.dbf", a.imiona, {{"nazwa", [&] { r.BindString("nazwa", a.imionaNazwa, 25); }}}) &&
+           Table("ulice.dbf", a.ulice, {{"nazwa", [&] { r.BindString("nazwa", a.uliceNazwa, 25); }}}) &&
+           Table("nazwy.dbf", a.nazwy,
+                 {{"ID_OS", [&] { r.BindBin4("ID_OS", a.nazwyIdOs); }},
+                  {"LP", [&] { r.BindString("LP", a.nazwyLp, 1); }},
+                  {"nazwa", [&] { r.BindString("nazwa", a.nazwyNazwa, 30); }}}) &&
+           Index("nazwy.ntx", a.nazwyNtx);
+}
+
+bool Conversion::ReadAt(std::uint8_t area, std::int32_t recno)
+{
+    reader_.GotoRecord(area, recno);
+    if (reader_.TableResult() != 0)
+        return false;
+    reader_.ReadRecord(area, 0);
+    return reader_.TableResult() == 0;
+}
+
+void Conversion::Walk()
+{
+    Archive& a = a_;
+    engine::Table& works = target_->roboty.table;
+    engine::Field jednSeg = works.FieldByName("JEDN_SEG");
+    engine::Field nrPorz = works.FieldByName("NR_PORZ");
+    engine::Field rok = works.FieldByName("ROK");
+    engine::Field lp = works.FieldByName("LP");
+    engine::Field innaNazwa = works.FieldByName("INNA_NAZWA");
+    engine::Field wToku = works.FieldByName("W_TOKU");
+    engine::Field nrG = works.FieldByName("NR_G");
+    engine::Field nrWyk = works.FieldByName("NR_WYK");
+    engine::Field wykon = works.FieldByName("WYKON");
+    engine::Field zlecen = works.FieldByName("ZLECEN");
+    engine::Field uwagi = works.FieldByName("UWAGI");
+    engine::Field polWl = works.FieldByName("POL_WL");
+    engine::Field dPZak = works.FieldByName("D_P_ZAK");
+    engine::Field dRozP = works.FieldByName("D_ROZ_P");
+    engine::Field dPrzO = works.FieldByName("D_PRZ_O");
+    engine::Field opis = works.FieldByName("OPIS");
+
+    Progress progress(context_.ui);
+    progress.Start(works.RecordCount());
+    precinctErrorText_.clear();
+
+    for (works.First(); !works.Eof(); works.Next()) {
+        progress.Step();
+        // Only works without a contractor are completed.
+        if (!wykon.AsString().empty())
+            continue;
+        const std::string key = WorksKey(jednSeg.AsString(), static_cast<std::int32_t>(nrPorz.AsInteger()),
+                                         static_cast<std::int32_t>(rok.AsInteger()),
+                                         static_cast<std::int32_t>(lp.AsInteger()), innaNazwa.AsString());
+        std::int32_t recno = 0;
+        if (!reader_.SeekKey(a.robotyNtx, key, recno) || !ReadAt(a.roboty, recno) || !a.robotyJestWKergu)
+            continue;
+        const std::int32_t idKerg = a.robotyIdKerg;
+        if (!reader_.SeekKey(a.kergNtx, Link4(idKerg), recno) || !ReadAt(a.kerg, recno) || a.kergId != idKerg)
+            continue;
+        const std::int32_t n = recno + 1; // the kerg record number
+
+        works.Edit();
+        nrG.SetString(context_.renumbering.FormatCommuneNumber(std::to_string(a.kergNrG)));
+        // Person numbers are read before the persons step moves the register.
+        const std::int32_t contractor = a.kergWykon;
+        const std::int32_t orderer = a.kergZlecen;
+        const archive::ShortString remarks = a.kergUwagi, location = a.kergPolWl, number = a.kergNrWyk,
+                                   started = a.kergDPZak, decided = a.kergDRozP, received = a.kergDPrzO,
+                                   description = a.kergOpis;
+        wykon.SetString(ResolvePerson(contractor));
+        zlecen.SetString(ResolvePerson(orderer));
+        uwagi.SetString(remarks.Str());
+        polWl.SetString(location.Str());
+        nrWyk.SetString(number.Str());
+        ArchiveDateToField(started.Str(), dPZak);
+        ArchiveDateToField(decided.Str(), dRozP);
+        ArchiveDateToField(received.Str(), dPrzO);
+        opis.SetString(description.Str());
+        wToku.SetString("0");
+
+        if (context_.ui.AssortmentsTicked())
+            ImportAssortments(n);
+        if (context_.ui.ParcelsTicked())
+            ImportParcels(n);
+        if (context_.ui.RastersTicked())
+            ImportRasterRanges(n);
+        works.Post();
+    }
+
+    if (!precinctErrorText_.empty()) {
+        context_.ui.ShowMessage(Message{std::string(messages::kPrecinctNumberError) + precinctErrorText_,
+                                        messages::kCaptionError, Buttons::Ok, Icon::None, Answer::Ok});
+    }
+}
+
+std::string Conversion::DictionaryName(std::uint8_t area, std::int16_t number, const archive::ShortString& nazwa)
+{
+    if (!ValidDictionaryNumber(number))
+        return std::string();
+    // A number beyond the dictionary names nothing (rather than the record read before).
+    if (!ReadAt(area, static_cast<std::int32_t>(static_cast<std::uint16_t>(number)) - 1))
+        return std::string();
+    return nazwa.Str();
+}
+
+std::pair<std::string, std::string> Conversion::BuildPersonNames()
+{
+    Archive& a = a_;
+    std::string first, second;
+    reader_.TrimTextFields = false;
+    for (int line = 1; line <= 4; ++line) {
+        std::int32_t recno = 0;
+        const std::string key = Link4(a.osobaId) + static_cast<char>(line);
+        if (reader_.SeekKey(a.nazwyNtx, key, recno) && ReadAt(a.nazwy, recno) && a.nazwyIdOs == a.osobaId)
+            (line <= 2 ? first : second) += a.nazwyNazwa.Str();
+    }
+    reader_.TrimTextFields = true;
+    first = TrimRight(first);
+    second = TrimRight(second);
+
+    const std::string firstName = DictionaryName(a.imiona, a.osobaImie, a.imionaNazwa);
+    const std::string prefix = Cut(firstName + " ", 26);
+    if (first.empty() && second.empty()) {
+        first = a.osobaO == 1 ? a.osobaNazwa.Str() : Cut(prefix + a.osobaNazwa.Str(), 56);
+    } else if (a.osobaO != 1) {
+        first = prefix + first;
+    }
+    return {first, second};
+}
+
+std::string Conversion::ResolvePerson(std::int32_t number)
+{
+    Archive& a = a_;
+    if (!ReadAt(a.osoby, number - 1))
+        return std::string();
+
+    TargetTable& persons = target_->osoby;
+    engine::Table& table = persons.table;
+    engine::Field id = persons["id_osoby"];
+    engine::Field klucz = persons["klucz"];
+    engine::Field nip = persons["nip"];
+
+    std::string result;
+    table.EditKey();
+    klucz.SetString(a.osobaNazwa.Str());
+    if (table.GotoKey()) {
+        if (a.osobaNip.Empty()) {
+            result = id.AsString();
+        } else {
+            const std::string name = Upper1250(a.osobaNazwa.View());
+            while (!table.Eof() && Upper1250(klucz.AsString()) == name) {
+                if (nip.AsString() == a.osobaNip.View()) {
+                    result = id.AsString();
+                    break;
+                }
+                table.Next();
+            }
+        }
+    }
+    if (!result.empty())
+        return result;
+
+    // A new person row, its fields in order.
+    const auto [name1, name2] = BuildPersonNames();
+    table.Append();
+    id.SetString(HexId(context_.state.PersonCounter++, 8));
+    klucz.SetString(a.osobaNazwa.Str());
+    persons["nazwa1"].SetString(name1);
+    persons["nazwa2"].SetString(name2);
+    if (!a.osobaKod.Empty()) {
+        const std::string code = a.osobaKod.Str();
+        persons["kod"].SetString(code.substr(0, 2) + "-" + (code.size() > 2 ? code.substr(2, 3) : std::string()));
+    }
+    engine::Field nrDl = persons["nr_dl"];
+    nrDl.SetString(a.osobaNrD.Str());
+    if (!a.osobaNrL.Empty())
+        nrDl.SetString(nrDl.AsString() + "/" + a.osobaNrL.Str());
+    if (a.osobaNrP.View() != std::string(10, ' ') + "0")
+        persons["pesel"].SetString(a.osobaNrP.Str());
+    persons["rodzaj"].SetString(a.osobaRodzaj.Str());
+    nip.SetString(a.osobaNip.Str());
+    persons["konto"].SetString(a.osobaKonto.Str());
+    persons["uprawnieni"].SetString(a.osobaUprawnieni.Str());
+    persons["id_tworz"].SetString(context_.state.CreatorStamp);
+    engine::Field street = persons["ulica"];
+    engine::Field place = persons["miejsc"];
+    if (ValidDictionaryNumber(a.osobaUlica))
+        street.SetString(DictionaryName(a.ulice, a.osobaUlica, a.uliceNazwa));
+    if (ValidDictionaryNumber(a.osobaGmina))
+        place.SetString(DictionaryName(a.gmina, a.osobaGmina, a.gminaNazwa));
+    if (ValidDictionaryNumber(a.osobaMiejsc)) {
+        const std::string locality = Cut(Upper1250(DictionaryName(a.miejsc, a.osobaMiejsc, a.miejscNazwa)), 25);
+        if (!locality.empty()) {
+            if (street.AsString().empty())
+                street.SetString(locality);
+            else
+                place.SetString(locality);
+        }
+    }
+    table.Post();
+    return id.AsString();
+}
+
+bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area, const std::int32_t& link,
+                          const std::function<bool()>& entry)
+{
+    std::int32_t recno = 0;
+    if (!reader_.SeekKey(index, Link4(n), recno) || !ReadAt(area, recno))
+        return false;
+    while (n >= 0 && link == n) {
+        if (!entry())
+            return false;
+        if (!reader_.NextKey(index, recno))
+            break;
+        // An entry whose record cannot be read ends the walk (rather than handling the previous
+        // record a second time).
+        if (!ReadAt(area, recno))
+            return false;
+    }
+    return true;
+}
+
+bool Conversion::ImportAssortments(std::int32_t n)
+{
+    Archive& a = a_;
+    return WalkWork(n, a.kergasorNtx, a.kergasor, a.kergasorIdRKerg, [&] {
+        if (!ReadAt(a.asortym, static_cast<std::int32_t>(a.kergasorRoboty) - 1))
+            return false;
+        TargetTable& assortments = target_->asortym;
+        engine::Table& table = assortments.table;
+        table.EditKey();
+        assortments["ASORT"].SetString(Upper1250(a.asortymAsort.View()));
+        if (!table.GotoKey()) {
+            table.SetIndexName("UPP_NAZ_A");
+            table.EditKey();
+            assortments["NAZWA_A"].SetString(Upper1250(a.asortymNazwa.View()));
+            if (!table.GotoKey()) {
+                table.Append();
+                assortments["ID_ASORT"].SetString(HexId(context_.state.AssortmentCounter++, 4));
+                assortments["ASORT"].SetString(a.asortymAsort.Str());
+                assortments["NAZWA_A"].SetString(a.asortymNazwa.Str());
+                table.Post();
+            }
+            table.SetIndexName("UPP_ASORT");
+        }
+        TargetTable& links = target_->kergasor;
+        links.table.Append();
+        links["ID_ROBOTY"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+        links["ID_ASORT"].SetVariant(assortments["ID_ASORT"].AsVariant());
+        links["WIELKOSC"].SetVariant(a.kergasorWielkosc);
+        links.table.Post();
+        return true;
+    });
+}
+
+bool Conversion::ImportParcels(std::int32_t n)
+{
+    Archive& a = a_;
+    return WalkWork(n, a.obdgNtx, a.obdg, a.obdgIdOpe, [&] {
+        if (!ReadAt(a.dz, a.obdgIdDzialki - 1))
+            return false;
+        PrecinctList& precincts = context_.state.Precincts;
+        const auto precinct = static_cast<std::uint32_t>(a.dzIdObrebu);
+        if (precinct >= precincts.Size()) {
+            precinctErrorText_ = messages::kBadPrecinctNumber;
+            return true;
+        }
+        const PrecinctList::Entry& entry = precincts.At(precinct);
+        if (!entry.value) {
+            precinctErrorText_ = std::string(messages::kNoPrecinct) + Cp1250ToUtf8(entry.text);
+            return true;
+        }
+        const std::string parcel = a.dzMianownik == 0
+                                       ? std::to_string(a.dzLicznik)
+                                       : std::to_string(a.dzLicznik) + "/" + std::to_string(a.dzMianownik);
+        const std::string sheet = std::to_string(a.dzArkusz);
+
+        TargetTable& parcels = target_->dz;
+        parcels.table.EditKey();
+        parcels["id_obr"].SetString(*entry.value);
+        parcels["dzialka"].SetString(parcel);
+        parcels["nr_arkusza"].SetString(sheet);
+        if (!parcels.table.GotoKey()) {
+            parcels.table.Append();
+            parcels["id_dzialki"].SetString(HexId(context_.state.ParcelCounter++, 8));
+            parcels["Id_tworz"].SetString(context_.state.CreatorStamp);
+            parcels["id_obr"].SetString(*entry.value);
+            parcels["dzialka"].SetString(parcel);
+            parcels["nr_arkusza"].SetString(sheet);
+            parcels.table.Post();
+        }
+        TargetTable& links = target_->obdg;
+        links.table.Append();
+        links["id_roboty"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+        links["id_dzialki"].SetVariant(parcels["id_dzialki"].AsVariant());
+        links["przed_po"].SetString(a.obdgPrzedPo.Str());
+        links.table.Post();
+        return true;
+    });
+}
+
+bool Conversion::ImportRasterRanges(std::int32_t n)
+{
+    Archive& a = a_;
+    return WalkWork(n, a.obrrNtx, a.obrr, a.obrrIdZak, [&] {
+        TargetTable& ranges = target_->zakrRas;
+        ranges.table.Append();
+        ranges["id_rodzica"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+        ranges["uklad"].SetString(a.obrrUklad.Str());
+        ranges["godlo"].SetString(a.obrrGodlo.Str());
+        ranges["rastry"].SetString(PackRaster(ExpandRasterBits(a.obrrRastry.View())));
+        ranges.table.Post();
+        return true;
+    });
+}
+
+} // namespace
+
+bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uint8_t& area, bool report)
+{
+    const std::string path = context.state.ArchiveDir + fileName;
+    area = 0;
+    context.reader.OpenTable(path, area);
+    if (context.reader.TableResult() == 0) {
+        context.reader.SetReadBuffer(area, 32000);
+        if (context.reader.TableResult() == 0 || context.reader.TableResult() == archive::kTableEnd)
+            return true;
+    }
+    if (report)
+        context.state.ImportErrorText = std::string(messages::kOpenFailed) + path;
+    return false;
+}
+
+bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle, bool report)
+{
+    const std::string path = context.state.ArchiveDir + fileName;
+    context.reader.OpenIndex(handle, path);
+    if (context.reader.IndexResult() == 0)
+        return true;
+    // A damaged index counts like a missing one: searching it would skip every work silently.
+    if (report)
+        context.state.ImportErrorText = std::string(messages::kOpenFailed) + path;
+    context.reader.CloseIndex(handle);
+    return false;
+}
+
+bool BindArchiveFields(RunContext& context, const std::string& path,
+                       std::initializer_list<std::pair<const char*, std::function<void()>>> bindings)
+{
+    for (const auto& [name, bind] : bindings) {
+        bind();
+        if (context.reader.TableResult() != 0) {
+            context.state.ImportErrorText = std::string(messages::kOpenFailed) + path + " (brak pola " + name + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ConvertKerg(RunContext& context, const std::string& targetDir)
+{
+    context.reader.CloseAllTables();
+    Conversion conversion(context);
+    if (!conversion.OpenArchive())
+        return false;
+    conversion.OpenTarget(targetDir);
+    conversion.Walk();
+    return true;
+}
+
+std::string WorksKey(const std::string& jednSeg, std::int32_t nrPorz, std::int32_t rok, std::int32_t lp,
+                     const std::string& innaNazwa)
+{
+    std::string key = jednSeg == "#" ? std::string() : Cut(jednSeg, 50);
+    if (key.size() < 4)
+        key.insert(0, 4 - key.size(), ' ');
+    key = Cut(key, 50);
+    key = Cut(key + FormatNumber(nrPorz, 4), 50);
+    key = Cut(key + FormatNumber(rok, 4), 50);
+    key = Cut(key + FormatNumber(lp, 3), 50);
+    return Cut(key + archive::ConvertText(innaNazwa, archive::kRowCp1250, archive::kRowCp852), 50);
+}
+
+void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
+{
+    if (archiveDate.empty())
+        return;
+    // Year, month and day as "yyyy.mm.dd" reads them: digits, blanks before them allowed.
+    auto number = [](std::string part, int& value) {
+        const std::size_t start = part.find_first_not_of(' ');
+        if (start == std::string::npos)
+            return false;
+        part = part.substr(start);
+        value = 0;
+        for (char c : part) {
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + (c - '0');
+        }
+        return true;
+    };
+    auto part = [&](std::size_t from, std::size_t length) {
+        return from < archiveDate.size() ? archiveDate.substr(from, length) : std::string();
+    };
+    int year = 0, month = 0, day = 0;
+    bool valid = number(part(0, 4), year) && number(part(4, 2), month) && number(part(6, 2), day) && year >= 1 &&
+                 month >= 1 && month <= 12 && day >= 1;
+    if (valid) {
+        static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        valid = day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    }
+    if (valid) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d.%02d.%02d", year, month, day);
+        try {
+            field.SetString(text);
+            return;
+        } catch (const engine::Error&) {
+            // falls back to the first of January 1900
+        }
+    }
+    field.SetString("1900.01.01");
+}
+
+void Progress::Start(std::int64_t rows)
+{
+    counter_ = 0;
+    last_ = 0;
+    position_ = 0;
+    if (rows > 100) {
+        scale_ = static_cast<double>(rows) / 100.0;
+        ui_.SetProgressRange(0, 100);
+    } else {
+        scale_ = 1.0;
+        ui_.SetProgressRange(0, static_cast<int>(rows));
+    }
+    ui_.SetProgressPosition(0);
+}
+
+void Progress::Step()
+{
+    if (scale_ == 1.0) {
+        ui_.SetProgressPosition(++position_);
+    } else {
+        const int p = static_cast<int>(std::nearbyint(static_cast<double>(counter_) / scale_));
+        if (p != last_) {
+            last_ = p;
+            position_ = p;
+            ui_.SetProgressPosition(p);
+        }
+    }
+    ++counter_;
+}
+
+RasterGrid ExpandRasterBits(std::string_view mask)
+{
+    RasterGrid grid{};
+    std::string bytes(mask);
+    bytes += "      ";
+    for (int i = 1; i <= 6; ++i) {
+        const auto b = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i - 1)]);
+        if (b == 0)
+            continue;
+        for (int j = 0; j < 8; ++j) {
+            if ((b & (1u << j)) == 0)
+                continue;
+            for (int r = 5 * j; r <= 5 * j + 4; ++r) {
+                for (int p = 5 * (i - 1); p <= 5 * (i - 1) + 4; ++p)
+                    grid[static_cast<std::size_t>(30 * r + p)] = 1;
+            }
+        }
+    }
+    return grid;
+}
+
+std::string PackRaster(const RasterGrid& grid)
+{
+    std::array<std::uint8_t, 201> work{};
+    for (int p = 0; p < 30; ++p) {
+        for (int r = 0; r < 40; ++r) {
+            if (grid[static_cast<std::size_t>(30 * r + p)] == 0)
+                continue;
+            const int k = 40 * p + r;
+            work[static_cast<std::size_t>(k / 6)] |= static_cast<std::uint8_t>(1u << (k % 6));
+        }
+    }
+    int m = 200;
+    while (m >= 0 && work[static_cast<std::size_t>(m)] == 0)
+        --m;
+    std::string text;
+    for (int t = 0; t <= m; ++t)
+        text.push_back(static_cast<char>(work[static_cast<std::size_t>(t)] + 33));
+    return text;
+}
+
+} // namespace convert

@@ -1,0 +1,143 @@
+// A scripted user and a small office (archive and target in a temporary folder) for the tests of
+// the import.
+#pragma once
+
+#include "convert/import_run.h"
+#include "platform/paths.h"
+#include "tests/support/test_files.h"
+#include "tools/archive_builder.h"
+#include "tools/target_database.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace office {
+
+// Plays the main window: answers message boxes from a queue (Yes when empty) and records
+// everything the run shows.
+class ScriptedUi : public convert::RunUi
+{
+public:
+    std::string archiveText, targetText;
+    bool commune = false, assortments = true, parcels = true, rasters = true;
+    std::deque<convert::Answer> answers;
+    std::vector<convert::Message> messages;
+    std::vector<std::string> errors;
+    std::vector<std::string> events; // "message:<caption>", "busy:1", "busy:0", "position:N", "close", "error"
+    std::vector<int> positions;
+    int rangeMin = -1, rangeMax = -1;
+    bool busy = false;
+    bool closed = false;
+
+    std::string ArchiveDirText() override { return archiveText; }
+    void SetArchiveDirText(const std::string& text) override { archiveText = text; }
+    std::string TargetDirText() override { return targetText; }
+    void SetTargetDirText(const std::string& text) override { targetText = text; }
+    bool CommuneConversionTicked() override { return commune; }
+    bool AssortmentsTicked() override { return assortments; }
+    bool ParcelsTicked() override { return parcels; }
+    bool RastersTicked() override { return rasters; }
+    convert::Answer ShowMessage(const convert::Message& message) override
+    {
+        messages.push_back(message);
+        events.push_back("message:" + message.caption);
+        if (message.buttons == convert::Buttons::Ok)
+            return convert::Answer::Ok;
+        if (answers.empty())
+            return convert::Answer::Yes;
+        const convert::Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void ShowError(const std::string& text) override
+    {
+        errors.push_back(text);
+        events.push_back("error");
+    }
+    void SetProgressRange(int minimum, int maximum) override
+    {
+        rangeMin = minimum;
+        rangeMax = maximum;
+    }
+    void SetProgressPosition(int position) override
+    {
+        positions.push_back(position);
+        events.push_back("position:" + std::to_string(position));
+    }
+    void SetBusyCursor(bool b) override
+    {
+        busy = b;
+        events.push_back(b ? "busy:1" : "busy:0");
+    }
+    void CloseAfterSuccess() override
+    {
+        closed = true;
+        events.push_back("close");
+    }
+
+    // The captions of the messages shown, in order.
+    std::vector<std::string> Captions() const
+    {
+        std::vector<std::string> captions;
+        for (const auto& m : messages)
+            captions.push_back(m.caption);
+        return captions;
+    }
+};
+
+// An archive builder and a target database in a temporary folder.
+class Office
+{
+public:
+    Office()
+    {
+        archiveDir = dir.Path() + platform::kSeparator + "ARCH" + platform::kSeparator;
+        targetDir = dir.Path() + platform::kSeparator + "CEL" + platform::kSeparator;
+        ui.archiveText = archiveDir;
+        ui.targetText = targetDir;
+    }
+
+    std::string Kerg() const { return tools::TargetDir(targetDir, "KERG"); }
+    std::string Persons() const { return tools::TargetDir(targetDir, "OSOBY"); }
+    std::string Admin() const { return tools::TargetDir(targetDir, "ADMIN"); }
+
+    void CreateTarget(const tools::CounterStart& counters = {}) { tools::CreateTargetDatabase(targetDir, counters); }
+    void WriteArchive() { ASSERT_TRUE(archive.Write(archiveDir)); }
+
+    // Runs the import as "Importuj" does, on 6 December 2026.
+    void Run()
+    {
+        if (!run)
+            run = std::make_unique<convert::ImportRun>(ui, renumberingFile, [] { return convert::Date{2026, 12, 6}; });
+        run->BitBtn1Click();
+    }
+
+    std::vector<std::map<std::string, std::string>> Rows(const std::string& directory, const std::string& table)
+    {
+        return tools::ReadTargetRows(directory, table);
+    }
+
+    // nextval of a counters row.
+    std::string Counter(const std::string& name)
+    {
+        for (const auto& row : Rows(Admin(), "Dostep.dbf")) {
+            if (row.at("TABLENAME") == name)
+                return row.at("NEXTVAL");
+        }
+        return "<none>";
+    }
+
+    test_support::TempDir dir;
+    std::string archiveDir, targetDir;
+    std::string renumberingFile = dir.File("kerg-import.gm");
+    tools::ArchiveBuilder archive;
+    ScriptedUi ui;
+    std::unique_ptr<convert::ImportRun> run;
+};
+
+} // namespace office

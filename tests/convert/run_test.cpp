@@ -1,0 +1,367 @@
+// The import run end to end over a small office: its checks, its messages, the completed works
+// and everything hanging on them, the counters, and its failures.
+#include "convert/import_run.h"
+#include "engine/table.h"
+#include "tests/convert/office.h"
+#include "tools/dbf_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using convert::Answer;
+using office::Office;
+
+// Code page 852 bytes of the Polish letters used below.
+const std::string kSs852 = "\x98";   // ś
+const std::string kSs1250 = "\x9C";  // ś
+const std::string kOo852 = "\xA2";   // ó
+const std::string kOo1250 = "\xF3";  // ó
+
+// One work with everything: a contractor and an orderer to create, an assortment, a parcel and
+// a raster mask; a second works row already completed and a third the archive does not know.
+void BasicOffice(Office& o)
+{
+    o.archive.AddPrecinct("14002", "0005", "Zalesie", "01");
+    o.archive.AddFirstName("Jan");
+    o.archive.AddCommune("Gmina Kr" + kOo852 + "lewo");
+    o.archive.AddStreet("Polna");
+    tools::ArchivePerson kowalski;
+    kowalski.nazwa = "Kowalski";
+    kowalski.imie = 1;
+    kowalski.gmina = 1;
+    kowalski.ulica = 1;
+    kowalski.kod = "12345";
+    kowalski.nrDomu = "7";
+    kowalski.nrLokalu = "2";
+    kowalski.pesel = "12345678901";
+    kowalski.rodzaj = "F";
+    o.archive.AddPerson(kowalski);
+    tools::ArchivePerson company;
+    company.nazwa = "GEOPOL";
+    company.o = 1;
+    company.pesel = std::string(10, ' ') + "0";
+    const int companyRecord = o.archive.AddPerson(company);
+    o.archive.AddNameLine(companyRecord, 1, "Przedsi\xA9" "biorstwo");
+    o.archive.AddNameLine(companyRecord, 2, "Geodezyjne");
+    o.archive.AddAssortment("ab", "Mapa zasadnicza");
+    o.archive.AddWork({"P", 12, 1998, 3, "", true, 100});
+    tools::ArchiveKerg kerg;
+    kerg.idKerg = 100;
+    kerg.nrG = 7;
+    kerg.nrWyk = "1/98";
+    kerg.wykon = 1;
+    kerg.zlecen = 2;
+    kerg.uwagi = "Uwagi " + kSs852;
+    kerg.polWl = "Zalesie";
+    kerg.dPZak = "19980105";
+    kerg.dPrzO = "19981305";
+    kerg.opis = "Opis";
+    const int k = o.archive.AddKerg(kerg);
+    o.archive.AddWorkAssortment(k, 1, "12.50");
+    const int parcel = o.archive.AddParcel(1, 15, 3, 2);
+    o.archive.AddParcelLink(k, parcel, "P");
+    o.archive.AddRaster(k, "1", "6.115.27.01", std::string("\x80\0\0\0\0\0", 6));
+    o.WriteArchive();
+
+    o.CreateTarget({5, 10, 10});
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf", {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", "00000002"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"},
+                            {"WYKON", "00000099"}});
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", "00000003"}, {"JEDN_SEG", "Z"}, {"NR_PORZ", "1"}, {"ROK", "2001"}, {"LP", "1"}});
+}
+
+TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
+{
+    Office o;
+    BasicOffice(o);
+    o.Run();
+
+    ASSERT_TRUE(o.ui.errors.empty()) << o.ui.errors.front();
+    ASSERT_EQ(o.ui.Captions(), (std::vector<std::string>{"Pytanie", "Komunikat"}));
+    EXPECT_EQ(o.ui.messages[1].text, "Import został zakończony.");
+    EXPECT_TRUE(o.ui.closed);
+    // The message first, then the cursor and the bar put back, then the window closes.
+    const auto& e = o.ui.events;
+    ASSERT_GE(e.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(e.end() - 4, e.end()),
+              (std::vector<std::string>{"message:Komunikat", "busy:0", "position:0", "close"}));
+
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    ASSERT_EQ(works.size(), 3u);
+    const auto& w = works[0];
+    EXPECT_EQ(w.at("NR_G"), "007");
+    EXPECT_EQ(w.at("WYKON"), "00000005");
+    EXPECT_EQ(w.at("ZLECEN"), "00000006");
+    EXPECT_EQ(w.at("UWAGI"), "Uwagi " + kSs1250);
+    EXPECT_EQ(w.at("POL_WL"), "Zalesie");
+    EXPECT_EQ(w.at("NR_WYK"), "1/98");
+    EXPECT_EQ(w.at("D_P_ZAK"), "1998.01.05");
+    EXPECT_EQ(w.at("D_ROZ_P"), "") << "an empty archive date leaves the field";
+    EXPECT_EQ(w.at("D_PRZ_O"), "1900.01.01") << "month 13";
+    EXPECT_EQ(w.at("OPIS"), "Opis");
+    EXPECT_EQ(w.at("W_TOKU"), "0");
+    EXPECT_EQ(works[1].at("WYKON"), "00000099");
+    EXPECT_EQ(works[1].at("NR_G"), "") << "a completed work is not touched";
+    EXPECT_EQ(works[2].at("WYKON"), "") << "a work the archive lacks stays as it was";
+
+    const auto persons = o.Rows(o.Persons(), "Osoby.dbf");
+    ASSERT_EQ(persons.size(), 2u);
+    EXPECT_EQ(persons[0].at("ID_OSOBY"), "00000005");
+    EXPECT_EQ(persons[0].at("KLUCZ"), "Kowalski");
+    EXPECT_EQ(persons[0].at("NAZWA1"), "Jan Kowalski");
+    EXPECT_EQ(persons[0].at("KOD"), "12-345");
+    EXPECT_EQ(persons[0].at("NR_DL"), "7/2");
+    EXPECT_EQ(persons[0].at("PESEL"), "12345678901");
+    EXPECT_EQ(persons[0].at("ULICA"), "Polna");
+    EXPECT_EQ(persons[0].at("MIEJSC"), "Gmina Kr" + kOo1250 + "lewo");
+    EXPECT_EQ(persons[0].at("ID_TWORZ"), "00015D86");
+    EXPECT_EQ(persons[1].at("ID_OSOBY"), "00000006");
+    // Line 1 keeps the spaces that fill it; the name stands alone (o = 1).
+    EXPECT_EQ(persons[1].at("NAZWA1"), "Przedsi\xEA" "biorstwo" + std::string(14, ' ') + "Geodezyjne");
+    EXPECT_EQ(persons[1].at("PESEL"), "");
+
+    const auto assortments = o.Rows(o.Kerg(), "Asortym.dbf");
+    ASSERT_EQ(assortments.size(), 1u);
+    EXPECT_EQ(assortments[0].at("ID_ASORT"), "000A");
+    EXPECT_EQ(assortments[0].at("ASORT"), "ab") << "the archive's own letter case";
+    const auto links = o.Rows(o.Kerg(), "Kergasor.dbf");
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].at("ID_ROBOTY"), "00000001");
+    EXPECT_EQ(links[0].at("ID_ASORT"), "000A");
+    EXPECT_EQ(links[0].at("WIELKOSC"), "12.50");
+
+    const auto parcels = o.Rows(o.Kerg(), "dz.dbf");
+    ASSERT_EQ(parcels.size(), 1u);
+    EXPECT_EQ(parcels[0].at("ID_DZIALKI"), "0000000A");
+    EXPECT_EQ(parcels[0].at("ID_OBR"), "0A01");
+    EXPECT_EQ(parcels[0].at("DZIALKA"), "15/3");
+    EXPECT_EQ(parcels[0].at("NR_ARKUSZA"), "2");
+    EXPECT_EQ(parcels[0].at("ID_TWORZ"), "00015D86");
+    const auto parcelLinks = o.Rows(o.Kerg(), "obdg.dbf");
+    ASSERT_EQ(parcelLinks.size(), 1u);
+    EXPECT_EQ(parcelLinks[0].at("ID_DZIALKI"), "0000000A");
+    EXPECT_EQ(parcelLinks[0].at("PRZED_PO"), "P");
+
+    const auto rasters = o.Rows(o.Kerg(), "zakr_ras.dbf");
+    ASSERT_EQ(rasters.size(), 1u);
+    EXPECT_EQ(rasters[0].at("ID_RODZICA"), "00000001");
+    EXPECT_EQ(rasters[0].at("GODLO"), "6.115.27.01");
+    EXPECT_EQ(rasters[0].at("RASTRY"), "!!!!!A0!!!!!Y$!!!!!_!!!!!A0!!!!!Y$");
+
+    EXPECT_EQ(o.Counter("OSOBY"), "7");
+    EXPECT_EQ(o.Counter("ASORTYM"), "11");
+    EXPECT_EQ(o.Counter("DZ"), "11");
+    EXPECT_EQ(o.Counter("ROBOTY"), "1") << "other rows are not touched";
+
+    // Every tag still holds exactly its rows' keys.
+    EXPECT_TRUE(engine::VerifyDirectory(o.targetDir).empty());
+}
+
+TEST(ImportRun, OptionsOffSkipTheirSteps)
+{
+    Office o;
+    BasicOffice(o);
+    o.ui.assortments = o.ui.parcels = o.ui.rasters = false;
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
+    EXPECT_TRUE(o.Rows(o.Kerg(), "Kergasor.dbf").empty());
+    EXPECT_TRUE(o.Rows(o.Kerg(), "obdg.dbf").empty());
+    EXPECT_TRUE(o.Rows(o.Kerg(), "zakr_ras.dbf").empty());
+    EXPECT_EQ(o.Counter("ASORTYM"), "10");
+}
+
+TEST(ImportRun, ChecksBeforeTheRun)
+{
+    Office o;
+    BasicOffice(o);
+
+    // Empty edits: nothing at all.
+    o.ui.archiveText = "";
+    o.Run();
+    EXPECT_TRUE(o.ui.messages.empty());
+
+    // A missing separator is added to the edit even when a later check fails.
+    o.ui.archiveText = o.archiveDir.substr(0, o.archiveDir.size() - 1);
+    o.ui.targetText = o.dir.File("nowhere");
+    o.Run();
+    EXPECT_EQ(o.ui.archiveText, o.archiveDir);
+    EXPECT_EQ(o.ui.targetText, o.dir.File("nowhere") + platform::kSeparator);
+    ASSERT_EQ(o.ui.messages.size(), 1u);
+    EXPECT_EQ(o.ui.messages[0].text, "We wskazanej kartotece brak danych systemu MERKAT WINDOWS.");
+    EXPECT_EQ(o.ui.messages[0].caption, "komunikat");
+
+    // A faulty renumbering file stops the run before the backup question, ticked or not.
+    o.ui.messages.clear();
+    o.ui.targetText = o.targetDir;
+    writers::WriteFile(o.renumberingFile, "|\r\n");
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 1u);
+    EXPECT_EQ(o.ui.messages[0].text, "Błąd w pliku z przenumerowaniem gmin");
+    EXPECT_EQ(o.ui.messages[0].caption, "Komunikat");
+    std::filesystem::remove(o.renumberingFile);
+
+    // No backup: the question, then the reminder; nothing written.
+    o.ui.messages.clear();
+    o.ui.answers = {Answer::No};
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    EXPECT_EQ(o.ui.messages[0].text, "Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)");
+    EXPECT_EQ(o.ui.messages[0].buttons, convert::Buttons::YesNo);
+    EXPECT_EQ(o.ui.messages[0].icon, convert::Icon::Question);
+    EXPECT_EQ(o.ui.messages[0].defaultButton, Answer::No);
+    EXPECT_EQ(o.ui.messages[1].text, "Przed wykonaniem importu należy utworzyć kopię danych");
+    o.ui.messages.clear();
+    o.ui.answers = {Answer::Closed};
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+    EXPECT_FALSE(o.ui.busy);
+}
+
+TEST(ImportRun, CountersHeldByAnotherUser)
+{
+    Office o;
+    BasicOffice(o);
+    engine::Table other(o.Admin(), "Dostep.dbf");
+    other.Open(); // a shared open elsewhere keeps an exclusive one out
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    EXPECT_EQ(o.ui.messages[1].text,
+              "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
+    EXPECT_FALSE(o.ui.busy);
+    EXPECT_EQ(o.ui.positions.back(), 0);
+    other.Close();
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "") << "nothing written";
+    EXPECT_TRUE(o.Rows(o.Persons(), "Osoby.dbf").empty());
+}
+
+TEST(ImportRun, LowerCaseCounterNamesAndAMissingCounter)
+{
+    Office o;
+    BasicOffice(o);
+    {
+        engine::Table counters(o.Admin(), "Dostep.dbf");
+        counters.Open();
+        for (counters.First(); !counters.Eof(); counters.Next()) {
+            counters.Edit();
+            engine::Field name = counters.FieldByName("tablename");
+            std::string lower = name.AsString();
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            name.SetString(lower);
+            counters.Post();
+        }
+    }
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    EXPECT_EQ(o.Counter("osoby"), "7");
+
+    // Without a DZ row the ids of new parcels could repeat ids in use: the run refuses.
+    Office p;
+    BasicOffice(p);
+    {
+        engine::Table counters(p.Admin(), "Dostep.dbf");
+        counters.Open();
+        for (counters.First(); !counters.Eof(); counters.Next()) {
+            if (counters.FieldByName("TABLENAME").AsString() == "DZ") {
+                counters.Edit();
+                counters.FieldByName("TABLENAME").SetString("DZX");
+                counters.Post();
+            }
+        }
+    }
+    p.Run();
+    ASSERT_EQ(p.ui.messages.size(), 2u);
+    EXPECT_EQ(p.ui.messages[1].text, "W tabeli liczników Dostep.dbf brak wiersza DZ.");
+    EXPECT_EQ(p.Rows(p.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+}
+
+TEST(ImportRun, MissingArchiveFileIsReportedAndCountersWrittenBack)
+{
+    Office o;
+    BasicOffice(o);
+    std::filesystem::remove(o.archiveDir + "OB_RR.DBF");
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    const convert::Message& m = o.ui.messages[1];
+    EXPECT_EQ(m.caption, "Błąd konwersji");
+    EXPECT_EQ(m.icon, convert::Icon::Stop);
+    EXPECT_EQ(m.text, "Wystąpił błąd podczas importu:\r\nBłąd podczas otwarcia pliku: " + o.archiveDir +
+                          "ob_rr.dbf\r\nW karotece wynikowej znajdują się tylko częściowo skonwertowane dane.");
+    EXPECT_FALSE(o.ui.closed);
+    EXPECT_EQ(o.Counter("OSOBY"), "5");
+    // Everything opened before the failure is closed at once.
+    for (int area = 1; area <= archive::kAreaCount; ++area)
+        EXPECT_TRUE(o.run->Reader().Area(area)->free) << area;
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+}
+
+TEST(ImportRun, EngineErrorHalfWayKeepsTheIdsHandedOut)
+{
+    // The link table's quantity is too narrow for the second work's quantity: the engine refuses
+    // that row after the first work and its persons are posted.
+    Office o;
+    BasicOffice(o);
+    o.archive.AddWork({"P", 13, 1998, 3, "", true, 101});
+    tools::ArchiveKerg kerg;
+    kerg.idKerg = 101;
+    kerg.nrG = 7;
+    kerg.wykon = 1;
+    const int k = o.archive.AddKerg(kerg);
+    o.archive.AddWorkAssortment(k, 1, "999999.00");
+    o.WriteArchive();
+    engine::CreateTable(o.Kerg(), "Kergasor.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 6, 2}}, {});
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", "00000004"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "13"}, {"ROK", "1998"}, {"LP", "3"}});
+    o.Run();
+
+    ASSERT_EQ(o.ui.errors.size(), 1u);
+    EXPECT_NE(o.ui.errors[0].find("WIELKOSC"), std::string::npos) << o.ui.errors[0];
+    EXPECT_FALSE(o.ui.closed);
+    EXPECT_FALSE(o.ui.busy);
+    // The first work and its persons stay written; the counters say so.
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
+    EXPECT_EQ(o.Counter("OSOBY"), "7");
+    EXPECT_EQ(o.Counter("ASORTYM"), "11");
+    // The counters table is released: an exclusive open works again.
+    engine::Table counters(o.Admin(), "Dostep.dbf");
+    counters.SetExclusive(true);
+    EXPECT_NO_THROW(counters.Open());
+}
+
+TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
+{
+    Office o;
+    BasicOffice(o);
+    // A work whose contractor is emptied again is completed a second time.
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    {
+        engine::Table works(o.Kerg(), "Roboty.dbf");
+        works.Open();
+        works.Edit();
+        works.FieldByName("WYKON").SetString("");
+        works.Post();
+    }
+    office::ScriptedUi& ui = o.ui;
+    ui.closed = false;
+    o.Run();
+    ASSERT_TRUE(ui.closed);
+    // The persons are found by name now; the link rows are appended a second time.
+    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf").size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Asortym.dbf").size(), 1u) << "dictionary rows are found, not duplicated";
+    EXPECT_EQ(o.Rows(o.Kerg(), "zakr_ras.dbf").size(), 2u);
+    EXPECT_EQ(o.Counter("OSOBY"), "7");
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+// Layouts of the target database's tables.
+#include "tools/target_database.h"
+
+#include "engine/table.h"
+#include "platform/paths.h"
+
+namespace tools {
+namespace {
+
+constexpr std::uint8_t kDriver852 = 0x23;  // db852po0
+constexpr std::uint8_t kDriver1250 = 0xC8; // Windows Central European
+
+} // namespace
+
+std::string TargetDir(const std::string& targetDir, const std::string& sub)
+{
+    return targetDir + "BAZA" + platform::kSeparator + sub;
+}
+
+void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters)
+{
+    const std::string kerg = TargetDir(targetDir, "KERG");
+    const std::string osoby = TargetDir(targetDir, "OSOBY");
+    const std::string admin = TargetDir(targetDir, "ADMIN");
+    for (const std::string& dir : {kerg, osoby, admin})
+        platform::CreateDirectories(dir);
+
+    engine::CreateTable(kerg, "Roboty.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0},  {"JEDN_SEG", 'C', 4, 0},   {"NR_PORZ", 'N', 4, 0},
+                         {"ROK", 'N', 4, 0},        {"LP", 'N', 3, 0},         {"INNA_NAZWA", 'C', 20, 0},
+                         {"W_TOKU", 'C', 1, 0},     {"NR_POW", 'C', 4, 0},     {"NR_G", 'C', 4, 0},
+                         {"NR_WYK", 'C', 15, 0},    {"WYKON", 'C', 8, 0},      {"ZLECEN", 'C', 8, 0},
+                         {"UWAGI", 'C', 50, 0},     {"POL_WL", 'C', 60, 0},    {"D_P_ZAK", 'D', 8, 0},
+                         {"D_ROZ_P", 'D', 8, 0},    {"D_PRZ_O", 'D', 8, 0},    {"OPIS", 'C', 80, 0},
+                         {"ID_TWORZ", 'C', 8, 0},   {"ID_MODYF", 'C', 8, 0}},
+                        {}, kDriver852);
+    engine::CreateTable(kerg, "obreb.dbf",
+                        {{"ID_OBR", 'C', 4, 0}, {"NR_G", 'C', 3, 0}, {"NR_OBR", 'C', 4, 0}, {"NAZWA", 'C', 30, 0},
+                         {"KOD_OBR", 'C', 2, 0}, {"ID_TWORZ", 'C', 8, 0}, {"ID_MODYF", 'C', 8, 0},
+                         {"ID_EWMAPY", 'C', 8, 0}},
+                        {}, kDriver852);
+    engine::CreateTable(kerg, "Kergasor.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 12, 2}}, {},
+                        kDriver852);
+    engine::CreateTable(kerg, "Asortym.dbf",
+                        {{"ID_ASORT", 'C', 4, 0}, {"ASORT", 'C', 2, 0}, {"NAZWA_A", 'C', 60, 0}},
+                        {{"UPP_ASORT", "UPPER(ASORT)"}, {"UPP_NAZ_A", "UPPER(NAZWA_A)"}}, kDriver852);
+    engine::CreateTable(kerg, "obdg.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}}, {},
+                        kDriver852);
+    engine::CreateTable(kerg, "dz.dbf",
+                        {{"ID_DZIALKI", 'C', 8, 0}, {"ID_OBR", 'C', 4, 0}, {"DZIALKA", 'C', 15, 0},
+                         {"NR_ARKUSZA", 'C', 5, 0}, {"ID_TWORZ", 'C', 8, 0}, {"ID_MODYF", 'C', 8, 0}},
+                        {{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}}, kDriver852);
+    engine::CreateTable(kerg, "zakr_ras.dbf",
+                        {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0},
+                         {"RASTRY", 'C', 200, 0}},
+                        {}, kDriver852);
+    engine::CreateTable(osoby, "Osoby.dbf",
+                        {{"ID_OSOBY", 'C', 8, 0},    {"NAZWA1", 'C', 60, 0}, {"NAZWA2", 'C', 60, 0},
+                         {"KLUCZ", 'C', 30, 0},      {"KOD", 'C', 6, 0},     {"PESEL", 'C', 11, 0},
+                         {"NR_DL", 'C', 12, 0},      {"RODZAJ", 'C', 1, 0},  {"NIP", 'C', 15, 0},
+                         {"KONTO", 'C', 10, 0},      {"UPRAWNIENI", 'C', 25, 0}, {"ULICA", 'C', 25, 0},
+                         {"MIEJSC", 'C', 25, 0},     {"ID_TWORZ", 'C', 8, 0}},
+                        {{"UPP_KLUCZ", "UPPER(KLUCZ)"}}, kDriver1250);
+    engine::CreateTable(admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}}, {}, kDriver852);
+    AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "ROBOTY"}, {"NEXTVAL", "1"}});
+    AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "OSOBY"}, {"NEXTVAL", std::to_string(counters.persons)}});
+    AppendTargetRow(admin, "Dostep.dbf",
+                    {{"TABLENAME", "ASORTYM"}, {"NEXTVAL", std::to_string(counters.assortments)}});
+    AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "DZ"}, {"NEXTVAL", std::to_string(counters.parcels)}});
+}
+
+void AppendTargetRow(const std::string& directory, const std::string& table,
+                     const std::map<std::string, std::string>& values)
+{
+    engine::Table t(directory, table);
+    t.Open();
+    t.Append();
+    for (const auto& [name, value] : values)
+        t.FieldByName(name).SetString(value);
+    t.Post();
+    t.Close();
+}
+
+std::vector<std::map<std::string, std::string>> ReadTargetRows(const std::string& directory, const std::string& table)
+{
+    engine::Table t(directory, table);
+    t.Open();
+    std::vector<std::map<std::string, std::string>> rows;
+    for (t.First(); !t.Eof(); t.Next()) {
+        std::map<std::string, std::string> row;
+        for (std::size_t i = 0; i < t.FieldCount(); ++i) {
+            engine::Field f = t.FieldAt(i);
+            row[f.Name()] = f.AsString();
+        }
+        rows.push_back(std::move(row));
+    }
+    t.Close();
+    return rows;
+}
+
+} // namespace tools
