@@ -1,13 +1,13 @@
 // The import run and the reconciliation of precincts between archive and target.
 #include "convert/import_run.h"
 
+#include <cstdio>
+
 #include "archive/code_page.h"
 #include "convert/kerg_conversion.h"
 #include "convert/text.h"
 #include "engine/table.h"
 #include "platform/paths.h"
-
-#include <cstdio>
 
 namespace convert {
 namespace {
@@ -126,7 +126,8 @@ void ReconcilePrecincts(RunContext& context, const std::string& targetDir)
             reader.CloseAllTables();
             return;
         }
-        const std::string commune = nrG.View().size() > 2 ? std::string(nrG.View().substr(2, 3)) : std::string();
+        const std::string commune =
+            nrG.View().size() > 2 ? std::string(nrG.View().substr(2, 3)) : std::string();
         state.Precincts.Add(context.renumbering.FormatCommuneNumber(commune) + nrObr.Str() + kodObr.Str());
         reader.NextRecord(area);
     }
@@ -195,8 +196,8 @@ void ImportRun::BitBtn1Click()
             return;
         }
         // 6.
-        const Message backup{messages::kBackupQuestion, messages::kCaptionQuestion, Buttons::YesNo, Icon::Question,
-                             Answer::No};
+        const Message backup{messages::kBackupQuestion, messages::kCaptionQuestion, Buttons::YesNo,
+                             Icon::Question, Answer::No};
         if (ui_.ShowMessage(backup) != Answer::Yes) {
             ui_.ShowMessage(Info(messages::kBackupNeeded));
             return;
@@ -269,8 +270,8 @@ void ImportRun::Locked(const std::string& targetDir)
             ui_.ShowMessage(Info(messages::kDone));
             success = true;
         } else {
-            const Message failed{std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText + "\r\n" +
-                                     messages::kFailedTail,
+            const Message failed{std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText +
+                                     "\r\n" + messages::kFailedTail,
                                  messages::kCaptionConversionError, Buttons::Ok, Icon::Stop, Answer::Ok};
             ui_.ShowMessage(failed);
         }

@@ -3,16 +3,16 @@
 // and reaches the user only through RunUi.
 #pragma once
 
-#include "archive/reader.h"
-#include "convert/run_ui.h"
-#include "renumber/commune_renumbering.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "archive/reader.h"
+#include "convert/run_ui.h"
+#include "renumber/commune_renumbering.h"
 
 namespace convert {
 
@@ -76,14 +76,16 @@ struct RunContext
 namespace messages {
 inline constexpr const char* kNoTargetDatabase = "We wskazanej kartotece brak danych systemu MERKAT WINDOWS.";
 inline constexpr const char* kRenumberingFileFaulty = "Błąd w pliku z przenumerowaniem gmin";
-inline constexpr const char* kBackupQuestion = "Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)";
+inline constexpr const char* kBackupQuestion =
+    "Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)";
 inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy utworzyć kopię danych";
 inline constexpr const char* kCountersLocked =
     "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
-inline constexpr const char* kFailedTail = "W karotece wynikowej znajdują się tylko częściowo skonwertowane dane.";
+inline constexpr const char* kFailedTail =
+    "W karotece wynikowej znajdują się tylko częściowo skonwertowane dane.";
 inline constexpr const char* kOpenFailed = "Błąd podczas otwarcia pliku: ";
 inline constexpr const char* kReadFailed = "Błąd podczas odczytu pliku: ";
 inline constexpr const char* kPrecinctsStopped = "Błąd podczas łączenia obrębów";

@@ -1,14 +1,14 @@
 // The KERG conversion: works completion, persons, assortments, parcels and raster ranges.
 #include "convert/kerg_conversion.h"
 
+#include <cfenv>
+#include <cmath>
+#include <memory>
+
 #include "archive/code_page.h"
 #include "convert/text.h"
 #include "engine/table.h"
 #include "platform/paths.h"
-
-#include <cfenv>
-#include <cmath>
-#include <memory>
 
 namespace convert {
 namespace {
@@ -68,8 +68,8 @@ struct Archive
     // osoby.dbf
     std::int32_t osobaId = 0;
     std::uint8_t osobaO = 0;
-    archive::ShortString osobaNazwa, osobaKod, osobaNrD, osobaNrL, osobaNrP, osobaRodzaj, osobaNip, osobaKonto,
-        osobaUprawnieni;
+    archive::ShortString osobaNazwa, osobaKod, osobaNrD, osobaNrL, osobaNrP, osobaRodzaj, osobaNip,
+        osobaKonto, osobaUprawnieni;
     std::int16_t osobaImie = 0, osobaGmina = 0, osobaMiejsc = 0, osobaUlica = 0;
     // the dictionaries and the name lines
     archive::ShortString gminaNazwa, miejscNazwa, imionaNazwa, uliceNazwa;
@@ -110,12 +110,12 @@ struct Target
             dz[f];
         for (const char* f : {"ID_ASORT", "ASORT", "NAZWA_A"})
             asortym[f];
-        for (const char* f : {"id_osoby", "nazwa1", "nazwa2", "klucz", "kod", "pesel", "nr_dl", "rodzaj", "nip",
-                              "konto", "uprawnieni", "ulica", "miejsc", "id_tworz"})
+        for (const char* f : {"id_osoby", "nazwa1", "nazwa2", "klucz", "kod", "pesel", "nr_dl", "rodzaj",
+                              "nip", "konto", "uprawnieni", "ulica", "miejsc", "id_tworz"})
             osoby[f];
-        for (const char* f : {"ID_ROBOTY", "JEDN_SEG", "NR_PORZ", "ROK", "LP", "INNA_NAZWA", "W_TOKU", "NR_POW",
-                              "NR_G", "NR_WYK", "WYKON", "ZLECEN", "UWAGI", "POL_WL", "D_P_ZAK", "D_ROZ_P",
-                              "D_PRZ_O", "OPIS", "Id_tworz", "Id_modyf"})
+        for (const char* f : {"ID_ROBOTY", "JEDN_SEG", "NR_PORZ", "ROK",   "LP",       "INNA_NAZWA", "W_TOKU",
+                              "NR_POW",    "NR_G",     "NR_WYK",  "WYKON", "ZLECEN",   "UWAGI",      "POL_WL",
+                              "D_P_ZAK",   "D_ROZ_P",  "D_PRZ_O", "OPIS",  "Id_tworz", "Id_modyf"})
             roboty[f];
         for (const char* f : {"ID_ROBOTY", "ID_ASORT", "WIELKOSC"})
             kergasor[f];
@@ -132,8 +132,8 @@ public:
     ~Conversion()
     {
         // However the conversion ends, nothing of the archive stays open.
-        for (archive::IndexHandle* h : {&a_.robotyNtx, &a_.kergNtx, &a_.kergasorNtx, &a_.obdgNtx, &a_.obrrNtx,
-                                        &a_.nazwyNtx}) {
+        for (archive::IndexHandle* h :
+             {&a_.robotyNtx, &a_.kergNtx, &a_.kergasorNtx, &a_.obdgNtx, &a_.obrrNtx, &a_.nazwyNtx}) {
             if (h->IsOpen())
                 reader_.CloseIndex(*h);
         }
@@ -345,7 +345,8 @@ void Conversion::Walk()
     }
 }
 
-std::string Conversion::DictionaryName(std::uint8_t area, std::int16_t number, const archive::ShortString& nazwa)
+std::string Conversion::DictionaryName(std::uint8_t area, std::int16_t number,
+                                       const archive::ShortString& nazwa)
 {
     if (!ValidDictionaryNumber(number))
         return std::string();
@@ -421,7 +422,8 @@ std::string Conversion::ResolvePerson(std::int32_t number)
     persons["nazwa2"].SetString(name2);
     if (!a.osobaKod.Empty()) {
         const std::string code = a.osobaKod.Str();
-        persons["kod"].SetString(code.substr(0, 2) + "-" + (code.size() > 2 ? code.substr(2, 3) : std::string()));
+        persons["kod"].SetString(code.substr(0, 2) + "-" +
+                                 (code.size() > 2 ? code.substr(2, 3) : std::string()));
     }
     engine::Field nrDl = persons["nr_dl"];
     nrDl.SetString(a.osobaNrD.Str());
@@ -441,7 +443,8 @@ std::string Conversion::ResolvePerson(std::int32_t number)
     if (ValidDictionaryNumber(a.osobaGmina))
         place.SetString(DictionaryName(a.gmina, a.osobaGmina, a.gminaNazwa));
     if (ValidDictionaryNumber(a.osobaMiejsc)) {
-        const std::string locality = Cut(Upper1250(DictionaryName(a.miejsc, a.osobaMiejsc, a.miejscNazwa)), 25);
+        const std::string locality =
+            Cut(Upper1250(DictionaryName(a.miejsc, a.osobaMiejsc, a.miejscNazwa)), 25);
         if (!locality.empty()) {
             if (street.AsString().empty())
                 street.SetString(locality);
@@ -453,8 +456,8 @@ std::string Conversion::ResolvePerson(std::int32_t number)
     return id.AsString();
 }
 
-bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area, const std::int32_t& link,
-                          const std::function<bool()>& entry)
+bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area,
+                          const std::int32_t& link, const std::function<bool()>& entry)
 {
     std::int32_t recno = 0;
     if (!reader_.SeekKey(index, Link4(n), recno) || !ReadAt(area, recno))
@@ -583,7 +586,8 @@ bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uin
     return false;
 }
 
-bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle, bool report)
+bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle,
+                      bool report)
 {
     const std::string path = context.state.ArchiveDir + fileName;
     context.reader.OpenIndex(handle, path);
@@ -602,7 +606,8 @@ bool BindArchiveFields(RunContext& context, const std::string& path,
     for (const auto& [name, bind] : bindings) {
         bind();
         if (context.reader.TableResult() != 0) {
-            context.state.ImportErrorText = std::string(messages::kOpenFailed) + path + " (brak pola " + name + ")";
+            context.state.ImportErrorText =
+                std::string(messages::kOpenFailed) + path + " (brak pola " + name + ")";
             return false;
         }
     }
@@ -655,8 +660,8 @@ void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
         return from < archiveDate.size() ? archiveDate.substr(from, length) : std::string();
     };
     int year = 0, month = 0, day = 0;
-    bool valid = number(part(0, 4), year) && number(part(4, 2), month) && number(part(6, 2), day) && year >= 1 &&
-                 month >= 1 && month <= 12 && day >= 1;
+    bool valid = number(part(0, 4), year) && number(part(4, 2), month) && number(part(6, 2), day) &&
+                 year >= 1 && month >= 1 && month <= 12 && day >= 1;
     if (valid) {
         static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
         const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;

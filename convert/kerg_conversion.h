@@ -2,13 +2,13 @@
 // register, with their persons and, by option, assortments, parcels and raster ranges.
 #pragma once
 
-#include "convert/import_run.h"
-
 #include <array>
 #include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
+
+#include "convert/import_run.h"
 
 namespace engine {
 class Field;
@@ -21,7 +21,8 @@ namespace convert {
 bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uint8_t& area, bool report);
 
 // Opens ArchiveDir + `fileName` as an index. Any failure to open is reported like a table's.
-bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle, bool report);
+bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle,
+                      bool report);
 
 // Calls each binding in order; at the first whose field the table lacks, sets ImportErrorText to
 // the open-failure message for `path` naming the field, and returns false.

@@ -1,13 +1,13 @@
 // The archive's layouts and the writing of its tables and indexes.
 #include "tools/archive_builder.h"
 
-#include "platform/paths.h"
-#include "tools/dbf_writer.h"
-#include "tools/ntx_writer.h"
-
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+
+#include "platform/paths.h"
+#include "tools/dbf_writer.h"
+#include "tools/ntx_writer.h"
 
 namespace tools {
 namespace {
@@ -34,7 +34,10 @@ const std::vector<Layout>& Layouts()
 {
     static const std::vector<Layout> layouts = {
         {"OBREB.DBF",
-         {{"ID_OBR", 'C', 4, 0}, {"NR_G", 'C', 5, 0}, {"NR_OBR", 'C', 4, 0}, {"NAZWA", 'C', 30, 0},
+         {{"ID_OBR", 'C', 4, 0},
+          {"NR_G", 'C', 5, 0},
+          {"NR_OBR", 'C', 4, 0},
+          {"NAZWA", 'C', 30, 0},
           {"KOD_OBR", 'C', 2, 0}}},
         {"GMINA.DBF", {{"NAZWA", 'C', 25, 0}}},
         {"MIEJSC.DBF", {{"NAZWA", 'C', 25, 0}}},
@@ -56,7 +59,11 @@ const std::vector<Layout>& Layouts()
           {"NIP", 'C', 15, 0},
           {"KONTO", 'C', 10, 0},
           {"UPRAWNIENI", 'C', 25, 0}}},
-        {"NAZWY.DBF", {{"ID_OS", 'C', 4, 0}, {"LP", 'C', 1, 0}, {"NAZWA", 'C', 30, 0}}, "NAZWY.NTX", "ID_OS+LP", {0, 1}},
+        {"NAZWY.DBF",
+         {{"ID_OS", 'C', 4, 0}, {"LP", 'C', 1, 0}, {"NAZWA", 'C', 30, 0}},
+         "NAZWY.NTX",
+         "ID_OS+LP",
+         {0, 1}},
         {"ASORTYM.DBF", {{"ASORT", 'C', 2, 0}, {"NAZWA_A", 'C', 60, 0}}},
         {"ROBOTY.DBF",
          {{"ID_KERG", 'C', 4, 0},
@@ -94,7 +101,7 @@ const std::vector<Layout>& Layouts()
           {"ID_OBREBU", 'C', 4, 0},
           {"L_DZIALKI", 'N', 6, 0},
           {"M_DZIALKI", 'N', 6, 0},
-          {"NR_ARKUSZA", 'N', 4, 0}}},
+          {"NR_ARKUSZA", 'N', 5, 0}}},
         {"OBDG.DBF",
          {{"ID_OPE", 'C', 4, 0}, {"ID_DZIALKI", 'C', 4, 0}, {"PRZED_PO", 'C', 1, 0}},
          "OBDG.NTX",
@@ -172,8 +179,8 @@ int ArchiveBuilder::AddPrecinct(const std::string& nrG, const std::string& nrObr
                                 const std::string& kodObr)
 {
     const int record = static_cast<int>(Get("OBREB.DBF").records.size()) + 1;
-    return Append("OBREB.DBF", Format(LayoutOf("OBREB.DBF"),
-                                      {Link4(static_cast<std::uint32_t>(record)), nrG, nrObr, nazwa, kodObr}));
+    return Append("OBREB.DBF", Format(LayoutOf("OBREB.DBF"), {Link4(static_cast<std::uint32_t>(record)), nrG,
+                                                              nrObr, nazwa, kodObr}));
 }
 
 int ArchiveBuilder::AddCommune(const std::string& name)
@@ -199,18 +206,20 @@ int ArchiveBuilder::AddStreet(const std::string& name)
 int ArchiveBuilder::AddPerson(const ArchivePerson& p)
 {
     const int record = static_cast<int>(Get("OSOBY.DBF").records.size()) + 1;
-    return Append("OSOBY.DBF",
-                  Format(LayoutOf("OSOBY.DBF"),
-                         {Link4(static_cast<std::uint32_t>(record)), std::to_string(p.o), p.nazwa,
-                          Link2(static_cast<std::uint16_t>(p.imie)), Link2(static_cast<std::uint16_t>(p.gmina)),
-                          Link2(static_cast<std::uint16_t>(p.miejsc)), Link2(static_cast<std::uint16_t>(p.ulica)),
-                          p.kod, p.nrDomu, p.nrLokalu, p.pesel, p.rodzaj, p.nip, p.konto, p.uprawnienia}));
+    return Append(
+        "OSOBY.DBF",
+        Format(LayoutOf("OSOBY.DBF"),
+               {Link4(static_cast<std::uint32_t>(record)), std::to_string(p.o), p.nazwa,
+                Link2(static_cast<std::uint16_t>(p.imie)), Link2(static_cast<std::uint16_t>(p.gmina)),
+                Link2(static_cast<std::uint16_t>(p.miejsc)), Link2(static_cast<std::uint16_t>(p.ulica)),
+                p.kod, p.nrDomu, p.nrLokalu, p.pesel, p.rodzaj, p.nip, p.konto, p.uprawnienia}));
 }
 
 int ArchiveBuilder::AddNameLine(std::int32_t personId, int line, const std::string& text)
 {
-    return Append("NAZWY.DBF", Format(LayoutOf("NAZWY.DBF"), {Link4(static_cast<std::uint32_t>(personId)),
-                                                              std::string(1, static_cast<char>(line)), text}));
+    return Append("NAZWY.DBF",
+                  Format(LayoutOf("NAZWY.DBF"), {Link4(static_cast<std::uint32_t>(personId)),
+                                                 std::string(1, static_cast<char>(line)), text}));
 }
 
 int ArchiveBuilder::AddAssortment(const std::string& code, const std::string& name)
@@ -223,41 +232,44 @@ int ArchiveBuilder::AddWork(const ArchiveWork& w)
     std::string segment = w.jednSeg.substr(0, 4);
     segment.insert(0, 4 - segment.size(), ' ');
     return Append("ROBOTY.DBF", Format(LayoutOf("ROBOTY.DBF"),
-                                       {Link4(static_cast<std::uint32_t>(w.idKerg)), segment, std::to_string(w.nrPorz),
-                                        std::to_string(w.rok), std::to_string(w.lp), w.innaNazwa,
-                                        w.jestWKergu ? "T" : "F"}));
+                                       {Link4(static_cast<std::uint32_t>(w.idKerg)), segment,
+                                        std::to_string(w.nrPorz), std::to_string(w.rok), std::to_string(w.lp),
+                                        w.innaNazwa, w.jestWKergu ? "T" : "F"}));
 }
 
 int ArchiveBuilder::AddKerg(const ArchiveKerg& k)
 {
-    return Append("KERG.DBF",
-                  Format(LayoutOf("KERG.DBF"),
-                         {Link4(static_cast<std::uint32_t>(k.idKerg)), std::to_string(k.nrG), k.nrWyk,
-                          Link4(static_cast<std::uint32_t>(k.wykon)), Link4(static_cast<std::uint32_t>(k.zlecen)),
-                          k.uwagi, k.polWl, k.dPZak, k.dRozP, k.dPrzO, k.opis}));
+    return Append("KERG.DBF", Format(LayoutOf("KERG.DBF"),
+                                     {Link4(static_cast<std::uint32_t>(k.idKerg)), std::to_string(k.nrG),
+                                      k.nrWyk, Link4(static_cast<std::uint32_t>(k.wykon)),
+                                      Link4(static_cast<std::uint32_t>(k.zlecen)), k.uwagi, k.polWl, k.dPZak,
+                                      k.dRozP, k.dPrzO, k.opis}));
 }
 
 int ArchiveBuilder::AddWorkAssortment(std::int32_t kergRecord, std::int16_t assortmentRecord,
                                       const std::string& quantity)
 {
-    return Append("KERGASOR.DBF",
-                  Format(LayoutOf("KERGASOR.DBF"), {Link4(static_cast<std::uint32_t>(kergRecord)),
-                                                    Link2(static_cast<std::uint16_t>(assortmentRecord)), quantity}));
+    return Append("KERGASOR.DBF", Format(LayoutOf("KERGASOR.DBF"),
+                                         {Link4(static_cast<std::uint32_t>(kergRecord)),
+                                          Link2(static_cast<std::uint16_t>(assortmentRecord)), quantity}));
 }
 
-int ArchiveBuilder::AddParcel(std::int32_t precinct, std::int32_t numerator, std::int32_t denominator, int sheet)
+int ArchiveBuilder::AddParcel(std::int32_t precinct, std::int32_t numerator, std::int32_t denominator,
+                              int sheet)
 {
     const int record = static_cast<int>(Get("DZ.DBF").records.size()) + 1;
     return Append("DZ.DBF", Format(LayoutOf("DZ.DBF"),
-                                   {Link4(static_cast<std::uint32_t>(record)), Link4(static_cast<std::uint32_t>(precinct)),
-                                    std::to_string(numerator), std::to_string(denominator), std::to_string(sheet)}));
+                                   {Link4(static_cast<std::uint32_t>(record)),
+                                    Link4(static_cast<std::uint32_t>(precinct)), std::to_string(numerator),
+                                    std::to_string(denominator), std::to_string(sheet)}));
 }
 
-int ArchiveBuilder::AddParcelLink(std::int32_t kergRecord, std::int32_t parcelRecord, const std::string& beforeAfter)
+int ArchiveBuilder::AddParcelLink(std::int32_t kergRecord, std::int32_t parcelRecord,
+                                  const std::string& beforeAfter)
 {
-    return Append("OBDG.DBF", Format(LayoutOf("OBDG.DBF"), {Link4(static_cast<std::uint32_t>(kergRecord)),
-                                                            Link4(static_cast<std::uint32_t>(parcelRecord)),
-                                                            beforeAfter}));
+    return Append("OBDG.DBF", Format(LayoutOf("OBDG.DBF"),
+                                     {Link4(static_cast<std::uint32_t>(kergRecord)),
+                                      Link4(static_cast<std::uint32_t>(parcelRecord)), beforeAfter}));
 }
 
 int ArchiveBuilder::AddRaster(std::int32_t kergRecord, const std::string& uklad, const std::string& godlo,
@@ -299,8 +311,9 @@ bool ArchiveBuilder::Write(const std::string& directory) const
         if (!writers::WriteFile(dir + layout.file, writer.Bytes()))
             return false;
         if (layout.index != nullptr) {
-            std::stable_sort(entries.begin(), entries.end(),
-                             [](const writers::NtxEntry& a, const writers::NtxEntry& b) { return a.key < b.key; });
+            std::stable_sort(
+                entries.begin(), entries.end(),
+                [](const writers::NtxEntry& a, const writers::NtxEntry& b) { return a.key < b.key; });
             writers::NtxOptions options;
             options.keyExpression = layout.expression;
             std::size_t keySize = 0;

@@ -11,13 +11,13 @@ namespace tools {
 
 struct ArchivePerson
 {
-    std::string nazwa;          // surname, or the whole name
-    int o = 2;                  // 1: no first name in front of the name
-    std::int16_t imie = 0;      // record in imiona.dbf (1-based; 0 none)
-    std::int16_t gmina = 0;     // record in gmina.dbf
-    std::int16_t miejsc = 0;    // record in miejsc.dbf
-    std::int16_t ulica = 0;     // record in ulice.dbf
-    std::string kod;            // postal code digits, "12345"
+    std::string nazwa;       // surname, or the whole name
+    int o = 2;               // 1: no first name in front of the name
+    std::int16_t imie = 0;   // record in imiona.dbf (1-based; 0 none)
+    std::int16_t gmina = 0;  // record in gmina.dbf
+    std::int16_t miejsc = 0; // record in miejsc.dbf
+    std::int16_t ulica = 0;  // record in ulice.dbf
+    std::string kod;         // postal code digits, "12345"
     std::string nrDomu, nrLokalu, pesel, rodzaj, nip, konto, uprawnienia;
 };
 
@@ -55,7 +55,8 @@ public:
     int AddAssortment(const std::string& code, const std::string& name);
     int AddWork(const ArchiveWork& work);
     int AddKerg(const ArchiveKerg& kerg);
-    int AddWorkAssortment(std::int32_t kergRecord, std::int16_t assortmentRecord, const std::string& quantity);
+    int AddWorkAssortment(std::int32_t kergRecord, std::int16_t assortmentRecord,
+                          const std::string& quantity);
     int AddParcel(std::int32_t precinct, std::int32_t numerator, std::int32_t denominator, int sheet);
     int AddParcelLink(std::int32_t kergRecord, std::int32_t parcelRecord, const std::string& beforeAfter);
     int AddRaster(std::int32_t kergRecord, const std::string& uklad, const std::string& godlo,

@@ -1,10 +1,10 @@
 // A small deterministic archive, built with ArchiveBuilder from seeded random data.
 #include "tools/sample_archive.h"
 
-#include "tools/archive_builder.h"
-
 #include <cstdio>
 #include <iterator>
+
+#include "tools/archive_builder.h"
 
 namespace tools {
 namespace {
@@ -27,13 +27,20 @@ const char* const kTowns[] = {"\x9D\xA2"
                               "Zielona G\xA2ra",
                               "Cz\xA9stochowa",
                               "Bia\x88ystok"};
-const char* const kSurnames[] = {"Kowalski", "Nowak", "W\xA2jcik", "Lewandowska", "Zi\xA2\x88kowski",
+const char* const kSurnames[] = {"Kowalski",
+                                 "Nowak",
+                                 "W\xA2jcik",
+                                 "Lewandowska",
+                                 "Zi\xA2\x88kowski",
                                  "\x97"
                                  "wi\xA9tek",
                                  "Kr\xA2l",
                                  "\xBD"
                                  "ak"};
-const char* const kFirstNames[] = {"Jan", "Anna", "Pawe\x88", "Ma\x88gorzata",
+const char* const kFirstNames[] = {"Jan",
+                                   "Anna",
+                                   "Pawe\x88",
+                                   "Ma\x88gorzata",
                                    "\x9D"
                                    "ukasz",
                                    "El\xBE"
@@ -45,7 +52,10 @@ const char* const kStreets[] = {"Dworcowa", "Ogrodowa", "Mickiewicza",
 const char* const kAssortments[] = {"Mapa zasadnicza",
                                     "Podzia\x88 nieruchomo\x98"
                                     "ci",
-                                    "Wznowienie granic", "Inwentaryzacja", "Tyczenie budynku", "Rozgraniczenie"};
+                                    "Wznowienie granic",
+                                    "Inwentaryzacja",
+                                    "Tyczenie budynku",
+                                    "Rozgraniczenie"};
 const char* const kSegments[] = {"P", "O", "Z", "KM"};
 
 } // namespace
@@ -88,7 +98,9 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
         p.uprawnienia = i % 5 == 0 ? "upr. zaw. nr " + std::to_string(1000 + i) : "";
         const int record = archive.AddPerson(p);
         if (company) {
-            archive.AddNameLine(record, 1, "Przedsi\xA9" "biorstwo Geodezyjne");
+            archive.AddNameLine(record, 1,
+                                "Przedsi\xA9"
+                                "biorstwo Geodezyjne");
             archive.AddNameLine(record, 2, "sp\xA2\x88ka z o.o.");
         }
     }
@@ -113,8 +125,11 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
         kerg.wykon = static_cast<std::int32_t>(1 + random.Next(persons));
         kerg.zlecen = static_cast<std::int32_t>(1 + random.Next(persons));
         kerg.uwagi = w % 3 == 0 ? "Uwagi do pracy \xBE" : "";
-        kerg.polWl = std::string("Po\x88o\xBE" "enie: ") + kTowns[w % 8];
-        const std::string date = Digits(work.rok, 4) + Digits(1 + random.Next(12), 2) + Digits(1 + random.Next(28), 2);
+        kerg.polWl = std::string("Po\x88o\xBE"
+                                 "enie: ") +
+                     kTowns[w % 8];
+        const std::string date =
+            Digits(work.rok, 4) + Digits(1 + random.Next(12), 2) + Digits(1 + random.Next(28), 2);
         kerg.dPZak = date;
         kerg.dRozP = w % 4 == 0 ? "" : date;
         kerg.dPrzO = date;
@@ -127,17 +142,19 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
                                       std::to_string(random.Next(1000)) + ".50");
         const unsigned parcels = random.Next(4);
         for (unsigned p = 0; p < parcels; ++p) {
-            const int parcel = archive.AddParcel(static_cast<std::int32_t>(1 + random.Next(precincts)),
-                                                 static_cast<std::int32_t>(1 + random.Next(500)),
-                                                 p % 2 == 0 ? 0 : static_cast<std::int32_t>(1 + random.Next(9)),
-                                                 static_cast<int>(random.Next(5)));
+            const int parcel =
+                archive.AddParcel(static_cast<std::int32_t>(1 + random.Next(precincts)),
+                                  static_cast<std::int32_t>(1 + random.Next(500)),
+                                  p % 2 == 0 ? 0 : static_cast<std::int32_t>(1 + random.Next(9)),
+                                  static_cast<int>(random.Next(5)));
             archive.AddParcelLink(kergRecord, parcel, p % 2 == 0 ? "P" : "O");
         }
         if (w % 2 == 0) {
             std::string mask;
             for (int b = 0; b < 6; ++b)
                 mask.push_back(static_cast<char>(random.Next(256)));
-            archive.AddRaster(kergRecord, w % 4 == 0 ? "2" : "1", "6.115.27.0" + std::to_string(w % 10), mask);
+            archive.AddRaster(kergRecord, w % 4 == 0 ? "2" : "1", "6.115.27.0" + std::to_string(w % 10),
+                              mask);
         }
     }
 }

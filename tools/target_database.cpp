@@ -26,17 +26,22 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
         platform::CreateDirectories(dir);
 
     engine::CreateTable(kerg, "Roboty.dbf",
-                        {{"ID_ROBOTY", 'C', 8, 0},  {"JEDN_SEG", 'C', 4, 0},   {"NR_PORZ", 'N', 4, 0},
-                         {"ROK", 'N', 4, 0},        {"LP", 'N', 3, 0},         {"INNA_NAZWA", 'C', 20, 0},
-                         {"W_TOKU", 'C', 1, 0},     {"NR_POW", 'C', 4, 0},     {"NR_G", 'C', 4, 0},
-                         {"NR_WYK", 'C', 15, 0},    {"WYKON", 'C', 8, 0},      {"ZLECEN", 'C', 8, 0},
-                         {"UWAGI", 'C', 50, 0},     {"POL_WL", 'C', 60, 0},    {"D_P_ZAK", 'D', 8, 0},
-                         {"D_ROZ_P", 'D', 8, 0},    {"D_PRZ_O", 'D', 8, 0},    {"OPIS", 'C', 80, 0},
-                         {"ID_TWORZ", 'C', 8, 0},   {"ID_MODYF", 'C', 8, 0}},
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"JEDN_SEG", 'C', 4, 0}, {"NR_PORZ", 'N', 4, 0},
+                         {"ROK", 'N', 4, 0},       {"LP", 'N', 3, 0},       {"INNA_NAZWA", 'C', 20, 0},
+                         {"W_TOKU", 'C', 1, 0},    {"NR_POW", 'C', 4, 0},   {"NR_G", 'C', 5, 0},
+                         {"NR_WYK", 'C', 15, 0},   {"WYKON", 'C', 8, 0},    {"ZLECEN", 'C', 8, 0},
+                         {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
+                         {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
+                         {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
                         {}, kDriver852);
     engine::CreateTable(kerg, "obreb.dbf",
-                        {{"ID_OBR", 'C', 4, 0}, {"NR_G", 'C', 3, 0}, {"NR_OBR", 'C', 4, 0}, {"NAZWA", 'C', 30, 0},
-                         {"KOD_OBR", 'C', 2, 0}, {"ID_TWORZ", 'C', 8, 0}, {"ID_MODYF", 'C', 8, 0},
+                        {{"ID_OBR", 'C', 4, 0},
+                         {"NR_G", 'C', 3, 0},
+                         {"NR_OBR", 'C', 4, 0},
+                         {"NAZWA", 'C', 30, 0},
+                         {"KOD_OBR", 'C', 2, 0},
+                         {"ID_TWORZ", 'C', 8, 0},
+                         {"ID_MODYF", 'C', 8, 0},
                          {"ID_EWMAPY", 'C', 8, 0}},
                         {}, kDriver852);
     engine::CreateTable(kerg, "Kergasor.dbf",
@@ -49,26 +54,42 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                         {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}}, {},
                         kDriver852);
     engine::CreateTable(kerg, "dz.dbf",
-                        {{"ID_DZIALKI", 'C', 8, 0}, {"ID_OBR", 'C', 4, 0}, {"DZIALKA", 'C', 15, 0},
-                         {"NR_ARKUSZA", 'C', 5, 0}, {"ID_TWORZ", 'C', 8, 0}, {"ID_MODYF", 'C', 8, 0}},
+                        {{"ID_DZIALKI", 'C', 8, 0},
+                         {"ID_OBR", 'C', 4, 0},
+                         {"DZIALKA", 'C', 15, 0},
+                         {"NR_ARKUSZA", 'C', 5, 0},
+                         {"ID_TWORZ", 'C', 8, 0},
+                         {"ID_MODYF", 'C', 8, 0}},
                         {{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}}, kDriver852);
-    engine::CreateTable(kerg, "zakr_ras.dbf",
-                        {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0},
-                         {"RASTRY", 'C', 200, 0}},
-                        {}, kDriver852);
+    engine::CreateTable(
+        kerg, "zakr_ras.dbf",
+        {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0}, {"RASTRY", 'C', 200, 0}}, {},
+        kDriver852);
     engine::CreateTable(osoby, "Osoby.dbf",
-                        {{"ID_OSOBY", 'C', 8, 0},    {"NAZWA1", 'C', 60, 0}, {"NAZWA2", 'C', 60, 0},
-                         {"KLUCZ", 'C', 30, 0},      {"KOD", 'C', 6, 0},     {"PESEL", 'C', 11, 0},
-                         {"NR_DL", 'C', 12, 0},      {"RODZAJ", 'C', 1, 0},  {"NIP", 'C', 15, 0},
-                         {"KONTO", 'C', 10, 0},      {"UPRAWNIENI", 'C', 25, 0}, {"ULICA", 'C', 25, 0},
-                         {"MIEJSC", 'C', 25, 0},     {"ID_TWORZ", 'C', 8, 0}},
+                        {{"ID_OSOBY", 'C', 8, 0},
+                         {"NAZWA1", 'C', 60, 0},
+                         {"NAZWA2", 'C', 60, 0},
+                         {"KLUCZ", 'C', 30, 0},
+                         {"KOD", 'C', 6, 0},
+                         {"PESEL", 'C', 11, 0},
+                         {"NR_DL", 'C', 12, 0},
+                         {"RODZAJ", 'C', 1, 0},
+                         {"NIP", 'C', 15, 0},
+                         {"KONTO", 'C', 10, 0},
+                         {"UPRAWNIENI", 'C', 25, 0},
+                         {"ULICA", 'C', 25, 0},
+                         {"MIEJSC", 'C', 25, 0},
+                         {"ID_TWORZ", 'C', 8, 0}},
                         {{"UPP_KLUCZ", "UPPER(KLUCZ)"}}, kDriver1250);
-    engine::CreateTable(admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}}, {}, kDriver852);
+    engine::CreateTable(admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}}, {},
+                        kDriver852);
     AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "ROBOTY"}, {"NEXTVAL", "1"}});
-    AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "OSOBY"}, {"NEXTVAL", std::to_string(counters.persons)}});
+    AppendTargetRow(admin, "Dostep.dbf",
+                    {{"TABLENAME", "OSOBY"}, {"NEXTVAL", std::to_string(counters.persons)}});
     AppendTargetRow(admin, "Dostep.dbf",
                     {{"TABLENAME", "ASORTYM"}, {"NEXTVAL", std::to_string(counters.assortments)}});
-    AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "DZ"}, {"NEXTVAL", std::to_string(counters.parcels)}});
+    AppendTargetRow(admin, "Dostep.dbf",
+                    {{"TABLENAME", "DZ"}, {"NEXTVAL", std::to_string(counters.parcels)}});
 }
 
 void AppendTargetRow(const std::string& directory, const std::string& table,
@@ -83,7 +104,8 @@ void AppendTargetRow(const std::string& directory, const std::string& table,
     t.Close();
 }
 
-std::vector<std::map<std::string, std::string>> ReadTargetRows(const std::string& directory, const std::string& table)
+std::vector<std::map<std::string, std::string>> ReadTargetRows(const std::string& directory,
+                                                               const std::string& table)
 {
     engine::Table t(directory, table);
     t.Open();

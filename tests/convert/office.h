@@ -2,19 +2,19 @@
 // the import.
 #pragma once
 
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
 #include "convert/import_run.h"
 #include "platform/paths.h"
 #include "tests/support/test_files.h"
 #include "tools/archive_builder.h"
 #include "tools/target_database.h"
-
-#include <gtest/gtest.h>
-
-#include <deque>
-#include <memory>
-#include <map>
-#include <string>
-#include <vector>
 
 namespace office {
 
@@ -28,7 +28,8 @@ public:
     std::deque<convert::Answer> answers;
     std::vector<convert::Message> messages;
     std::vector<std::string> errors;
-    std::vector<std::string> events; // "message:<caption>", "busy:1", "busy:0", "position:N", "close", "error"
+    std::vector<std::string>
+        events; // "message:<caption>", "busy:1", "busy:0", "position:N", "close", "error"
     std::vector<int> positions;
     int rangeMin = -1, rangeMax = -1;
     bool busy = false;
@@ -106,18 +107,24 @@ public:
     std::string Persons() const { return tools::TargetDir(targetDir, "OSOBY"); }
     std::string Admin() const { return tools::TargetDir(targetDir, "ADMIN"); }
 
-    void CreateTarget(const tools::CounterStart& counters = {}) { tools::CreateTargetDatabase(targetDir, counters); }
+    void CreateTarget(const tools::CounterStart& counters = {})
+    {
+        tools::CreateTargetDatabase(targetDir, counters);
+    }
     void WriteArchive() { ASSERT_TRUE(archive.Write(archiveDir)); }
 
     // Runs the import as "Importuj" does, on 6 December 2026.
     void Run()
     {
         if (!run)
-            run = std::make_unique<convert::ImportRun>(ui, renumberingFile, [] { return convert::Date{2026, 12, 6}; });
+            run = std::make_unique<convert::ImportRun>(ui, renumberingFile, [] {
+                return convert::Date{2026, 12, 6};
+            });
         run->BitBtn1Click();
     }
 
-    std::vector<std::map<std::string, std::string>> Rows(const std::string& directory, const std::string& table)
+    std::vector<std::map<std::string, std::string>> Rows(const std::string& directory,
+                                                         const std::string& table)
     {
         return tools::ReadTargetRows(directory, table);
     }

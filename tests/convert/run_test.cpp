@@ -1,13 +1,13 @@
 // The import run end to end over a small office: its checks, its messages, the completed works
 // and everything hanging on them, the counters, and its failures.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
 #include "convert/import_run.h"
 #include "engine/table.h"
 #include "tests/convert/office.h"
 #include "tools/dbf_writer.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
 
 namespace {
 
@@ -15,10 +15,10 @@ using convert::Answer;
 using office::Office;
 
 // Code page 852 bytes of the Polish letters used below.
-const std::string kSs852 = "\x98";   // ś
-const std::string kSs1250 = "\x9C";  // ś
-const std::string kOo852 = "\xA2";   // ó
-const std::string kOo1250 = "\xF3";  // ó
+const std::string kSs852 = "\x98";  // ś
+const std::string kSs1250 = "\x9C"; // ś
+const std::string kOo852 = "\xA2";  // ó
+const std::string kOo1250 = "\xF3"; // ó
 
 // One work with everything: a contractor and an orderer to create, an assortment, a parcel and
 // a raster mask; a second works row already completed and a third the archive does not know.
@@ -44,7 +44,9 @@ void BasicOffice(Office& o)
     company.o = 1;
     company.pesel = std::string(10, ' ') + "0";
     const int companyRecord = o.archive.AddPerson(company);
-    o.archive.AddNameLine(companyRecord, 1, "Przedsi\xA9" "biorstwo");
+    o.archive.AddNameLine(companyRecord, 1,
+                          "Przedsi\xA9"
+                          "biorstwo");
     o.archive.AddNameLine(companyRecord, 2, "Geodezyjne");
     o.archive.AddAssortment("ab", "Mapa zasadnicza");
     o.archive.AddWork({"P", 12, 1998, 3, "", true, 100});
@@ -67,14 +69,21 @@ void BasicOffice(Office& o)
     o.WriteArchive();
 
     o.CreateTarget({5, 10, 10});
-    tools::AppendTargetRow(o.Kerg(), "obreb.dbf", {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
     tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                           {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
-    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                           {{"ID_ROBOTY", "00000002"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"},
+                           {{"ID_ROBOTY", "00000002"},
+                            {"JEDN_SEG", "P"},
+                            {"NR_PORZ", "12"},
+                            {"ROK", "1998"},
+                            {"LP", "3"},
                             {"WYKON", "00000099"}});
-    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                           {{"ID_ROBOTY", "00000003"}, {"JEDN_SEG", "Z"}, {"NR_PORZ", "1"}, {"ROK", "2001"}, {"LP", "1"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000003"}, {"JEDN_SEG", "Z"}, {"NR_PORZ", "1"}, {"ROK", "2001"}, {"LP", "1"}});
 }
 
 TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
@@ -124,7 +133,9 @@ TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
     EXPECT_EQ(persons[0].at("ID_TWORZ"), "00015D86");
     EXPECT_EQ(persons[1].at("ID_OSOBY"), "00000006");
     // Line 1 keeps the spaces that fill it; the name stands alone (o = 1).
-    EXPECT_EQ(persons[1].at("NAZWA1"), "Przedsi\xEA" "biorstwo" + std::string(14, ' ') + "Geodezyjne");
+    EXPECT_EQ(persons[1].at("NAZWA1"), "Przedsi\xEA"
+                                       "biorstwo" +
+                                           std::string(14, ' ') + "Geodezyjne");
     EXPECT_EQ(persons[1].at("PESEL"), "");
 
     const auto assortments = o.Rows(o.Kerg(), "Asortym.dbf");
@@ -234,8 +245,9 @@ TEST(ImportRun, CountersHeldByAnotherUser)
     other.Open(); // a shared open elsewhere keeps an exclusive one out
     o.Run();
     ASSERT_EQ(o.ui.messages.size(), 2u);
-    EXPECT_EQ(o.ui.messages[1].text,
-              "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
+    EXPECT_EQ(
+        o.ui.messages[1].text,
+        "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
     EXPECT_FALSE(o.ui.busy);
     EXPECT_EQ(o.ui.positions.back(), 0);
     other.Close();
@@ -294,8 +306,9 @@ TEST(ImportRun, MissingArchiveFileIsReportedAndCountersWrittenBack)
     const convert::Message& m = o.ui.messages[1];
     EXPECT_EQ(m.caption, "Błąd konwersji");
     EXPECT_EQ(m.icon, convert::Icon::Stop);
-    EXPECT_EQ(m.text, "Wystąpił błąd podczas importu:\r\nBłąd podczas otwarcia pliku: " + o.archiveDir +
-                          "ob_rr.dbf\r\nW karotece wynikowej znajdują się tylko częściowo skonwertowane dane.");
+    EXPECT_EQ(m.text,
+              "Wystąpił błąd podczas importu:\r\nBłąd podczas otwarcia pliku: " + o.archiveDir +
+                  "ob_rr.dbf\r\nW karotece wynikowej znajdują się tylko częściowo skonwertowane dane.");
     EXPECT_FALSE(o.ui.closed);
     EXPECT_EQ(o.Counter("OSOBY"), "5");
     // Everything opened before the failure is closed at once.
@@ -320,8 +333,9 @@ TEST(ImportRun, EngineErrorHalfWayKeepsTheIdsHandedOut)
     o.WriteArchive();
     engine::CreateTable(o.Kerg(), "Kergasor.dbf",
                         {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 6, 2}}, {});
-    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                           {{"ID_ROBOTY", "00000004"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "13"}, {"ROK", "1998"}, {"LP", "3"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000004"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "13"}, {"ROK", "1998"}, {"LP", "3"}});
     o.Run();
 
     ASSERT_EQ(o.ui.errors.size(), 1u);
