@@ -229,6 +229,7 @@ int ArchiveBuilder::AddAssortment(const std::string& code, const std::string& na
 
 int ArchiveBuilder::AddWork(const ArchiveWork& w)
 {
+    works_.push_back(w);
     std::string segment = w.jednSeg.substr(0, 4);
     segment.insert(0, 4 - segment.size(), ' ');
     return Append("ROBOTY.DBF", Format(LayoutOf("ROBOTY.DBF"),

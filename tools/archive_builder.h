@@ -68,6 +68,9 @@ public:
     // written.
     bool Write(const std::string& directory) const;
 
+    // The works added so far, in record order.
+    const std::vector<ArchiveWork>& Works() const { return works_; }
+
     // The 4 bytes of a link value, least significant first.
     static std::string Link4(std::uint32_t value);
     static std::string Link2(std::uint16_t value);
@@ -84,6 +87,7 @@ private:
     int Append(const std::string& table, std::string bytes);
 
     std::vector<Table> tables_;
+    std::vector<ArchiveWork> works_;
 };
 
 } // namespace tools

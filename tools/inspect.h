@@ -19,4 +19,7 @@ inline constexpr int kInspectBadInput = 2; // usage, or a file that cannot be re
 // that explains a failure to `err`. Never throws.
 int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The "import" command: the import run without windows (`args` after the word "import").
+int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 } // namespace tools

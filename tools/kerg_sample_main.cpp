@@ -1,0 +1,59 @@
+// kerg-sample [--works N] [--seed S] ARCHIVE_DIR TARGET_DIR: writes a sample office.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/sample_office.h"
+
+namespace {
+
+bool ParseNumber(const std::string& text, long max, long& value)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stol(text);
+    return value <= max;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* usage = "użycie: kerg-sample [--works N] [--seed S] KATALOG_ARCHIWUM KATALOG_DOCELOWY";
+    tools::SampleOfficeOptions options;
+    std::vector<std::string> dirs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        long value = 0;
+        if ((arg == "--works" || arg == "--seed") && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], arg == "--works" ? 2000000 : 2147483646, value)) {
+                std::cerr << "kerg-sample: niewłaściwa liczba po " << arg << '\n';
+                return 2;
+            }
+            if (arg == "--works")
+                options.works = static_cast<int>(value);
+            else
+                options.seed = static_cast<unsigned>(value);
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::cerr << usage << '\n';
+            return 2;
+        } else {
+            dirs.push_back(arg);
+        }
+    }
+    if (dirs.size() != 2) {
+        std::cerr << usage << '\n';
+        return 2;
+    }
+    try {
+        if (!tools::WriteSampleOffice(dirs[0], dirs[1], options)) {
+            std::cerr << "kerg-sample: nie można zapisać plików\n";
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kerg-sample: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
