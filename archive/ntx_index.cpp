@@ -119,7 +119,7 @@ bool Reader::ReadPage(IndexHandle& handle, int level, std::uint32_t offset)
         if (read)
             std::memcpy(buffer, handle.image.data() + offset, ntx::kPageSize);
     } else {
-        read = handle.file->Seek(offset) && handle.file->Read(buffer, ntx::kPageSize) == ntx::kPageSize;
+        read = handle.file->ReadAt(offset, buffer, ntx::kPageSize) == ntx::kPageSize;
     }
     if (!read || !PageIsSound(buffer, handle.KeySize())) {
         indexResult_ = kIndexBadPage;

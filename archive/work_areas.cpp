@@ -309,12 +309,12 @@ bool Reader::LoadWindow(WorkArea& a)
 {
     // The window always starts at the record that caused the load; records past the end of the
     // file read as spaces.
-    if (!a.file->Seek(a.recordPosition)) {
-        tableResult_ = kTableSeekFailed;
+    const std::int64_t got = a.file->ReadAt(a.recordPosition, a.window.data(), a.window.size());
+    std::fill(a.window.begin() + std::max<std::int64_t>(got, 0), a.window.end(), ' ');
+    if (got < 0 && !a.file->Seek(a.recordPosition)) {
+        tableResult_ = kTableSeekFailed; // positioning failed, not the read
         return false;
     }
-    std::fill(a.window.begin(), a.window.end(), ' ');
-    const std::int64_t got = a.file->Read(a.window.data(), a.window.size());
     if (got < a.RecordLength()) { // a failed read counts as a short one
         tableResult_ = kTableShort;
         return false;

@@ -668,7 +668,7 @@ void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
         valid = day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
     }
     if (valid) {
-        char text[16];
+        char text[40];
         std::snprintf(text, sizeof text, "%04d.%02d.%02d", year, month, day);
         try {
             field.SetString(text);

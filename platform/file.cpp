@@ -113,6 +113,27 @@ public:
         return total;
     }
 
+    std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override
+    {
+        if (offset < 0)
+            return -1;
+        std::int64_t total = 0;
+        auto* out = static_cast<unsigned char*>(buffer);
+        while (size > 0) {
+            const ssize_t got = ::pread(fd_, out + total, size, static_cast<off_t>(offset + total));
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            if (got == 0)
+                break;
+            total += got;
+            size -= static_cast<std::size_t>(got);
+        }
+        return total;
+    }
+
     std::int64_t LastWriteStamp() override
     {
         struct stat st;

@@ -29,6 +29,13 @@ public:
     // or its time is set.
     virtual std::int64_t LastWriteStamp() = 0;
 
+    // Reads up to `size` bytes at `offset`: Seek then Read, or one positioned read where the
+    // system has it. Returns the bytes that arrived, or -1 when positioning or reading failed.
+    virtual std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size)
+    {
+        return Seek(offset) ? Read(buffer, size) : -1;
+    }
+
     // The current size of the file in bytes, -1 when unknown.
     virtual std::int64_t Size() = 0;
 };

@@ -66,7 +66,7 @@ unsigned SampleRandom::Next(unsigned bound)
     return state_ % bound;
 }
 
-void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, int precincts)
+void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, int precincts, int persons)
 {
     for (int i = 1; i <= precincts; ++i)
         archive.AddPrecinct("1400" + std::to_string(1 + i % 2), Digits(i, 4), kTowns[i % 8], "01");
@@ -79,11 +79,12 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
     for (const char* street : kStreets)
         archive.AddStreet(street);
 
-    const int persons = 12;
     for (int i = 1; i <= persons; ++i) {
         const bool company = i % 4 == 0;
         ArchivePerson p;
         p.nazwa = company ? std::string("Geo-Pomiar ") + kTowns[i % 8] : kSurnames[i % 8];
+        if (i > 12)
+            p.nazwa += " " + std::to_string(i); // large offices: distinct names beyond the first dozen
         p.o = company ? 1 : 2;
         p.imie = static_cast<std::int16_t>(company ? 0 : 1 + random.Next(6));
         p.gmina = static_cast<std::int16_t>(1 + random.Next(8));
@@ -163,7 +164,7 @@ bool WriteSampleArchive(const std::string& directory, int works, unsigned seed)
 {
     ArchiveBuilder archive;
     SampleRandom random(seed);
-    AddSampleArchive(archive, random, works, 6);
+    AddSampleArchive(archive, random, works, 6, 12);
     return archive.Write(directory);
 }
 

@@ -19,9 +19,9 @@ private:
     unsigned state_;
 };
 
-// Adds `precincts` precincts, dictionaries, persons with and without name lines and NIP, and
-// `works` works with their register rows, assortments, parcels and raster masks.
-void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, int precincts);
+// Adds `precincts` precincts, dictionaries, `persons` persons with and without name lines and NIP,
+// and `works` works with their register rows, assortments, parcels and raster masks.
+void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, int precincts, int persons);
 
 // Writes such an archive into `directory` (created when missing). False when a file cannot be
 // written.

@@ -1,6 +1,7 @@
 // The sample office: the archive of the sample and a target that knows most of its works.
 #include "tools/sample_office.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/table.h"
@@ -58,7 +59,8 @@ bool WriteSampleOffice(const std::string& archiveDirectory, const std::string& t
     // The archive: the sample's works, persons, dictionaries and links.
     ArchiveBuilder archive;
     SampleRandom random(options.seed);
-    AddSampleArchive(archive, random, options.works, precincts);
+    const int people = options.persons > 0 ? options.persons : std::max(12, options.works / 5);
+    AddSampleArchive(archive, random, options.works, precincts, people);
     if (!archive.Write(archiveDir))
         return false;
 

@@ -10,6 +10,7 @@ struct SampleOfficeOptions
 {
     int works = 300;
     unsigned seed = 1;
+    int persons = 0; // 0: one person for every five works, at least 12
 };
 
 // Writes the archive into `archiveDir` and the target database into `targetDir` (both created when

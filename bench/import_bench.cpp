@@ -1,0 +1,90 @@
+// The import end to end over sample offices of 10,000 and 100,000 works (a few assortments,
+// parcels and raster ranges each; a person for every five works). The offices are written once by
+// kerg-sample under the build folder; every iteration imports into a fresh copy of the target.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+
+#include <benchmark/benchmark.h>
+
+#include "convert/import_run.h"
+#include "engine/settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SilentUi final : public convert::RunUi
+{
+public:
+    std::string archive, target;
+    bool succeeded = false;
+    std::string ArchiveDirText() override { return archive; }
+    void SetArchiveDirText(const std::string& t) override { archive = t; }
+    std::string TargetDirText() override { return target; }
+    void SetTargetDirText(const std::string& t) override { target = t; }
+    bool CommuneConversionTicked() override { return false; }
+    bool AssortmentsTicked() override { return true; }
+    bool ParcelsTicked() override { return true; }
+    bool RastersTicked() override { return true; }
+    convert::Answer ShowMessage(const convert::Message&) override { return convert::Answer::Yes; }
+    void ShowError(const std::string&) override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    void SetBusyCursor(bool) override {}
+    void CloseAfterSuccess() override { succeeded = true; }
+};
+
+// The office of `works` works, written once.
+std::string Office(int works)
+{
+    const std::string dir = std::string(KERG_BENCH_DATA) + "/office-" + std::to_string(works);
+    if (!fs::exists(dir + "/done")) {
+        fs::remove_all(dir);
+        const std::string command = std::string(KERG_SAMPLE) + " --works " + std::to_string(works) + " " +
+                                    dir + "/ARCH " + dir + "/CEL";
+        if (std::system(command.c_str()) != 0)
+            return {};
+        std::ofstream(dir + "/done") << "ok";
+    }
+    return dir;
+}
+
+void BM_Import(benchmark::State& state)
+{
+    const int works = static_cast<int>(state.range(0));
+    const std::string office = Office(works);
+    if (office.empty()) {
+        state.SkipWithError("kerg-sample failed");
+        return;
+    }
+    engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
+    bool ok = true;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string target = office + "/RUN";
+        fs::remove_all(target);
+        fs::copy(office + "/CEL", target, fs::copy_options::recursive);
+        SilentUi ui;
+        ui.archive = office + "/ARCH/";
+        ui.target = target + "/";
+        convert::ImportRun run(ui, "", [] { return convert::Date{2026, 12, 6}; });
+        state.ResumeTiming();
+        run.BitBtn1Click();
+        ok = ok && ui.succeeded;
+    }
+    if (!ok)
+        state.SkipWithError("the import did not succeed");
+    struct rusage usage
+    {};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["works_per_second"] = benchmark::Counter(
+        static_cast<double>(works) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+BENCHMARK(BM_Import)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();
