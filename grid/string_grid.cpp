@@ -263,7 +263,7 @@ void TStringGrid::SetFixedCols(int value)
 {
     FixedCols_ = std::clamp(value, 0, std::max(0, ColCount() - 1));
     Col_ = std::max(Col_, FixedCols_);
-    LeftCol_ = std::max(LeftCol_, FixedCols_);
+    LeftCol_ = FixedCols_;
     UpdateScrollBars();
     UpdateEditor();
     viewport()->update();
@@ -273,7 +273,7 @@ void TStringGrid::SetFixedRows(int value)
 {
     FixedRows_ = std::clamp(value, 0, std::max(0, RowCount() - 1));
     Row_ = std::max(Row_, FixedRows_);
-    TopRow_ = std::max(TopRow_, FixedRows_);
+    TopRow_ = FixedRows_;
     UpdateScrollBars();
     UpdateEditor();
     viewport()->update();
