@@ -26,10 +26,11 @@ std::function<void()>& BeepHandler()
     return handler;
 }
 
-// Upper case of the letters a to z only, as the first-letter choice and the date words compare.
-QChar UpperAscii(QChar ch)
+// The first-letter choice and the date words compare letters without case, Polish letters
+// included: a user who types "ł" in a list of towns means "Łódź".
+QChar UpperLetter(QChar ch)
 {
-    return ch >= u'a' && ch <= u'z' ? QChar(ch.unicode() - u'a' + u'A') : ch;
+    return ch.toUpper();
 }
 
 qint64 MonotonicMilliseconds()
@@ -532,7 +533,7 @@ void TDataGridInplaceEdit::KeyPress(QChar& key)
         if (ActiveList_) {
             for (int i = 0; i < ActiveList_->count(); ++i) {
                 const QString item = ActiveList_->item(i)->text();
-                if (!item.isEmpty() && UpperAscii(item[0]) == UpperAscii(key)) {
+                if (!item.isEmpty() && UpperLetter(item[0]) == UpperLetter(key)) {
                     setText(item);
                     grid->SetEditText(EditCol(), EditRow(), item);
                     SetModified(true);
@@ -564,7 +565,7 @@ void TDataGridInplaceEdit::CommitCellEdit()
             break;
         case cfDate: {
             // N, T, H, J or D (nowy, today, heute, ...) stand for today's date.
-            if (QStringLiteral("NTHJD").contains(UpperAscii(text[0]))) {
+            if (QStringLiteral("NTHJD").contains(UpperLetter(text[0]))) {
                 value = DateToStr(QDate::currentDate());
             } else if (const auto date = StrToDate(text)) {
                 value = DateToStr(*date);

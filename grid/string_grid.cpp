@@ -892,6 +892,11 @@ void TStringGrid::KeyDown(int& key, Qt::KeyboardModifiers& shift)
 
 void TStringGrid::keyPressEvent(QKeyEvent* event)
 {
+    if (Editor_ && Editor_->isVisible() && Editor_->hasFocus()) {
+        // A key the editor left alone: it already had its chance at the grid's keys.
+        event->ignore();
+        return;
+    }
     Guarded("TStringGrid::keyPressEvent", [&] {
         int key = event->key();
         Qt::KeyboardModifiers shift = event->modifiers();

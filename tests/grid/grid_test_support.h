@@ -50,6 +50,17 @@ inline QWidget* KeyTarget(grid::TDataGrid& g)
     return &g;
 }
 
+// Types text key by key; letters beyond ASCII arrive as key events carrying their text.
+inline void TypeText(QWidget* target, const QString& text)
+{
+    for (QChar ch : text) {
+        if (ch.unicode() < 128)
+            QTest::keyClick(target, static_cast<char>(ch.unicode()));
+        else
+            QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+}
+
 // Centre of a cell in viewport coordinates.
 inline QPoint CellCentre(grid::TDataGrid& g, int col, int row)
 {
