@@ -70,6 +70,12 @@ void TFont::SetBold(bool bold)
     Changed();
 }
 
+void TFont::SetItalic(bool italic)
+{
+    Font_.setItalic(italic);
+    Changed();
+}
+
 void TFont::Assign(const TFont& source)
 {
     Font_ = source.Font_;

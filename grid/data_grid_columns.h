@@ -73,6 +73,7 @@ public:
     void SetColor(const QColor& color);
     void SetPointSize(int size);
     void SetBold(bool bold);
+    void SetItalic(bool italic);
     // Copies font and colour from source, then reports one change.
     void Assign(const TFont& source);
     // Copies font and colour without reporting (the handler is detached for the copy).
