@@ -203,6 +203,9 @@ void TDataGridInplaceEdit::SetButtonKind(TEditButtonKind kind)
 
 void TDataGridInplaceEdit::BoundsChanged()
 {
+    // The editor moved (the grid scrolled or a column was sized): an open list would no longer
+    // stand under it.
+    HidePickList(false);
     // Qt keeps its own 2-pixel margin at the left; the button's width is kept free at the right.
     setTextMargins(0, 0, ButtonKind_ != ebkNone ? ButtonWidth_ : 0, 0);
 }

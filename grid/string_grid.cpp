@@ -991,11 +991,6 @@ void TStringGrid::mouseDoubleClickEvent(QMouseEvent* event)
         Guarded("TStringGrid::mouseDoubleClickEvent", [this] { ShowEditor(); });
 }
 
-bool TStringGrid::viewportEvent(QEvent* event)
-{
-    return QAbstractScrollArea::viewportEvent(event);
-}
-
 void TStringGrid::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);

@@ -228,7 +228,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool focusNextPrevChild(bool next) override;
-    bool viewportEvent(QEvent* event) override;
 
 private:
     friend class TInplaceEdit;

@@ -285,6 +285,30 @@ private slots:
         QTEST(g.RowCount(), "rowCount");
     }
 
+    void columnWidthDraggedInTheTitleRow()
+    {
+        auto g = ShownGrid(2, 3);
+        const QRect title = g->CellRect(0, 0);
+        const QPoint current(g->Col(), g->Row());
+        const QPoint border(title.right() + 1, title.center().y());
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, border);
+        QTest::mouseMove(g->viewport(), border + QPoint(25, 0));
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, border + QPoint(25, 0));
+        QCOMPARE(g->ColWidths(0), 85);
+        QCOMPARE(QPoint(g->Col(), g->Row()), current); // no cell was chosen on the way
+        // The same drag among the data rows chooses cells instead.
+        const QRect data = g->CellRect(0, 2);
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, QPoint(data.right() + 1, data.center().y()));
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, QPoint(data.right() + 1, data.center().y()));
+        QCOMPARE(g->ColWidths(0), 85);
+        QCOMPARE(g->Row(), 2);
+        g->SetOptions(g->Options() & ~goColSizing);
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, QPoint(g->CellRect(0, 0).right() + 1, 5));
+        QTest::mouseMove(g->viewport(), QPoint(g->CellRect(0, 0).right() + 30, 5));
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, QPoint(g->CellRect(0, 0).right() + 30, 5));
+        QCOMPARE(g->ColWidths(0), 85);
+    }
+
     void versionAndSelectedIndex()
     {
         auto g = ShownGrid(3, 3);
