@@ -956,6 +956,11 @@ void TStringGrid::mousePressEvent(QMouseEvent* event)
             return;
         }
         const QPoint cell = MouseCoord(pos.x(), pos.y());
+        if ((Options_ & goColMoving) != 0 && cell.y() >= 0 && cell.y() < FixedRows_ &&
+            cell.x() >= FixedCols_) {
+            MovingCol_ = cell.x();
+            return;
+        }
         if (cell.x() < FixedCols_ || cell.y() < FixedRows_)
             return;
         if (cell.x() == Col_ && cell.y() == Row_) {
@@ -978,9 +983,18 @@ void TStringGrid::mouseMoveEvent(QMouseEvent* event)
     viewport()->setCursor(SizingBorderAt(pos.x(), pos.y()) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void TStringGrid::mouseReleaseEvent(QMouseEvent* /*event*/)
+void TStringGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     SizingCol_ = -1;
+    const int from = MovingCol_;
+    MovingCol_ = -1;
+    if (from < 0 || event->button() != Qt::LeftButton)
+        return;
+    // A title dropped on another non-fixed column moves its column there.
+    const QPoint pos = event->position().toPoint();
+    const int to = MouseCoord(pos.x(), pos.y()).x();
+    if (to >= FixedCols_ && to != from)
+        Guarded("TStringGrid::MoveColumn", [&] { MoveColumn(from, to); });
 }
 
 void TStringGrid::mouseDoubleClickEvent(QMouseEvent* event)

@@ -260,6 +260,7 @@ private:
     bool InSetEditText_ = false;
     TCanvas Canvas_;
     int SizingCol_ = -1;
+    int MovingCol_ = -1; // the column whose title is dragged (goColMoving)
     int SizingStartX_ = 0;
     int SizingStartWidth_ = 0;
 };

@@ -80,6 +80,26 @@ private slots:
         QCOMPARE(g.Cells(1, 1), QStringLiteral("a1"));
     }
 
+    void columnDraggedByItsTitle()
+    {
+        auto g = ShownGrid(3, 3, goColMoving);
+        Fill(*g);
+        TColumn* first = &g->Columns()[0];
+        const QPoint from = CellCentre(*g, 0, 0);
+        const QPoint to = CellCentre(*g, 2, 0);
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(g->viewport(), to);
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, to);
+        QCOMPARE(&g->Columns()[2], first);
+        QCOMPARE(Column(*g, 2), (QStringList{"a0", "a1", "a2"}));
+        QCOMPARE(Column(*g, 0), (QStringList{"b0", "b1", "b2"}));
+        // Without goColMoving a drag of a title moves nothing.
+        g->SetOptions(g->Options() & ~goColMoving);
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, to);
+        QCOMPARE(&g->Columns()[2], first);
+    }
+
     void typedTextReachesTheCellAtOnce()
     {
         auto g = ShownGrid(2, 3);
