@@ -163,6 +163,14 @@ void TInplaceEdit::KeyPress(QChar& key)
         key = QChar();
 }
 
+void TInplaceEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    QWidget* next = QApplication::focusWidget();
+    if (next != Grid_ && !Grid_->isAncestorOf(next))
+        TStringGrid::Guarded("TStringGrid::DoExit", [this] { Grid_->DoExit(); });
+}
+
 void TInplaceEdit::resizeEvent(QResizeEvent* event)
 {
     QLineEdit::resizeEvent(event);

@@ -92,6 +92,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    // When the focus leaves the grid altogether, the grid's exit handling runs.
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     friend class TStringGrid;

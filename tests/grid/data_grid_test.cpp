@@ -3,9 +3,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "grid/grid_description.h"
 #include "tests/grid/grid_test_support.h"
@@ -120,6 +122,31 @@ private slots:
         // Esc brings back the text the cell had.
         QTest::keyClick(Editor(*g), Qt::Key_Escape);
         QCOMPARE(g->Cells(0, 2), QString());
+        QVERIFY(!Editor(*g));
+    }
+
+    void editorAlwaysShownWhileTheGridHasTheFocus()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* g = new TDataGrid;
+        auto* other = new QLineEdit;
+        layout->addWidget(g);
+        layout->addWidget(other);
+        g->SetOptions(g->Options() | goAlwaysShowEditor);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        other->setFocus();
+        QVERIFY(!Editor(*g));
+        g->setFocus(Qt::TabFocusReason);
+        QVERIFY(Editor(*g));
+        QCOMPARE(QApplication::focusWidget(), Editor(*g));
+        // Moving between cells keeps it; leaving the grid hides it.
+        QTest::keyClick(Editor(*g), Qt::Key_Down);
+        QVERIFY(Editor(*g));
+        QCOMPARE(Editor(*g)->EditRow(), 2);
+        QTest::mouseClick(other, Qt::LeftButton);
         QVERIFY(!Editor(*g));
     }
 
