@@ -518,10 +518,10 @@ private slots:
         QCOMPARE(column.keys(), QStringList{QStringLiteral("DisplayMask")});
     }
 
-    void descriptionOfTheRenumberingGrid()
+    // The renumbering dialog builds its grid from a description like this one.
+    static QByteArray RenumberingDescription()
     {
-        // The renumbering dialog builds its grid from a description like this one.
-        const QByteArray description = R"({
+        return R"({
             "ColCount": 2, "RowCount": 2, "FixedCols": 0, "FixedRows": 1,
             "DefaultColWidth": 64, "DefaultRowHeight": 16,
             "Options": ["goFixedVertLine", "goFixedHorzLine", "goVertLine", "goHorzLine", "goColSizing",
@@ -530,6 +530,11 @@ private slots:
             "Columns": [{"Title": {"Caption": "Stary numer"}}, {"Title": {"Caption": "Nowy numer"}}],
             "DataGridOptions": ["dgoAppendRow", "dgoInsertRow", "dgoDeleteRow"],
             "RowCountMin": 0, "SelectedIndex": 0, "Version": "2.0", "PixelsPerInch": 96})";
+    }
+
+    void descriptionOfTheRenumberingGrid()
+    {
+        const QByteArray description = RenumberingDescription();
         TDataGrid g;
         QString error;
         QVERIFY2(LoadGridDescription(g, description, &error), qPrintable(error));
@@ -543,6 +548,44 @@ private slots:
         QCOMPARE(g.DataGridOptions(), TDataGridOptions(dgoAppendRow | dgoInsertRow | dgoDeleteRow));
         QVERIFY((g.Options() & goTabs) != 0);
         QCOMPARE(g.Columns()[1].InternalCol(), 1);
+    }
+
+    void renumberingTableTypedWithTheKeyboard()
+    {
+        TDataGrid g;
+        QVERIFY(LoadGridDescription(g, RenumberingDescription()));
+        g.resize(177, 257);
+        g.show();
+        g.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&g));
+        g.setFocus();
+        // Typing opens the editor; Tab goes to the next cell and, from the last cell, to a new row.
+        for (const char* text : {"1201", "0601", "1202", "0602"}) {
+            for (QChar ch : QString::fromLatin1(text)) // the first key opens the editor
+                gridtest::TypeText(gridtest::KeyTarget(g), QString(ch));
+            QTest::keyClick(gridtest::KeyTarget(g), Qt::Key_Tab);
+        }
+        QCOMPARE(g.RowCount(), 4);
+        QCOMPARE(Column(g, 0), (QStringList{"", "1201", "1202", ""}));
+        QCOMPARE(Column(g, 1), (QStringList{"", "0601", "0602", ""}));
+        QCOMPARE(g.Row(), 3);
+        // The empty last row goes with Ctrl+Delete; then the first row.
+        QTest::keyClick(gridtest::KeyTarget(g), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(g.RowCount(), 3);
+        g.SetRow(1);
+        QTest::keyClick(gridtest::KeyTarget(g), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(Column(g, 0), (QStringList{"", "1202"}));
+        // The only data row is emptied, not removed.
+        QTest::keyClick(gridtest::KeyTarget(g), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(g.RowCount(), 2);
+        QCOMPARE(Column(g, 1), (QStringList{"", ""}));
+        // What the dialog's add button does: AppendRow, then the last row becomes current.
+        g.AppendRow();
+        g.SetRow(g.RowCount() - 1);
+        g.AppendRow();
+        g.SetRow(g.RowCount() - 1);
+        QCOMPARE(g.RowCount(), 4);
+        QCOMPARE(g.Row(), 3);
     }
 
     void damagedDescriptionIsRefused_data()
