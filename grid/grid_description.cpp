@@ -187,12 +187,6 @@ public:
     }
 };
 
-// One column as read, applied after the whole document passed.
-struct ColumnData
-{
-    QJsonObject source;
-};
-
 } // namespace
 
 QByteArray SaveGridDescription(TDataGrid& grid)

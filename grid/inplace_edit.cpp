@@ -391,8 +391,21 @@ void TDataGridInplaceEdit::ShowPickList()
     list->show();
     list->raise();
     ListVisible_ = true;
+    qApp->installEventFilter(this);
     update();
     setFocus(Qt::OtherFocusReason);
+}
+
+bool TDataGridInplaceEdit::eventFilter(QObject* watched, QEvent* event)
+{
+    if (ListVisible_ && event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        const bool own =
+            widget == this || (ActiveList_ && (widget == ActiveList_ || ActiveList_->isAncestorOf(widget)));
+        if (!own)
+            HidePickList(false);
+    }
+    return TInplaceEdit::eventFilter(watched, event);
 }
 
 void TDataGridInplaceEdit::HidePickList(bool accept)
@@ -411,6 +424,7 @@ void TDataGridInplaceEdit::HidePickList(bool accept)
     if (list)
         list->hide();
     ListVisible_ = false;
+    qApp->removeEventFilter(this);
     DraggingInList_ = false;
     EndButtonTracking();
     update();

@@ -102,6 +102,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // While the list is open: a mouse press on any other control closes it without a choice,
+    // as a control that takes over the mouse would.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void MouseDown(Qt::MouseButton button, bool doubleClick, const QPoint& pos);

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QTest>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "tests/grid/grid_test_support.h"
@@ -153,6 +154,32 @@ private slots:
         // A second press on the button closes it without a choice.
         QTest::mouseClick(e, Qt::LeftButton, {}, e->ButtonRect().center());
         QVERIFY(!list->isVisible());
+        QCOMPARE(g->Cells(1, 1), QString());
+    }
+
+    void pressOnAnotherControlClosesTheList()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* g = new TDataGrid;
+        auto* button = new QToolButton; // takes no focus, like the dialog's tool buttons
+        layout->addWidget(g);
+        layout->addWidget(button);
+        g->SetColCount(2);
+        g->SetFixedCols(0);
+        g->Columns()[1].PickList() = kCities.mid(0, 5);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        g->setFocus();
+        TDataGridInplaceEdit* e = Edit(*g, 1, 1);
+        QTest::keyClick(e, Qt::Key_Down, Qt::AltModifier);
+        QVERIFY(e->ListVisible());
+        QTest::mouseClick(e, Qt::LeftButton, {}, QPoint(3, 3)); // in the editor's own text: stays
+        QVERIFY(e->ListVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!e->ListVisible());
+        QVERIFY(!e->PickListBox()->isVisible());
         QCOMPARE(g->Cells(1, 1), QString());
     }
 
