@@ -206,13 +206,16 @@ private slots:
         const QRect cell = g->CellRect(0, 1);
         for (QPoint p : {cell.topLeft(), cell.topLeft() + QPoint(1, 1), cell.bottomRight()})
             QCOMPARE(image.pixel(p), TileAt(p, false));
-        const QRect text = Ink(image, cell, 0);
+        int textPixels = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                textPixels += image.pixel(x, y) != TileAt(QPoint(x, y), false) ? 1 : 0;
+        QVERIFY(textPixels > 10); // the text is there
         int picturePixels = 0;
         for (int x = cell.left(); x <= cell.right(); ++x)
             picturePixels +=
                 image.pixel(x, cell.top() + 4) == TileAt(QPoint(x, cell.top() + 4), false) ? 1 : 0;
         QVERIFY(picturePixels > cell.width() / 2); // the text line is not filled
-        QVERIFY(!text.isEmpty());
 
         // The selected cell: the picture inverted.
         const QRect selected = g->CellRect(1, 2);
@@ -245,8 +248,6 @@ private slots:
         QTest::keyClick(g.get(), Qt::Key_PageDown);
         QVERIFY(g->TopRow() > top);
         QCOMPARE(Render(*g).pixel(probe), TileAt(probe, false));
-        // The moved cells drew their new texts over it.
-        QVERIFY(CellImage(*g, 0, g->TopRow()) != QImage());
     }
 
     void noPictureMeansPlainCells()
