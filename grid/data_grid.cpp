@@ -104,7 +104,25 @@ void TDataGrid::EndLoading()
     Loading_ = false;
     // A description whose column list and column count disagree still leaves them equal.
     SizeChanged(ColCount(), RowCount());
+    // The loaded sizes are scaled like designed ones: now when the grid is shown, else when it
+    // is.
+    DensityApplied_ = false;
+    if (isVisible())
+        ApplyScreenDensity();
     InvalidateGrid();
+}
+
+void TDataGrid::ApplyScreenDensity()
+{
+    if (DensityApplied_)
+        return;
+    DensityApplied_ = true;
+    // Qt's device-independent pixels already follow the screen's scaling: the density they stand
+    // for is the logical density divided by the device pixel ratio (96 on a plain screen).
+    if (const QScreen* s = screen()) {
+        const double ratio = s->devicePixelRatio() > 0 ? s->devicePixelRatio() : 1.0;
+        ApplyPixelDensity(static_cast<int>(std::lround(s->logicalDotsPerInchY() / ratio)));
+    }
 }
 
 void TDataGrid::SetRowCountMin(int value)
@@ -269,15 +287,7 @@ void TDataGrid::ApplyPixelDensity(int screenPixelsPerInch)
 void TDataGrid::showEvent(QShowEvent* event)
 {
     TStringGrid::showEvent(event);
-    if (DensityApplied_)
-        return;
-    DensityApplied_ = true;
-    // Qt's device-independent pixels already follow the screen's scaling: the density they stand
-    // for is the logical density divided by the device pixel ratio (96 on a plain screen).
-    if (const QScreen* s = screen()) {
-        const double ratio = s->devicePixelRatio() > 0 ? s->devicePixelRatio() : 1.0;
-        ApplyPixelDensity(static_cast<int>(std::lround(s->logicalDotsPerInchY() / ratio)));
-    }
+    ApplyScreenDensity();
 }
 
 void TDataGrid::mouseReleaseEvent(QMouseEvent* event)

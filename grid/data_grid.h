@@ -88,8 +88,10 @@ public:
     void EndLoading();
 
     // Scales DefaultRowHeight and the column widths from PixelsPerInch to the given density.
-    // The grid does it once, when it is first shown, with its screen's logical density.
+    // The grid does it when it is first shown and after a description was loaded.
     void ApplyPixelDensity(int screenPixelsPerInch);
+    // Applies the screen's density once; a description loaded later is scaled again.
+    void ApplyScreenDensity();
 
     virtual void DoEditButtonClick();
     QString GetEditMask(int col, int row) const override;

@@ -456,6 +456,12 @@ private slots:
         g.show();
         QVERIFY(QTest::qWaitForWindowExposed(&g));
         QCOMPARE(g.DefaultRowHeight(), 16);
+        // A description loaded into the shown grid is scaled from its own density.
+        QByteArray description = RenumberingDescription();
+        description.replace("\"PixelsPerInch\": 96", "\"PixelsPerInch\": 192");
+        QVERIFY(LoadGridDescription(g, description));
+        QCOMPARE(g.DefaultRowHeight(), 8);
+        QCOMPARE(g.ColWidths(0), 38);
     }
 
     void descriptionRoundTrip()
