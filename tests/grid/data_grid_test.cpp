@@ -229,6 +229,26 @@ private slots:
         }
     }
 
+    void editorFollowsTheCurrentCellWhenScrolling()
+    {
+        auto g = ShownGrid(2, 40);
+        g->resize(160, 120);
+        Fill(*g);
+        g->FocusCell(0, 1);
+        QTest::keyClick(g.get(), Qt::Key_F2);
+        for (int i = 0; i < 30; ++i)
+            QTest::keyClick(Editor(*g), Qt::Key_Down);
+        QCOMPARE(g->Row(), 31);
+        QVERIFY(g->TopRow() > 1);
+        QVERIFY(!g->CellRect(0, 31).isEmpty());
+        QCOMPARE(Editor(*g)->geometry(), g->CellRect(0, 31));
+        QCOMPARE(Editor(*g)->text(), QStringLiteral("a31"));
+        QTest::keyClick(Editor(*g), Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(g->Row(), 1);
+        QCOMPARE(g->TopRow(), 1);
+        QCOMPARE(Editor(*g)->geometry(), g->CellRect(0, 1));
+    }
+
     void insertRowMovesTheRowsBelow()
     {
         auto g = ShownGrid(2, 5);

@@ -161,18 +161,6 @@ private slots:
         QFETCH(QString, mask);
         QTEST(FormatDateTime(mask, QDateTime(QDate(2024, 2, 5), QTime(7, 9, 3))), "text");
     }
-
-    void settingsFromLocale()
-    {
-        const TFormatSettings pl = FormatSettingsFromLocale(QLocale(QLocale::Polish, QLocale::Poland));
-        QCOMPARE(pl.DecimalSeparator, QChar(u','));
-        QCOMPARE(pl.DateSeparator, QChar(u'.'));
-        QCOMPARE(pl.ShortDateFormat, QStringLiteral("d/mm/yyyy")); // Qt: d.MM.yyyy
-        const TFormatSettings us = FormatSettingsFromLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-        QCOMPARE(us.DecimalSeparator, QChar(u'.'));
-        QCOMPARE(us.DateSeparator, QChar(u'/'));
-        QCOMPARE(us.ShortDateFormat.left(3), QStringLiteral("m/d"));
-    }
 };
 
 QTEST_MAIN(GridFormatsTest)
