@@ -169,6 +169,30 @@ private slots:
         QCOMPARE(g->Cells(0, 2), text); // only the drawing changes
     }
 
+    void ownerDrawing()
+    {
+        auto g = ShownGrid(2, 4);
+        g->Columns()[0].SetFormat(cfNumber);
+        g->Columns()[0].SetDisplayMask(QStringLiteral("0.00"));
+        g->SetCells(0, 2, QStringLiteral("3.5"));
+        g->SetCells(1, 2, QStringLiteral("3.5"));
+        g->FocusCell(0, 1);
+        QList<QPoint> drawn;
+        g->OnDrawCell = [&](TStringGrid* sender, int col, int row, const QRect& rect, TGridDrawState state) {
+            QCOMPARE(sender, g.get());
+            QCOMPARE(rect, g->CellRect(col, row));
+            QCOMPARE((state & gdFixed) != 0, row == 0);
+            drawn << QPoint(col, row);
+        };
+        const QImage masked = CellImage(*g, 0, 2);
+        QVERIFY(drawn.contains(QPoint(0, 0)));
+        QVERIFY(drawn.contains(QPoint(1, 3)));
+        QVERIFY(masked != CellImage(*g, 1, 2));
+        // Without the default drawing the base draws the stored text with the column's settings.
+        g->SetDefaultDrawing(false);
+        QCOMPARE(CellImage(*g, 0, 2), CellImage(*g, 1, 2));
+    }
+
     void columnColourAndFont()
     {
         auto g = ShownGrid(2, 4);
