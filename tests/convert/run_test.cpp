@@ -2,6 +2,11 @@
 // and everything hanging on them, the counters, and its failures.
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "convert/import_run.h"
@@ -172,7 +177,7 @@ TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
     EXPECT_EQ(o.Counter("ROBOTY"), "1") << "other rows are not touched";
 
     // Every tag still holds exactly its rows' keys.
-    EXPECT_TRUE(engine::VerifyDirectory(o.targetDir).empty());
+    EXPECT_EQ(engine::VerifyDirectory(o.targetDir), std::vector<std::string>{});
 }
 
 TEST(ImportRun, OptionsOffSkipTheirSteps)
@@ -236,6 +241,71 @@ TEST(ImportRun, ChecksBeforeTheRun)
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
     EXPECT_FALSE(o.ui.busy);
 }
+
+#ifndef _WIN32
+// Another user of the records system: a second process that keeps the counters table open.
+class OtherProcess
+{
+public:
+    explicit OtherProcess(const std::string& directory)
+    {
+        int ready[2], done[2];
+        if (pipe(ready) != 0 || pipe(done) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(done[1]); // so that the parent's close ends the wait below
+            char status = 'y';
+            try {
+                engine::Table table(directory, "Dostep.dbf");
+                table.Open();
+                (void)!write(ready[1], &status, 1);
+                (void)!read(done[0], &status, 1);
+            } catch (...) {
+                status = 'n';
+                (void)!write(ready[1], &status, 1);
+            }
+            _exit(0);
+        }
+        char status = 0;
+        holding_ = read(ready[0], &status, 1) == 1 && status == 'y';
+        close(ready[0]);
+        close(ready[1]);
+        close(done[0]);
+        done_ = done[1];
+    }
+    ~OtherProcess()
+    {
+        close(done_);
+        int status = 0;
+        if (pid_ > 0)
+            waitpid(pid_, &status, 0);
+    }
+    OtherProcess(const OtherProcess&) = delete;
+    OtherProcess& operator=(const OtherProcess&) = delete;
+    bool Holding() const { return holding_; }
+
+private:
+    pid_t pid_ = -1;
+    int done_ = -1;
+    bool holding_ = false;
+};
+
+TEST(ImportRun, CountersHeldByAnotherProcess)
+{
+    Office o;
+    BasicOffice(o);
+    OtherProcess other(o.Admin());
+    ASSERT_TRUE(other.Holding());
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    EXPECT_EQ(
+        o.ui.messages[1].text,
+        "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "") << "nothing written";
+}
+#endif
 
 TEST(ImportRun, CountersHeldByAnotherUser)
 {
@@ -350,6 +420,8 @@ TEST(ImportRun, EngineErrorHalfWayKeepsTheIdsHandedOut)
     engine::Table counters(o.Admin(), "Dostep.dbf");
     counters.SetExclusive(true);
     EXPECT_NO_THROW(counters.Open());
+    counters.Close();
+    EXPECT_EQ(engine::VerifyDirectory(o.targetDir), std::vector<std::string>{});
 }
 
 TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
@@ -376,6 +448,7 @@ TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
     EXPECT_EQ(o.Rows(o.Kerg(), "Asortym.dbf").size(), 1u) << "dictionary rows are found, not duplicated";
     EXPECT_EQ(o.Rows(o.Kerg(), "zakr_ras.dbf").size(), 2u);
     EXPECT_EQ(o.Counter("OSOBY"), "7");
+    EXPECT_EQ(engine::VerifyDirectory(o.targetDir), std::vector<std::string>{});
 }
 
 } // namespace
