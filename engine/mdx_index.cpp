@@ -248,7 +248,8 @@ void MdxIndex::Refresh()
     for (const TagInfo& t : tags_)
         lastHeader = std::max(lastHeader, t.headerPage);
     constexpr std::size_t kTagBytes = 24;
-    const std::size_t span = std::size_t{lastHeader} * kMdxPage + kTagBytes;
+    // At least the file header's first 48 bytes, also when the file has no tags.
+    const std::size_t span = std::max<std::size_t>(48, std::size_t{lastHeader} * kMdxPage + kTagBytes);
     std::vector<unsigned char> front;
     if (span <= 64 * 1024) {
         front.resize(span);

@@ -1,5 +1,5 @@
 // The production index (.mdx): several named tags in one file, each a B+-tree of 1024-byte
-// blocks. Byte facts: docs/formats.md, "The MDX production index".
+// blocks. Byte facts: docs/engine-formats.md, "MDX".
 //
 // File header (page 0): 0 version 2; 4-19 table name; 20-21 pages per block; 22-23 block size;
 // 24 production flag; 25 tag slots (48); 26 tag entry length (32); 28-29 tags in use; 32-35 next
