@@ -286,9 +286,15 @@ struct Table::Impl
         if (tag < 0 || recno == 0)
             return;
         const auto t = static_cast<std::size_t>(tag);
-        if (!mdx->SeekExact(t, KeyOf(t, row), recno, &cursor))
+        const std::string key = KeyOf(t, row);
+        if (mdx->SeekExact(t, key, recno, &cursor))
+            return;
+        // A unique tag holds only the first record of each key: a later record with the same key
+        // is not in it, and the walk goes on from the record that holds the key.
+        if (!mdx->Tags()[t].unique)
             Fail(ErrorKind::BadIndex,
                  "znacznik " + mdx->Tags()[t].name + " nie zawiera rekordu " + std::to_string(recno));
+        mdx->Seek(t, key, &cursor);
     }
 
     const std::vector<unsigned char>& Source() const { return state == State::Browse ? row : buffer; }

@@ -264,3 +264,40 @@ TEST_F(TableTest, RowsOfATableWithMemoFieldsKeepTheirMemoPointers)
 }
 
 } // namespace
+
+namespace {
+
+// A unique tag indexes only the first record of a key: a second row with that key is posted and
+// read back, the tag keeps pointing at the first, and an edit that frees the key hands it on.
+TEST(UniqueTag, SecondRowWithAKeyIsStoredButNotIndexed)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "u.dbf", {{"KOD", 'C', 4, 0}, {"NR", 'N', 4, 0}},
+                        {{"KOD_U", "KOD", false, true}}, 0x23);
+    engine::Table t(dir.Path(), "u.dbf");
+    t.SetIndexName("KOD_U");
+    t.Open();
+    for (int i = 0; i < 3; ++i) {
+        t.Append();
+        t.FieldByName("KOD").SetString(i == 1 ? "B" : "A");
+        t.FieldByName("NR").SetInteger(i);
+        t.Post(); // the third row (key A again) is not in the tag: Post must not fail on it
+        EXPECT_EQ(t.FieldByName("NR").AsInteger(), i);
+    }
+    EXPECT_EQ(t.RecordCount(), 3);
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.EditKey();
+    t.FieldByName("KOD").SetString("A");
+    ASSERT_TRUE(t.GotoKey());
+    EXPECT_EQ(t.FieldByName("NR").AsInteger(), 0);
+    t.Edit();
+    t.FieldByName("KOD").SetString("C"); // record 3 now holds the first A
+    t.Post();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.EditKey();
+    t.FieldByName("KOD").SetString("A");
+    ASSERT_TRUE(t.GotoKey());
+    EXPECT_EQ(t.FieldByName("NR").AsInteger(), 2);
+}
+
+} // namespace
