@@ -148,3 +148,27 @@ TEST(DamagedFile, IndexWithoutTagsStillTakesRows)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DamagedFile, TagThatCannotBeEvaluatedIsNamedWithItsExpression)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    std::string bytes = ReadFileBytes(dir.File("ASORTYM.MDX"));
+    std::memcpy(&bytes[kTagHeader + 24], "SOUNDEX(ASORT)\0", 15);
+    WriteFileBytes(dir.File("ASORTYM.MDX"), bytes);
+    engine::Table t(dir.Path(), "ASORTYM.DBF");
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const engine::Error& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("UPP_ASORT"), std::string::npos) << message;
+        EXPECT_NE(message.find("SOUNDEX(ASORT)"), std::string::npos) << message;
+        EXPECT_NE(message.find("SOUNDEX"), message.rfind("SOUNDEX")) << "the reason names the function";
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("ASORTYM.MDX")), bytes);
+}
+
+} // namespace
