@@ -351,9 +351,20 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
             return;
         }
         if (record != 0) {
-            while (lo < n && t.order(KeyAt(block, lo, t.itemLength, t.keyLength), key) == 0 &&
-                   record > LastRecord(tag, Pointer(block, lo, t.itemLength), depth + 1))
-                ++lo;
+            // Children whose largest key equals `key` hold runs of that key in record order: a
+            // binary search over their largest record numbers keeps long runs of equal keys cheap.
+            std::size_t end = lo;
+            while (end < n && t.order(KeyAt(block, end, t.itemLength, t.keyLength), key) == 0)
+                ++end;
+            std::size_t first = lo, last = end;
+            while (first < last) {
+                const std::size_t mid = (first + last) / 2;
+                if (record > LastRecord(tag, Pointer(block, mid, t.itemLength), depth + 1))
+                    first = mid + 1;
+                else
+                    last = mid;
+            }
+            lo = first;
         }
         const std::uint32_t child = lo < n ? Pointer(block, lo, t.itemLength) : Trailing(block, t.itemLength);
         cursor->path_.push_back({page, std::move(block), lo});
