@@ -287,13 +287,30 @@ void MdxIndex::FinishUpdate(std::size_t tag)
     TagInfo& t = tags_[tag];
     const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
     t.updateCounter = static_cast<unsigned char>(t.updateCounter + 1);
-    if (!file_.WriteAt(header + 20, &t.updateCounter, 1))
+    if (deferCounters_) {
+        dirtyCounters_.resize(tags_.size(), false);
+        dirtyCounters_[tag] = true;
+    } else if (!file_.WriteAt(header + 20, &t.updateCounter, 1)) {
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    }
     if (!t.hasKeys) {
         const unsigned char hasKeys = 1;
         if (!file_.WriteAt(header + 246, &hasKeys, 1))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
         t.hasKeys = true;
+    }
+}
+
+void MdxIndex::FlushCounters()
+{
+    for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
+        if (!dirtyCounters_[tag])
+            continue;
+        const TagInfo& t = tags_[tag];
+        if (!file_.WriteAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 20,
+                           &t.updateCounter, 1))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        dirtyCounters_[tag] = false;
     }
 }
 

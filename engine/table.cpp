@@ -345,6 +345,16 @@ struct Table::Impl
         }
     }
 
+    ~Impl()
+    {
+        try {
+            if (mdx)
+                mdx->FlushCounters();
+        } catch (const Error&) {
+            // Closing goes on: the counters only tell other programs that the tags changed.
+        }
+    }
+
     void Post();
     void Open(const std::string& directory, const std::string& tableName, bool exclusive,
               const std::string& indexName);
@@ -454,6 +464,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         }
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
+        mdx->SetDeferCounters(exclusive);
         CompileTags();
     }
     tag = -1;
@@ -731,6 +742,7 @@ void Table::Reindex()
     CreateMdx(*impl.mdxFile, base, definitions);
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
+    impl.mdx->SetDeferCounters(impl.exclusiveOpen);
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];

@@ -301,3 +301,40 @@ TEST(UniqueTag, SecondRowWithAKeyIsStoredButNotIndexed)
 }
 
 } // namespace
+
+namespace {
+
+// Every post bumps the update counter of each tag it changed: at once with a shared open (other
+// opens see changes by it), at the latest on closing with an exclusive one.
+TEST(UpdateCounters, EveryPostCountsInTheTagHeader)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "c.dbf", {{"KOD", 'C', 4, 0}}, {{"KOD", "KOD", false, false}}, 0x23);
+    auto counter = [&] { return static_cast<unsigned char>(ReadFileBytes(dir.File("c.mdx"))[4 * 512 + 20]); };
+    ASSERT_EQ(counter(), 0);
+    {
+        engine::Table t(dir.Path(), "c.dbf");
+        t.Open();
+        t.Append();
+        t.FieldByName("KOD").SetString("A");
+        t.Post();
+        EXPECT_EQ(counter(), 1);
+        t.Edit();
+        t.FieldByName("KOD").SetString("B");
+        t.Post();
+        EXPECT_EQ(counter(), 2);
+    }
+    {
+        engine::Table t(dir.Path(), "c.dbf");
+        t.SetExclusive(true);
+        t.Open();
+        for (int i = 0; i < 3; ++i) {
+            t.Append();
+            t.FieldByName("KOD").SetString("C");
+            t.Post();
+        }
+    }
+    EXPECT_EQ(counter(), 5);
+}
+
+} // namespace
