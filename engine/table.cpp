@@ -795,18 +795,44 @@ std::vector<std::string> Table::Verify()
                                            return info.order(a.key, b.key) == 0;
                                        }),
                            expected.end());
-        if (stored.size() != expected.size())
-            problems.push_back(label + "zawiera " + std::to_string(stored.size()) + " kluczy, a powinien " +
-                               std::to_string(expected.size()));
-        const std::size_t n = std::min(stored.size(), expected.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            if (stored[i].record != expected[i].record || info.order(stored[i].key, expected[i].key) != 0) {
-                problems.push_back(label + "pozycja " + std::to_string(i + 1) + " wskazuje rekord " +
-                                   std::to_string(stored[i].record) + ", a powinna rekord " +
-                                   std::to_string(expected[i].record) + " z jego kluczem");
-                break;
+        // The order was checked above; now each record's entry against the record, by record
+        // number, so that one missing entry gives one message. A blank date is stored as 0 by
+        // some writers and as the blank-date key by others: both stand for a blank date.
+        auto sameKey = [&](const std::string& a, const std::string& b) {
+            if (info.order(a, b) == 0)
+                return true;
+            auto blank = [](double v) { return v == 0 || v == kBlankDateKey; };
+            return info.keyType == 'D' && blank(DateKeyValue(a)) && blank(DateKeyValue(b));
+        };
+        auto byRecord = [](const IndexEntry& a, const IndexEntry& b) { return a.record < b.record; };
+        std::sort(stored.begin(), stored.end(), byRecord);
+        std::sort(expected.begin(), expected.end(), byRecord);
+        std::vector<std::string> found;
+        std::size_t i = 0, j = 0;
+        while (i < stored.size() || j < expected.size()) {
+            if (j == expected.size() || (i < stored.size() && stored[i].record < expected[j].record)) {
+                found.push_back(i > 0 && stored[i - 1].record == stored[i].record
+                                    ? "rekord " + std::to_string(stored[i].record) +
+                                          " występuje więcej niż raz"
+                                    : "zbędny wpis rekordu " + std::to_string(stored[i].record));
+                ++i;
+            } else if (i == stored.size() || expected[j].record < stored[i].record) {
+                found.push_back("brak wpisu rekordu " + std::to_string(expected[j].record));
+                ++j;
+            } else {
+                if (!sameKey(stored[i].key, expected[j].key))
+                    found.push_back("klucz rekordu " + std::to_string(stored[i].record) +
+                                    " nie zgadza się z wartościami w tabeli");
+                ++i;
+                ++j;
             }
         }
+        constexpr std::size_t kShown = 5;
+        for (std::size_t k = 0; k < found.size() && k < kShown; ++k)
+            problems.push_back(label + found[k]);
+        if (found.size() > kShown)
+            problems.push_back(label + "oraz " + std::to_string(found.size() - kShown) +
+                               " dalszych niezgodności");
     }
     return problems;
 }

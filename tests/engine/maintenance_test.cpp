@@ -1,5 +1,6 @@
 // Keeping the production index: thousands of appends and edits, in new tables and in copies of
 // files from an independent writer, checked by the engine's own check and by Perl XBase.
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -296,6 +297,49 @@ TEST(IndexMaintenance, ConfiguredDriverAppliesToNewTablesAndTablesNamingNone)
         EXPECT_EQ(order, (std::vector<std::string>{"10", "1/2", "Lza", "\xA3\xF3", "\xB3za", "ma"}));
     }
     EXPECT_THROW(engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=xx"}), engine::Error);
+}
+
+} // namespace
+
+namespace {
+
+// A writer that stores blank dates as 0 puts them first; the check accepts that, and rows
+// appended with the engine's blank-date key (which sorts last) keep the tag in order by value.
+TEST(IndexMaintenance, BlankDatesStoredAsZeroAreAccepted)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "D.DBF", {{"DATA", 'D', 8, 0}}, {{"DATA", "DATA", false, false}}, 0x1B);
+    {
+        engine::Table t(dir.Path(), "D.DBF");
+        t.Open();
+        for (const char* date : {"", "2000.01.01", "2001.01.01"}) {
+            t.Append();
+            t.FieldByName("DATA").SetString(date);
+            t.Post();
+        }
+    }
+    // Rewrite the root leaf as that writer would: (record 1, 0.0), (2, 2000-01-01), (3, 2001-01-01).
+    std::string bytes = ReadFileBytes(dir.File("D.MDX"));
+    const std::size_t root = 6 * 512;
+    const double keys[] = {0.0, 2451545.0, 2451911.0};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const std::size_t at = root + 8 + i * 12;
+        bytes[at] = static_cast<char>(i + 1);
+        std::memcpy(&bytes[at + 4], &keys[i], 8);
+    }
+    WriteFileBytes(dir.File("D.MDX"), bytes);
+    engine::Table t(dir.Path(), "D.DBF");
+    t.SetIndexName("DATA");
+    t.Open();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Append();
+    t.Post(); // another blank date, with the key that sorts last
+    std::vector<std::uint32_t> order;
+    for (t.First(); !t.Eof(); t.Next())
+        order.push_back(t.RecNo());
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    ExpectPerlAgrees(dir.File("D.MDX"), "DATA", 4);
 }
 
 } // namespace
