@@ -137,6 +137,34 @@ bool ValidDate(int year, int month, int day)
 
 } // namespace
 
+// The lock that serialises changes between shared opens: held by a post while it writes, and by
+// an open, a First or a keyed search while it reads the header and descends a tag, so that none
+// of them sees another process's post half done. Nested uses take the lock once (a second lock
+// of the same open file would not count, and its release would end the first).
+class UpdateLock
+{
+public:
+    UpdateLock(platform::LockedFile& file, int* depth, bool needed) : file_(file), depth_(depth)
+    {
+        if (needed && (*depth_)++ == 0)
+            held_ = file_.LockForUpdate();
+        counted_ = needed;
+    }
+    ~UpdateLock()
+    {
+        if (counted_ && --(*depth_) == 0 && held_)
+            file_.UnlockForUpdate();
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+private:
+    platform::LockedFile& file_;
+    int* depth_;
+    bool held_ = false;
+    bool counted_ = false;
+};
+
 struct Table::Impl
 {
     enum class State
@@ -162,6 +190,7 @@ struct Table::Impl
     std::vector<unsigned char> original; // the row as it was when Edit began
     State state = State::Browse;
     bool exclusiveOpen = false;
+    int lockDepth = 0;                   // nesting of UpdateLock
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
@@ -258,6 +287,7 @@ struct Table::Impl
 
     void First()
     {
+        UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
         state = State::Browse;
         FileRecordCount();
         if (tag >= 0) {
@@ -361,25 +391,6 @@ struct Table::Impl
     void CompileTags();
 };
 
-// The lock that serialises changes between shared opens, released however the post ends.
-class UpdateLock
-{
-public:
-    explicit UpdateLock(platform::LockedFile& file) : file_(file), held_(file.LockForUpdate()) {}
-    ~UpdateLock()
-    {
-        if (held_)
-            file_.UnlockForUpdate();
-    }
-    UpdateLock(const UpdateLock&) = delete;
-    UpdateLock& operator=(const UpdateLock&) = delete;
-    bool Held() const { return held_; }
-
-private:
-    platform::LockedFile& file_;
-    bool held_;
-};
-
 void Table::Impl::CompileTags()
 {
     tagExpressions.clear();
@@ -425,6 +436,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                                                            "inny program");
         throw Error(ErrorKind::Io, "Nie można otworzyć tabeli " + path);
     }
+    // The header, the index and the first row are read while no post of another open is under way.
+    UpdateLock lock(*dbf, &lockDepth, !exclusive);
     const std::int64_t size = dbf->Size();
     std::vector<unsigned char> head(kDbfHeaderSize);
     if (size < static_cast<std::int64_t>(kDbfHeaderSize) ||
@@ -481,9 +494,8 @@ void Table::Impl::Post()
     if (state != State::Edit && state != State::Insert)
         Fail(ErrorKind::BadState, "brak wiersza w trybie edycji lub dopisywania do zapisania");
     // An exclusive open has nobody to wait for and nothing to re-read.
-    std::optional<UpdateLock> lock;
+    UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
     if (!exclusiveOpen) {
-        lock.emplace(*dbf);
         FileRecordCount();
         if (mdx)
             mdx->Refresh();
@@ -693,6 +705,7 @@ bool Table::GotoKey()
     const auto t = static_cast<std::size_t>(impl.tag);
     const std::string key = impl.KeyOf(t, impl.buffer);
     impl.state = Impl::State::Browse;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     TagCursor found;
     impl.mdx->Seek(t, key, &found);
     const TagInfo& info = impl.mdx->Tags()[t];
@@ -723,7 +736,7 @@ void Table::Reindex()
     Impl& impl = Require(impl_, Path());
     if (!impl.mdx)
         return;
-    UpdateLock lock(*impl.dbf);
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     impl.FileRecordCount();
     std::vector<TagDefinition> definitions;
     for (const TagInfo& t : impl.mdx->Tags())
@@ -771,6 +784,7 @@ std::vector<std::string> Table::Verify()
     std::vector<std::string> problems;
     if (!impl.mdx)
         return problems;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     impl.FileRecordCount();
     impl.mdx->Refresh();
     for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {

@@ -1,5 +1,7 @@
 // Exclusive and shared opens keep other processes out, in both directions, through real
 // operating-system locks. A forked child holds the table while the parent tries to open it.
+#include <cstdio>
+#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,19 +27,19 @@ public:
         if (pid_ == 0) {
             close(ready[0]);
             close(go[1]);
-            char status = 'y';
-            try {
-                engine::Table t(dir, "dostep.dbf");
-                t.SetExclusive(exclusive);
-                t.Open();
-                if (write(ready[1], &status, 1) != 1)
-                    _exit(2);
+            {
+                char status = 'n';
+                std::unique_ptr<engine::Table> t;
+                try {
+                    t = std::make_unique<engine::Table>(dir, "dostep.dbf");
+                    t->SetExclusive(exclusive);
+                    t->Open();
+                    status = 'y';
+                } catch (...) {}
+                // Stay until told to go, whether the open worked or not, so that the parent never
+                // writes into a pipe nobody reads.
                 char unused = 0;
-                if (read(go[0], &unused, 1) < 0)
-                    _exit(2);
-            } catch (...) {
-                status = 'n';
-                if (write(ready[1], &status, 1) != 1)
+                if (write(ready[1], &status, 1) != 1 || read(go[0], &unused, 1) < 0)
                     _exit(2);
             }
             _exit(0);
@@ -157,7 +159,8 @@ TEST(SharedWriters, AppendsFromTwoProcessesAllArriveInTable)
     if (child == 0) {
         try {
             appendRows("B");
-        } catch (...) {
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "child: %s\n", e.what());
             _exit(1);
         }
         _exit(0);
