@@ -575,8 +575,12 @@ void Table::SetIndexName(const std::string& tag)
         }
         impl_->state = Impl::State::Browse;
         impl_->tag = found;
-        if (impl_->recno != 0)
+        if (impl_->recno != 0 && found >= 0) {
+            UpdateLock lock(*impl_->dbf, &impl_->lockDepth, !impl_->exclusiveOpen);
+            if (!impl_->exclusiveOpen)
+                impl_->mdx->Refresh();
             impl_->Reposition();
+        }
     }
     indexName_ = tag;
 }
@@ -706,6 +710,8 @@ bool Table::GotoKey()
     const std::string key = impl.KeyOf(t, impl.buffer);
     impl.state = Impl::State::Browse;
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
+    if (!impl.exclusiveOpen)
+        impl.mdx->Refresh(); // blocks cached before another open's post must not mix with new ones
     TagCursor found;
     impl.mdx->Seek(t, key, &found);
     const TagInfo& info = impl.mdx->Tags()[t];

@@ -176,3 +176,55 @@ TEST(SharedWriters, AppendsFromTwoProcessesAllArriveInTable)
 }
 
 } // namespace
+
+namespace {
+
+// While another process appends (splitting nodes), keyed searches of a shared open keep finding
+// every key that was there before: a search never sees a post half done.
+TEST(SharedWriters, SearchesFindEveryKeyWhileAnotherProcessAppends)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"NR", 'C', 40, 0}}, {{"NR", "NR", false, false}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "t.dbf");
+        t.Open();
+        for (int i = 0; i < 200; ++i) {
+            t.Append();
+            t.FieldByName("NR").SetString("K" + std::to_string(1000 + i * 10));
+            t.Post();
+        }
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        try {
+            engine::Table t(dir.Path(), "t.dbf");
+            t.Open();
+            for (int i = 0; i < 3000; ++i) {
+                t.Append();
+                t.FieldByName("NR").SetString("K" + std::to_string(1000 + (i * 7919) % 2000));
+                t.Post();
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "child: %s\n", e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    engine::Table t(dir.Path(), "t.dbf");
+    t.SetIndexName("NR");
+    t.Open();
+    int missed = 0, searches = 0;
+    for (int status = 0; waitpid(child, &status, WNOHANG) == 0;) {
+        for (int i = 0; i < 200; ++i, ++searches) {
+            t.EditKey();
+            t.FieldByName("NR").SetString("K" + std::to_string(1000 + i * 10));
+            missed += t.GotoKey() ? 0 : 1;
+        }
+    }
+    EXPECT_GT(searches, 0);
+    EXPECT_EQ(missed, 0);
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    EXPECT_EQ(t.RecordCount(), 3200);
+}
+
+} // namespace
