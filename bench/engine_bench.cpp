@@ -85,6 +85,7 @@ void BM_AppendWithThreeTags(benchmark::State& state)
                                kDir + "/append" + std::to_string(rows) + ".mdx",
                                std::filesystem::copy_options::overwrite_existing);
     engine::Table t(kDir, copy);
+    t.SetExclusive(state.range(1) != 0);
     t.Open();
     std::mt19937 rng(1);
     std::int64_t i = rows;
@@ -99,9 +100,11 @@ void BM_AppendWithThreeTags(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations());
 }
+// Second argument: 0 a shared open (the import's data tables), 1 an exclusive open.
 BENCHMARK(BM_AppendWithThreeTags)
-    ->Arg(10000)
-    ->Arg(1000000)
+    ->Args({10000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000, 1})
     ->Iterations(100000)
     ->Unit(benchmark::kMicrosecond);
 
@@ -111,6 +114,7 @@ void BM_GotoKeyOverThreeFields(benchmark::State& state)
     Prepare(rows);
     engine::Table t(kDir, TableName(rows));
     t.SetIndexName("OBR_DZ_ARK");
+    t.SetExclusive(state.range(1) != 0);
     t.Open();
     std::mt19937 rng(2);
     std::int64_t found = 0;
@@ -126,9 +130,12 @@ void BM_GotoKeyOverThreeFields(benchmark::State& state)
         state.SkipWithError("a key was not found");
     state.SetItemsProcessed(state.iterations());
 }
+// Second argument: 0 a shared open (each search takes the update lock), 1 an exclusive open.
 BENCHMARK(BM_GotoKeyOverThreeFields)
-    ->Arg(10000)
-    ->Arg(1000000)
+    ->Args({10000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000, 1})
+    ->Args({1000000, 1})
     ->Iterations(100000)
     ->Unit(benchmark::kMicrosecond);
 

@@ -1,4 +1,4 @@
-// The dBase table file (.dbf) as this engine reads and writes it. Byte facts: docs/formats.md.
+// The dBase table file (.dbf) as this engine reads and writes it. Byte facts: docs/engine-formats.md.
 //
 // Header, 32 bytes:
 //   0      version (0x03 no memo, 0x83 / 0x8B with a .DBT memo file)

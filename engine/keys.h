@@ -1,5 +1,5 @@
 // Index key values: the 12-byte BCD of numeric keys, the Julian-day doubles of date keys, and the
-// comparison of keys in a tag's order. Byte facts: docs/formats.md, "Keys".
+// comparison of keys in a tag's order. Byte facts: docs/engine-formats.md, "Keys".
 #pragma once
 
 #include <string>

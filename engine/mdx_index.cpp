@@ -248,7 +248,8 @@ void MdxIndex::Refresh()
     for (const TagInfo& t : tags_)
         lastHeader = std::max(lastHeader, t.headerPage);
     constexpr std::size_t kTagBytes = 24;
-    const std::size_t span = std::size_t{lastHeader} * kMdxPage + kTagBytes;
+    // At least the file header's first 48 bytes, also when the file has no tags.
+    const std::size_t span = std::max<std::size_t>(48, std::size_t{lastHeader} * kMdxPage + kTagBytes);
     std::vector<unsigned char> front;
     if (span <= 64 * 1024) {
         front.resize(span);
@@ -286,13 +287,30 @@ void MdxIndex::FinishUpdate(std::size_t tag)
     TagInfo& t = tags_[tag];
     const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
     t.updateCounter = static_cast<unsigned char>(t.updateCounter + 1);
-    if (!file_.WriteAt(header + 20, &t.updateCounter, 1))
+    if (deferCounters_) {
+        dirtyCounters_.resize(tags_.size(), false);
+        dirtyCounters_[tag] = true;
+    } else if (!file_.WriteAt(header + 20, &t.updateCounter, 1)) {
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    }
     if (!t.hasKeys) {
         const unsigned char hasKeys = 1;
         if (!file_.WriteAt(header + 246, &hasKeys, 1))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
         t.hasKeys = true;
+    }
+}
+
+void MdxIndex::FlushCounters()
+{
+    for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
+        if (!dirtyCounters_[tag])
+            continue;
+        const TagInfo& t = tags_[tag];
+        if (!file_.WriteAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 20,
+                           &t.updateCounter, 1))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        dirtyCounters_[tag] = false;
     }
 }
 
@@ -350,9 +368,20 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
             return;
         }
         if (record != 0) {
-            while (lo < n && t.order(KeyAt(block, lo, t.itemLength, t.keyLength), key) == 0 &&
-                   record > LastRecord(tag, Pointer(block, lo, t.itemLength), depth + 1))
-                ++lo;
+            // Children whose largest key equals `key` hold runs of that key in record order: a
+            // binary search over their largest record numbers keeps long runs of equal keys cheap.
+            std::size_t end = lo;
+            while (end < n && t.order(KeyAt(block, end, t.itemLength, t.keyLength), key) == 0)
+                ++end;
+            std::size_t first = lo, last = end;
+            while (first < last) {
+                const std::size_t mid = (first + last) / 2;
+                if (record > LastRecord(tag, Pointer(block, mid, t.itemLength), depth + 1))
+                    first = mid + 1;
+                else
+                    last = mid;
+            }
+            lo = first;
         }
         const std::uint32_t child = lo < n ? Pointer(block, lo, t.itemLength) : Trailing(block, t.itemLength);
         cursor->path_.push_back({page, std::move(block), lo});

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -135,6 +137,34 @@ bool ValidDate(int year, int month, int day)
 
 } // namespace
 
+// The lock that serialises changes between shared opens: held by a post while it writes, and by
+// an open, a First or a keyed search while it reads the header and descends a tag, so that none
+// of them sees another process's post half done. Nested uses take the lock once (a second lock
+// of the same open file would not count, and its release would end the first).
+class UpdateLock
+{
+public:
+    UpdateLock(platform::LockedFile& file, int* depth, bool needed) : file_(file), depth_(depth)
+    {
+        if (needed && (*depth_)++ == 0)
+            held_ = file_.LockForUpdate();
+        counted_ = needed;
+    }
+    ~UpdateLock()
+    {
+        if (counted_ && --(*depth_) == 0 && held_)
+            file_.UnlockForUpdate();
+    }
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+private:
+    platform::LockedFile& file_;
+    int* depth_;
+    bool held_ = false;
+    bool counted_ = false;
+};
+
 struct Table::Impl
 {
     enum class State
@@ -160,6 +190,7 @@ struct Table::Impl
     std::vector<unsigned char> original; // the row as it was when Edit began
     State state = State::Browse;
     bool exclusiveOpen = false;
+    int lockDepth = 0;                   // nesting of UpdateLock
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
@@ -256,6 +287,7 @@ struct Table::Impl
 
     void First()
     {
+        UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
         state = State::Browse;
         FileRecordCount();
         if (tag >= 0) {
@@ -286,9 +318,15 @@ struct Table::Impl
         if (tag < 0 || recno == 0)
             return;
         const auto t = static_cast<std::size_t>(tag);
-        if (!mdx->SeekExact(t, KeyOf(t, row), recno, &cursor))
+        const std::string key = KeyOf(t, row);
+        if (mdx->SeekExact(t, key, recno, &cursor))
+            return;
+        // A unique tag holds only the first record of each key: a later record with the same key
+        // is not in it, and the walk goes on from the record that holds the key.
+        if (!mdx->Tags()[t].unique)
             Fail(ErrorKind::BadIndex,
                  "znacznik " + mdx->Tags()[t].name + " nie zawiera rekordu " + std::to_string(recno));
+        mdx->Seek(t, key, &cursor);
     }
 
     const std::vector<unsigned char>& Source() const { return state == State::Browse ? row : buffer; }
@@ -337,29 +375,20 @@ struct Table::Impl
         }
     }
 
+    ~Impl()
+    {
+        try {
+            if (mdx)
+                mdx->FlushCounters();
+        } catch (const Error&) {
+            // Closing goes on: the counters only tell other programs that the tags changed.
+        }
+    }
+
     void Post();
     void Open(const std::string& directory, const std::string& tableName, bool exclusive,
               const std::string& indexName);
     void CompileTags();
-};
-
-// The lock that serialises changes between shared opens, released however the post ends.
-class UpdateLock
-{
-public:
-    explicit UpdateLock(platform::LockedFile& file) : file_(file), held_(file.LockForUpdate()) {}
-    ~UpdateLock()
-    {
-        if (held_)
-            file_.UnlockForUpdate();
-    }
-    UpdateLock(const UpdateLock&) = delete;
-    UpdateLock& operator=(const UpdateLock&) = delete;
-    bool Held() const { return held_; }
-
-private:
-    platform::LockedFile& file_;
-    bool held_;
 };
 
 void Table::Impl::CompileTags()
@@ -407,6 +436,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                                                            "inny program");
         throw Error(ErrorKind::Io, "Nie można otworzyć tabeli " + path);
     }
+    // The header, the index and the first row are read while no post of another open is under way.
+    UpdateLock lock(*dbf, &lockDepth, !exclusive);
     const std::int64_t size = dbf->Size();
     std::vector<unsigned char> head(kDbfHeaderSize);
     if (size < static_cast<std::int64_t>(kDbfHeaderSize) ||
@@ -446,6 +477,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         }
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
+        mdx->SetDeferCounters(exclusive);
         CompileTags();
     }
     tag = -1;
@@ -462,9 +494,8 @@ void Table::Impl::Post()
     if (state != State::Edit && state != State::Insert)
         Fail(ErrorKind::BadState, "brak wiersza w trybie edycji lub dopisywania do zapisania");
     // An exclusive open has nobody to wait for and nothing to re-read.
-    std::optional<UpdateLock> lock;
+    UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
     if (!exclusiveOpen) {
-        lock.emplace(*dbf);
         FileRecordCount();
         if (mdx)
             mdx->Refresh();
@@ -544,8 +575,12 @@ void Table::SetIndexName(const std::string& tag)
         }
         impl_->state = Impl::State::Browse;
         impl_->tag = found;
-        if (impl_->recno != 0)
+        if (impl_->recno != 0 && found >= 0) {
+            UpdateLock lock(*impl_->dbf, &impl_->lockDepth, !impl_->exclusiveOpen);
+            if (!impl_->exclusiveOpen)
+                impl_->mdx->Refresh();
             impl_->Reposition();
+        }
     }
     indexName_ = tag;
 }
@@ -674,6 +709,9 @@ bool Table::GotoKey()
     const auto t = static_cast<std::size_t>(impl.tag);
     const std::string key = impl.KeyOf(t, impl.buffer);
     impl.state = Impl::State::Browse;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
+    if (!impl.exclusiveOpen)
+        impl.mdx->Refresh(); // blocks cached before another open's post must not mix with new ones
     TagCursor found;
     impl.mdx->Seek(t, key, &found);
     const TagInfo& info = impl.mdx->Tags()[t];
@@ -704,7 +742,7 @@ void Table::Reindex()
     Impl& impl = Require(impl_, Path());
     if (!impl.mdx)
         return;
-    UpdateLock lock(*impl.dbf);
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     impl.FileRecordCount();
     std::vector<TagDefinition> definitions;
     for (const TagInfo& t : impl.mdx->Tags())
@@ -723,6 +761,7 @@ void Table::Reindex()
     CreateMdx(*impl.mdxFile, base, definitions);
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
+    impl.mdx->SetDeferCounters(impl.exclusiveOpen);
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];
@@ -751,6 +790,7 @@ std::vector<std::string> Table::Verify()
     std::vector<std::string> problems;
     if (!impl.mdx)
         return problems;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     impl.FileRecordCount();
     impl.mdx->Refresh();
     for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
@@ -775,18 +815,44 @@ std::vector<std::string> Table::Verify()
                                            return info.order(a.key, b.key) == 0;
                                        }),
                            expected.end());
-        if (stored.size() != expected.size())
-            problems.push_back(label + "zawiera " + std::to_string(stored.size()) + " kluczy, a powinien " +
-                               std::to_string(expected.size()));
-        const std::size_t n = std::min(stored.size(), expected.size());
-        for (std::size_t i = 0; i < n; ++i) {
-            if (stored[i].record != expected[i].record || info.order(stored[i].key, expected[i].key) != 0) {
-                problems.push_back(label + "pozycja " + std::to_string(i + 1) + " wskazuje rekord " +
-                                   std::to_string(stored[i].record) + ", a powinna rekord " +
-                                   std::to_string(expected[i].record) + " z jego kluczem");
-                break;
+        // The order was checked above; now each record's entry against the record, by record
+        // number, so that one missing entry gives one message. A blank date is stored as 0 by
+        // some writers and as the blank-date key by others: both stand for a blank date.
+        auto sameKey = [&](const std::string& a, const std::string& b) {
+            if (info.order(a, b) == 0)
+                return true;
+            auto blank = [](double v) { return v == 0 || v == kBlankDateKey; };
+            return info.keyType == 'D' && blank(DateKeyValue(a)) && blank(DateKeyValue(b));
+        };
+        auto byRecord = [](const IndexEntry& a, const IndexEntry& b) { return a.record < b.record; };
+        std::sort(stored.begin(), stored.end(), byRecord);
+        std::sort(expected.begin(), expected.end(), byRecord);
+        std::vector<std::string> found;
+        std::size_t i = 0, j = 0;
+        while (i < stored.size() || j < expected.size()) {
+            if (j == expected.size() || (i < stored.size() && stored[i].record < expected[j].record)) {
+                found.push_back(i > 0 && stored[i - 1].record == stored[i].record
+                                    ? "rekord " + std::to_string(stored[i].record) +
+                                          " występuje więcej niż raz"
+                                    : "zbędny wpis rekordu " + std::to_string(stored[i].record));
+                ++i;
+            } else if (i == stored.size() || expected[j].record < stored[i].record) {
+                found.push_back("brak wpisu rekordu " + std::to_string(expected[j].record));
+                ++j;
+            } else {
+                if (!sameKey(stored[i].key, expected[j].key))
+                    found.push_back("klucz rekordu " + std::to_string(stored[i].record) +
+                                    " nie zgadza się z wartościami w tabeli");
+                ++i;
+                ++j;
             }
         }
+        constexpr std::size_t kShown = 5;
+        for (std::size_t k = 0; k < found.size() && k < kShown; ++k)
+            problems.push_back(label + found[k]);
+        if (found.size() > kShown)
+            problems.push_back(label + "oraz " + std::to_string(found.size() - kShown) +
+                               " dalszych niezgodności");
     }
     return problems;
 }

@@ -125,3 +125,50 @@ TEST(DamagedFile, ErrorsAreNotRaisedForSoundFiles)
 }
 
 } // namespace
+
+namespace {
+
+// An index whose tag table is empty: the table opens and takes rows (found by fuzzing: the
+// change check once read past the header it had read).
+TEST(DamagedFile, IndexWithoutTagsStillTakesRows)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    std::string bytes = ReadFileBytes(dir.File("ASORTYM.MDX"));
+    bytes[28] = 0;
+    bytes[29] = 0;
+    WriteFileBytes(dir.File("ASORTYM.MDX"), bytes);
+    engine::Table t(dir.Path(), "ASORTYM.DBF");
+    t.Open();
+    t.Append();
+    t.FieldByName("ASORT").SetString("QQ");
+    t.Post();
+    EXPECT_EQ(t.RecordCount(), 301);
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+}
+
+} // namespace
+
+namespace {
+
+TEST(DamagedFile, TagThatCannotBeEvaluatedIsNamedWithItsExpression)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    std::string bytes = ReadFileBytes(dir.File("ASORTYM.MDX"));
+    std::memcpy(&bytes[kTagHeader + 24], "SOUNDEX(ASORT)\0", 15);
+    WriteFileBytes(dir.File("ASORTYM.MDX"), bytes);
+    engine::Table t(dir.Path(), "ASORTYM.DBF");
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const engine::Error& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("UPP_ASORT"), std::string::npos) << message;
+        EXPECT_NE(message.find("SOUNDEX(ASORT)"), std::string::npos) << message;
+        EXPECT_NE(message.find("SOUNDEX"), message.rfind("SOUNDEX")) << "the reason names the function";
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("ASORTYM.MDX")), bytes);
+}
+
+} // namespace

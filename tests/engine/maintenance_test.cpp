@@ -1,5 +1,6 @@
 // Keeping the production index: thousands of appends and edits, in new tables and in copies of
 // files from an independent writer, checked by the engine's own check and by Perl XBase.
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -214,6 +215,131 @@ TEST(IndexMaintenance, VerifyDirectoryReportsATagThatLostAnEntry)
     const auto problems = engine::VerifyDirectory(dir.Path());
     ASSERT_FALSE(problems.empty());
     EXPECT_NE(problems.front().find("UPP_ASORT"), std::string::npos) << problems.front();
+}
+
+} // namespace
+
+namespace {
+
+// Keys of 100 bytes leave room for 9 entries a block, so a few hundred rows make a deep tree;
+// moving every key of a range to the end empties whole leaves and inner nodes, which must leave
+// the parents' entries, the largest keys above and the walks right.
+TEST(IndexMaintenance, EditsThatEmptyWholeNodesKeepTheTreeValid)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"KLUCZ", 'C', 100, 0}}, {{"KLUCZ", "KLUCZ", false, false}},
+                        0x1B);
+    engine::Table t(dir.Path(), "T.DBF");
+    t.SetIndexName("KLUCZ");
+    t.Open();
+    char text[16];
+    for (int i = 0; i < 400; ++i) {
+        std::snprintf(text, sizeof text, "K%04d", i);
+        t.Append();
+        t.FieldByName("KLUCZ").SetString(text);
+        t.Post();
+    }
+    // Move the first 150 keys behind all others, one after another, then the last 100 in front.
+    for (int round = 0; round < 150; ++round) {
+        t.First();
+        t.Edit();
+        std::snprintf(text, sizeof text, "Z%04d", round);
+        t.FieldByName("KLUCZ").SetString(text);
+        t.Post();
+    }
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    for (int round = 0; round < 100; ++round) {
+        t.EditKey();
+        std::snprintf(text, sizeof text, "Z%04d", 149 - round);
+        t.FieldByName("KLUCZ").SetString(text);
+        ASSERT_TRUE(t.GotoKey());
+        t.Edit();
+        std::snprintf(text, sizeof text, "A%04d", round);
+        t.FieldByName("KLUCZ").SetString(text);
+        t.Post();
+    }
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    std::vector<std::string> keys;
+    for (t.First(); !t.Eof(); t.Next())
+        keys.push_back(t.FieldByName("KLUCZ").AsString());
+    ASSERT_EQ(keys.size(), 400u);
+    EXPECT_EQ(keys.front(), "A0000");
+    EXPECT_EQ(keys[100], "K0150");
+    EXPECT_EQ(keys.back(), "Z0049");
+    t.Close();
+    ExpectPerlAgrees(dir.File("T.MDX"), "KLUCZ", 400);
+}
+
+TEST(IndexMaintenance, ConfiguredDriverAppliesToNewTablesAndTablesNamingNone)
+{
+    engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"NAZWA", 'C', 4, 0}},
+                        {{"NAZWA", "UPPER(NAZWA)", false, false}});
+    std::string bytes = ReadFileBytes(dir.File("T.DBF"));
+    EXPECT_EQ(bytes[29], '\x23');
+    bytes[29] = 0; // no driver named: the configured one applies
+    WriteFileBytes(dir.File("T.DBF"), bytes);
+    {
+        engine::Table t(dir.Path(), "T.DBF");
+        t.SetIndexName("NAZWA");
+        t.Open();
+        for (const char* name : {"\xB3za", "Lza", "1/2", "10", "ma", "\xA3\xF3"}) { // łza, Lza, .., Łó
+            t.Append();
+            t.FieldByName("NAZWA").SetString(name);
+            t.Post();
+        }
+        std::vector<std::string> order;
+        for (t.First(); !t.Eof(); t.Next())
+            order.push_back(t.FieldByName("NAZWA").AsString());
+        // UPPER folds ł to Ł and ó to Ó in code page 852; Ł sorts after L and before M, Ó after O
+        // and before Z; 10 before 1/2.
+        EXPECT_EQ(order, (std::vector<std::string>{"10", "1/2", "Lza", "\xA3\xF3", "\xB3za", "ma"}));
+    }
+    EXPECT_THROW(engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=xx"}), engine::Error);
+}
+
+} // namespace
+
+namespace {
+
+// A writer that stores blank dates as 0 puts them first; the check accepts that, and rows
+// appended with the engine's blank-date key (which sorts last) keep the tag in order by value.
+TEST(IndexMaintenance, BlankDatesStoredAsZeroAreAccepted)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "D.DBF", {{"DATA", 'D', 8, 0}}, {{"DATA", "DATA", false, false}}, 0x1B);
+    {
+        engine::Table t(dir.Path(), "D.DBF");
+        t.Open();
+        for (const char* date : {"", "2000.01.01", "2001.01.01"}) {
+            t.Append();
+            t.FieldByName("DATA").SetString(date);
+            t.Post();
+        }
+    }
+    // Rewrite the root leaf as that writer would: (record 1, 0.0), (2, 2000-01-01), (3, 2001-01-01).
+    std::string bytes = ReadFileBytes(dir.File("D.MDX"));
+    const std::size_t root = 6 * 512;
+    const double keys[] = {0.0, 2451545.0, 2451911.0};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const std::size_t at = root + 8 + i * 12;
+        bytes[at] = static_cast<char>(i + 1);
+        std::memcpy(&bytes[at + 4], &keys[i], 8);
+    }
+    WriteFileBytes(dir.File("D.MDX"), bytes);
+    engine::Table t(dir.Path(), "D.DBF");
+    t.SetIndexName("DATA");
+    t.Open();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Append();
+    t.Post(); // another blank date, with the key that sorts last
+    std::vector<std::uint32_t> order;
+    for (t.First(); !t.Eof(); t.Next())
+        order.push_back(t.RecNo());
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    ExpectPerlAgrees(dir.File("D.MDX"), "DATA", 4);
 }
 
 } // namespace

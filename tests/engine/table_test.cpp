@@ -264,3 +264,77 @@ TEST_F(TableTest, RowsOfATableWithMemoFieldsKeepTheirMemoPointers)
 }
 
 } // namespace
+
+namespace {
+
+// A unique tag indexes only the first record of a key: a second row with that key is posted and
+// read back, the tag keeps pointing at the first, and an edit that frees the key hands it on.
+TEST(UniqueTag, SecondRowWithAKeyIsStoredButNotIndexed)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "u.dbf", {{"KOD", 'C', 4, 0}, {"NR", 'N', 4, 0}},
+                        {{"KOD_U", "KOD", false, true}}, 0x23);
+    engine::Table t(dir.Path(), "u.dbf");
+    t.SetIndexName("KOD_U");
+    t.Open();
+    for (int i = 0; i < 3; ++i) {
+        t.Append();
+        t.FieldByName("KOD").SetString(i == 1 ? "B" : "A");
+        t.FieldByName("NR").SetInteger(i);
+        t.Post(); // the third row (key A again) is not in the tag: Post must not fail on it
+        EXPECT_EQ(t.FieldByName("NR").AsInteger(), i);
+    }
+    EXPECT_EQ(t.RecordCount(), 3);
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.EditKey();
+    t.FieldByName("KOD").SetString("A");
+    ASSERT_TRUE(t.GotoKey());
+    EXPECT_EQ(t.FieldByName("NR").AsInteger(), 0);
+    t.Edit();
+    t.FieldByName("KOD").SetString("C"); // record 3 now holds the first A
+    t.Post();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.EditKey();
+    t.FieldByName("KOD").SetString("A");
+    ASSERT_TRUE(t.GotoKey());
+    EXPECT_EQ(t.FieldByName("NR").AsInteger(), 2);
+}
+
+} // namespace
+
+namespace {
+
+// Every post bumps the update counter of each tag it changed: at once with a shared open (other
+// opens see changes by it), at the latest on closing with an exclusive one.
+TEST(UpdateCounters, EveryPostCountsInTheTagHeader)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "c.dbf", {{"KOD", 'C', 4, 0}}, {{"KOD", "KOD", false, false}}, 0x23);
+    auto counter = [&] { return static_cast<unsigned char>(ReadFileBytes(dir.File("c.mdx"))[4 * 512 + 20]); };
+    ASSERT_EQ(counter(), 0);
+    {
+        engine::Table t(dir.Path(), "c.dbf");
+        t.Open();
+        t.Append();
+        t.FieldByName("KOD").SetString("A");
+        t.Post();
+        EXPECT_EQ(counter(), 1);
+        t.Edit();
+        t.FieldByName("KOD").SetString("B");
+        t.Post();
+        EXPECT_EQ(counter(), 2);
+    }
+    {
+        engine::Table t(dir.Path(), "c.dbf");
+        t.SetExclusive(true);
+        t.Open();
+        for (int i = 0; i < 3; ++i) {
+            t.Append();
+            t.FieldByName("KOD").SetString("C");
+            t.Post();
+        }
+    }
+    EXPECT_EQ(counter(), 5);
+}
+
+} // namespace
