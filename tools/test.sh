@@ -19,13 +19,19 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # The fuzz targets need clang's libFuzzer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON
 cmake --build build-fuzz -j "$jobs"
-for target in fuzz_table fuzz_index; do
+for target in table index engine; do
     corpus="$(mktemp -d)"
-    cp tests/fuzz/corpus/"${target#fuzz_}"/* "$corpus"/
+    if [ "$target" = engine ]; then
+        binary=build-fuzz/tests/fuzz/engine/fuzz_engine
+        cp tests/fuzz/engine/corpus/* "$corpus"/
+    else
+        binary=build-fuzz/tests/fuzz/fuzz_$target
+        cp tests/fuzz/corpus/"$target"/* "$corpus"/
+    fi
     echo "Fuzzing $target for ${fuzz_seconds}s"
-    build-fuzz/tests/fuzz/"$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
-    test "${PIPESTATUS[0]}" -eq 0
-    rm -rf "$corpus"
+    "$binary" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        "$corpus" > "$corpus.log" 2>&1 || { tail -n 60 "$corpus.log"; exit 1; }
+    tail -n 8 "$corpus.log"
+    rm -rf "$corpus" "$corpus.log"
 done
 echo "All tests and fuzz runs passed."
