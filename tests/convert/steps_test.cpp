@@ -189,6 +189,7 @@ TEST(Persons, NamesAddressesAndDictionaries)
     const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
     EXPECT_EQ(works[1].at("ZLECEN"), "") << "a person number beyond the table";
     EXPECT_EQ(o.Counter("OSOBY"), "4098");
+    o.ExpectTargetSound();
 }
 
 TEST(Assortments, MatchedByCodeThenNameThenCreated)
@@ -224,6 +225,7 @@ TEST(Assortments, MatchedByCodeThenNameThenCreated)
         EXPECT_EQ(l.at("ID_ROBOTY"), "0000AAAA");
     }
     EXPECT_EQ(ids, (std::vector<std::string>{"0001", "0002", "000A", "000A"}));
+    o.ExpectTargetSound();
     EXPECT_EQ(links[1].at("WIELKOSC"), "2.25");
     EXPECT_EQ(o.Counter("ASORTYM"), "11");
 }
@@ -254,6 +256,7 @@ TEST(Parcels, NumbersSheetsAndPrecinctErrors)
     EXPECT_EQ(parcels[0].at("ID_DZIALKI"), "0000000A");
     EXPECT_EQ(parcels[1].at("DZIALKA"), "15/3");
     EXPECT_EQ(o.Rows(o.Kerg(), "obdg.dbf").size(), 3u);
+    o.ExpectTargetSound();
     // Only the last precinct error is shown, once, after the walk.
     std::vector<std::string> texts;
     for (const auto& m : o.ui.messages) {
