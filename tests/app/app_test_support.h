@@ -4,11 +4,13 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -66,11 +68,12 @@ private:
 };
 
 // Runs `action` on the next modal window other than `except` once it is shown (polled every
-// 10 ms for at most 5 s), inside that window's own event loop.
-inline void WhenModal(std::function<void(QWidget*)> action, QWidget* except = nullptr)
+// 10 ms for at most 5 s), inside that window's own event loop. Deleting the returned timer
+// withdraws the action.
+inline QPointer<QTimer> WhenModal(std::function<void(QWidget*)> action, QWidget* except = nullptr)
 {
     auto* timer = new QTimer;
-    auto* clock = new QElapsedTimer;
+    auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, clock, action, except] {
@@ -80,11 +83,11 @@ inline void WhenModal(std::function<void(QWidget*)> action, QWidget* except = nu
             return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         if (found)
             action(modal);
     });
     timer->start();
+    return timer;
 }
 
 } // namespace apptest
