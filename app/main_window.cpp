@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "app/design_font.h"
 #include "app/message_box.h"
 #include "app/renumbering_dialog.h"
 #include "help/instructions_window.h"
@@ -39,6 +40,7 @@ TForm1::TForm1(MainWindowSetup setup, QWidget* parent)
     // A fixed-size dialog window: no minimise, maximise or context-help buttons.
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(DesignFont());
 
     Label1 = new QLabel(Text("Import danych z archiwum KERG"), this);
     QFont bold = Label1->font();

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/design_font.h"
 #include "app/message_box.h"
 #include "convert/text.h"
 #include "grid/data_grid.h"
@@ -71,6 +72,7 @@ TForm2::TForm2(std::string renumberingFile, QWidget* parent)
     setWindowTitle(QString::fromUtf8("Przenumerowanie numerów statystycznych gmin"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(DesignFont());
 
     Label1 = new QLabel(QString::fromUtf8("Przenumerowanie gmin:"), this);
     DataGrid = new grid::TDataGrid(this);
@@ -78,7 +80,8 @@ TForm2::TForm2(std::string renumberingFile, QWidget* parent)
     QString error;
     if (!grid::LoadGridDescription(*DataGrid, kRenumberingGridDescription, &error))
         qWarning("renumbering grid: %s", qPrintable(error));
-    DataGrid->setMinimumSize(177, 257);
+    DataGrid->setFixedWidth(177);
+    DataGrid->setMinimumHeight(257);
 
     SpeedButton1 = new QToolButton(this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
