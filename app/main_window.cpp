@@ -90,6 +90,7 @@ TForm1::TForm1(MainWindowSetup setup, QWidget* parent)
     OpenDialog_->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog_->setOption(QFileDialog::DontConfirmOverwrite, true);
     OpenDialog_->setSizeGripEnabled(true);
+    OpenDialog_->selectFile(QStringLiteral("*.*"));
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(24, 12, 20, 20);

@@ -127,6 +127,7 @@ private slots:
     void progressIsPaintedAtOnce();
     void enterStartsEscCloses();
     void communeConversionOption();
+    void emptyRowSavedStopsTheNextRun();
     void infoShowsTheInstructions();
 };
 
@@ -211,7 +212,8 @@ void MainWindowTest::directoryChoice_data()
     QTest::newRow("a file picked in the archive folder")
         << 1 << QString("DANE/ARCH/kerg.dbf") << QString("DANE/ARCH/");
     QTest::newRow("a name typed that does not exist") << 1 << QString("DANE/nowy.txt") << QString("DANE/");
-    QTest::newRow("the initial name in a folder") << 2 << QString("DANE/ARCH/*.*") << QString("DANE/ARCH/");
+    // The name field starts with "*.*": opening a folder and pressing Enter chooses the folder.
+    QTest::newRow("the initial name in a folder") << 2 << QString("DANE/ARCH/") << QString("DANE/ARCH/");
     QTest::newRow("cancelled") << 1 << QString() << QString("unchanged");
     QTest::newRow("target: a file picked") << 2 << QString("DANE/ARCH/kerg.dbf") << QString("DANE/ARCH/");
 }
@@ -239,7 +241,13 @@ void MainWindowTest::directoryChoice()
         }
         const QString path = base + pick;
         dialog->setDirectory(QFileInfo(path).path());
-        TypeFileName(dialog, QFileInfo(path).fileName());
+        if (pick.endsWith(QLatin1Char('/'))) {
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QCOMPARE(name->text(), QStringLiteral("*.*"));
+            QTest::keyClick(name, Qt::Key_Return);
+        } else {
+            TypeFileName(dialog, QFileInfo(path).fileName());
+        }
     });
     QTest::mouseClick(button == 1 ? window->Button1 : window->Button2, Qt::LeftButton);
     QVERIFY(shown);
@@ -568,6 +576,22 @@ void MainWindowTest::communeConversionOption()
     QVERIFY(!window->cbgmina->isChecked());
     QCOMPARE(shows, 0);
     QCOMPARE(test_support::ReadWholeFile(folder.renumbering), std::string("7|8\r\n"));
+}
+
+void MainWindowTest::emptyRowSavedStopsTheNextRun()
+{
+    // The dialog's first showing holds one empty row; OK at once keeps it as a bar alone.
+    Folder folder;
+    folder.WriteOffice();
+    const auto window = ShownWindow(folder);
+    window->Edit1->setText(Q(folder.archive));
+    apptest::WhenModal([&](QWidget*) { window->Form2()->BitBtn1->click(); });
+    QTest::mouseClick(window->cbgmina, Qt::LeftButton, {}, QPoint(8, window->cbgmina->height() / 2));
+    QVERIFY(window->cbgmina->isChecked());
+    QCOMPARE(test_support::ReadWholeFile(folder.renumbering), std::string("|\r\n"));
+    apptest::ScriptedBoxes boxes;
+    QTest::mouseClick(window->BitBtn1, Qt::LeftButton);
+    QCOMPARE(boxes.Texts(), QStringList{QString::fromUtf8("Błąd w pliku z przenumerowaniem gmin")});
 }
 
 void MainWindowTest::infoShowsTheInstructions()
