@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -119,6 +120,7 @@ private slots:
     void directoryChoice();
     void oneDialogReopensWhereItWasLeft();
     void trailingSeparatorsEvenWhenACheckFails();
+    void realMessageBoxOverTheWindow();
     void failureMessages_data();
     void failureMessages();
     void engineErrorInTheErrorDisplay();
@@ -293,6 +295,30 @@ void MainWindowTest::trailingSeparatorsEvenWhenACheckFails()
     QCOMPARE(window->Edit1->text(), Q(archive + kSep));
     QCOMPARE(window->Edit2->text(), Q(target + kSep));
     QCOMPARE(boxes.Captions(), QStringList{"komunikat"});
+}
+
+void MainWindowTest::realMessageBoxOverTheWindow()
+{
+    // No hook: the run's message is a real QMessageBox, modal over the main window.
+    Folder folder;
+    const auto window = ShownWindow(folder);
+    window->Edit1->setText(QStringLiteral("ARCH"));
+    window->Edit2->setText(Q(folder.dir.File("nowhere")));
+    QString title, text;
+    QWidget* parent = nullptr;
+    apptest::WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        parent = box->parentWidget();
+        box->button(QMessageBox::Ok)->click();
+    });
+    QTest::mouseClick(window->BitBtn1, Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("komunikat"));
+    QCOMPARE(text, QString::fromUtf8("We wskazanej kartotece brak danych systemu MERKAT WINDOWS."));
+    QCOMPARE(parent, window.get());
+    QVERIFY(window->isVisible());
 }
 
 namespace {
