@@ -1,0 +1,96 @@
+// The program's message boxes over QMessageBox.
+#include "app/message_box.h"
+
+#include <QPushButton>
+
+namespace app {
+namespace {
+
+MessageBoxHook& Hook()
+{
+    static MessageBoxHook hook;
+    return hook;
+}
+
+QMessageBox::StandardButton StandardButtonOf(convert::Answer answer)
+{
+    switch (answer) {
+    case convert::Answer::Yes:
+        return QMessageBox::Yes;
+    case convert::Answer::No:
+        return QMessageBox::No;
+    case convert::Answer::Ok:
+    case convert::Answer::Closed:
+        break;
+    }
+    return QMessageBox::Ok;
+}
+
+} // namespace
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    MessageBoxHook previous = std::move(Hook());
+    Hook() = std::move(hook);
+    return previous;
+}
+
+std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const convert::Message& message)
+{
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setWindowTitle(QString::fromStdString(message.caption));
+    // Texts may hold file names and engine messages: never read them as markup.
+    box->setTextFormat(Qt::PlainText);
+    QString text = QString::fromStdString(message.text);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box->setText(text);
+    switch (message.icon) {
+    case convert::Icon::None:
+        box->setIcon(QMessageBox::NoIcon);
+        break;
+    case convert::Icon::Question:
+        box->setIcon(QMessageBox::Question);
+        break;
+    case convert::Icon::Stop:
+        box->setIcon(QMessageBox::Critical);
+        break;
+    }
+    if (message.buttons == convert::Buttons::YesNo) {
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(StandardButtonOf(
+            message.defaultButton == convert::Answer::Yes ? convert::Answer::Yes : convert::Answer::No));
+        // Esc and the close box answer No, as leaving a question unanswered does.
+        box->setEscapeButton(QMessageBox::No);
+    } else {
+        box->setStandardButtons(QMessageBox::Ok);
+        box->setDefaultButton(QMessageBox::Ok);
+        box->setEscapeButton(QMessageBox::Ok);
+    }
+    return box;
+}
+
+convert::Answer ShowMessageBox(QWidget* parent, const convert::Message& message)
+{
+    if (Hook())
+        return Hook()(parent, message);
+    const std::unique_ptr<QMessageBox> box = BuildMessageBox(parent, message);
+    box->exec();
+    switch (box->standardButton(box->clickedButton())) {
+    case QMessageBox::Yes:
+        return convert::Answer::Yes;
+    case QMessageBox::No:
+        return convert::Answer::No;
+    case QMessageBox::Ok:
+        return convert::Answer::Ok;
+    default:
+        return convert::Answer::Closed;
+    }
+}
+
+void ShowErrorBox(QWidget* parent, const QString& text)
+{
+    ShowMessageBox(parent, convert::Message{text.toStdString(), "Błąd", convert::Buttons::Ok,
+                                            convert::Icon::Stop, convert::Answer::Ok});
+}
+
+} // namespace app
