@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cmath>
 #include <memory>
+#include <unordered_map>
 
 #include "archive/code_page.h"
 #include "convert/text.h"
@@ -154,6 +155,7 @@ private:
     bool ReadAt(std::uint8_t area, std::int32_t recno);
 
     std::string ResolvePerson(std::int32_t number);
+    std::string FindOrCreatePerson(std::int32_t number);
     std::pair<std::string, std::string> BuildPersonNames();
     std::string DictionaryName(std::uint8_t area, std::int16_t number, const archive::ShortString& nazwa);
     // The walk over the index entries of one work: calls `entry` for each; false when there are
@@ -169,6 +171,10 @@ private:
     Archive a_;
     std::unique_ptr<Target> target_;
     std::string precinctErrorText_;
+    // The id each archive person number resolved to in this conversion. Rows are only ever
+    // appended meanwhile, after the equal keys already there, so a second search for the same
+    // person would end on the same row: asking once is enough.
+    std::unordered_map<std::int32_t, std::string> resolved_;
 };
 
 bool Conversion::Table(const char* name, std::uint8_t& area,
@@ -382,6 +388,17 @@ std::pair<std::string, std::string> Conversion::BuildPersonNames()
 }
 
 std::string Conversion::ResolvePerson(std::int32_t number)
+{
+    const auto known = resolved_.find(number);
+    if (known != resolved_.end())
+        return known->second;
+    std::string id = FindOrCreatePerson(number);
+    if (!id.empty())
+        resolved_.emplace(number, id);
+    return id;
+}
+
+std::string Conversion::FindOrCreatePerson(std::int32_t number)
 {
     Archive& a = a_;
     if (!ReadAt(a.osoby, number - 1))

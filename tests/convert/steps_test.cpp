@@ -131,6 +131,39 @@ TEST(Persons, MatchedByNameAndNip)
     }
 }
 
+TEST(Persons, OnePersonForManyWorks)
+{
+    // The same archive person as contractor of two works and orderer of one: one new row.
+    Office o;
+    o.archive.AddPerson(Person("Kowalski", "123"));
+    o.archive.AddPerson(Person("Kowalski", "456"));
+    o.archive.AddWork({"P", 1, 2000, 1, "", true, 1});
+    o.archive.AddWork({"P", 2, 2000, 1, "", true, 2});
+    tools::ArchiveKerg kerg;
+    kerg.idKerg = 1;
+    kerg.wykon = 1;
+    kerg.zlecen = 2;
+    o.archive.AddKerg(kerg);
+    kerg.idKerg = 2;
+    kerg.wykon = 2;
+    kerg.zlecen = 1;
+    o.archive.AddKerg(kerg);
+    o.WriteArchive();
+    o.CreateTarget({20, 1, 1});
+    TargetWork(o);
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "0000BBBB"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "2"}, {"ROK", "2000"}, {"LP", "1"}});
+    o.Run();
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    EXPECT_EQ(works[0].at("WYKON"), "00000014");
+    EXPECT_EQ(works[0].at("ZLECEN"), "00000015");
+    EXPECT_EQ(works[1].at("WYKON"), "00000015");
+    EXPECT_EQ(works[1].at("ZLECEN"), "00000014");
+    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
+    EXPECT_EQ(o.Counter("OSOBY"), "22");
+}
+
 TEST(Persons, NamesAddressesAndDictionaries)
 {
     Office o;
