@@ -41,6 +41,8 @@ constexpr std::array<std::uint16_t, 128> kUnicode = {
     0x0151, 0x00F6, 0x00F7, 0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
+} // namespace
+
 void AppendUtf8(std::string& out, std::uint32_t cp)
 {
     if (cp < 0x80) {
@@ -54,8 +56,6 @@ void AppendUtf8(std::string& out, std::uint32_t cp)
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
-
-} // namespace
 
 std::string Upper1250(std::string_view text)
 {

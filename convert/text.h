@@ -25,6 +25,9 @@ std::string HexId(std::int32_t counter, int digits);
 // The decimal form of a value, right-aligned with spaces to `width` (0: unpadded; never cut).
 std::string FormatNumber(std::int32_t value, int width);
 
+// Appends the UTF-8 form of a code point of the Basic Multilingual Plane.
+void AppendUtf8(std::string& out, std::uint32_t codePoint);
+
 // Text without trailing spaces.
 std::string TrimRight(std::string_view text);
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "convert/text.h"
+
 namespace tools {
 namespace {
 
@@ -20,20 +22,6 @@ constexpr std::array<std::uint16_t, 128> kUpper = {
     0x00A7, 0x00F7, 0x00B8, 0x00B0, 0x00A8, 0x02D9, 0x0171, 0x0158, 0x0159, 0x25A0, 0x00A0,
 };
 
-void AppendUtf8(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 } // namespace
 
 std::string Cp852ToUtf8(std::string_view bytes, bool showControls)
@@ -47,7 +35,7 @@ std::string Cp852ToUtf8(std::string_view bytes, bool showControls)
         else if (b < 0x80)
             out.push_back(static_cast<char>(b));
         else
-            AppendUtf8(out, kUpper[b - 0x80u]);
+            convert::AppendUtf8(out, kUpper[b - 0x80u]);
     }
     return out;
 }
