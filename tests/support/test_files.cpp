@@ -23,7 +23,7 @@ TempDir::TempDir()
         const fs::path candidate = fs::temp_directory_path() / ("kerg-test-" + std::to_string(random()));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
-            path_ = candidate.string();
+            path_ = platform::Utf8Path(candidate);
             return;
         }
     }
@@ -102,8 +102,9 @@ std::string BytesToHex(std::string_view bytes)
 
 void ShiftLastWriteTime(const std::string& path, int seconds)
 {
-    const auto now = fs::last_write_time(path);
-    fs::last_write_time(path, now + std::chrono::seconds(seconds));
+    const fs::path native = platform::NativePath(path);
+    const auto now = fs::last_write_time(native);
+    fs::last_write_time(native, now + std::chrono::seconds(seconds));
 }
 
 bool MemoryFile::Seek(std::int64_t offset)
