@@ -101,7 +101,9 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
     for (const auto& [mdx, tag] : tags) {
         const auto walk = enginetest::EngineWalk(mdx, tag);
         EXPECT_FALSE(walk.empty()) << tag;
+#ifndef _WIN32 // no Perl beside the Windows build
         EXPECT_EQ(enginetest::PerlWalk(mdx, tag), enginetest::Records(walk)) << tag;
+#endif
     }
 
     // A second run finds nothing left to do.

@@ -108,6 +108,7 @@ Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
     return walk;
 }
 
+#ifndef _WIN32
 std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::string& tag)
 {
     const std::string command = "perl -MXBase::Index -e '$i = XBase::Index->new($ARGV[0], tag => $ARGV[1]) "
@@ -132,6 +133,7 @@ std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::strin
         throw std::runtime_error("perl failed: " + errors);
     return records;
 }
+#endif
 
 std::vector<std::uint32_t> Records(const Walk& walk)
 {
