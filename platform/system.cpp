@@ -7,9 +7,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <io.h>
-#include <shellapi.h> // after windows.h, which it needs
+// clang-format off
 #include <windows.h>
+#include <shellapi.h> // needs windows.h first
+// clang-format on
+#include <io.h>
 
 #include "platform/utf.h"
 #else

@@ -33,7 +33,7 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    fs::remove_all(platform::NativePath(path_), ec);
 }
 
 std::string TempDir::File(const std::string& name) const
@@ -43,7 +43,7 @@ std::string TempDir::File(const std::string& name) const
 
 std::string ReadWholeFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(platform::NativePath(path), std::ios::binary);
     if (!file)
         throw std::runtime_error("cannot read " + path);
     std::ostringstream out;
