@@ -354,7 +354,11 @@ Value Eval(const Node& node, const unsigned char* record, const std::vector<Fiel
         break;
     }
     const Value a = Eval(*node.args[0], record, fields, page);
-    auto number = [&](std::size_t i) { return static_cast<long>(node.args[i]->literal.number); };
+    // Counts and widths, held to a range no key exceeds: the expression may come from a damaged
+    // index, and turning a larger number into an integer would be undefined.
+    auto number = [&](std::size_t i) {
+        return static_cast<long long>(std::clamp(node.args[i]->literal.number, -1.0, 65535.0));
+    };
     const std::string& n = node.name;
     if (n == "UPPER") {
         v.text = UpperCase(a.text, page);
@@ -365,14 +369,15 @@ Value Eval(const Node& node, const unsigned char* record, const std::vector<Fiel
     } else if (n == "ALLTRIM") {
         v.text = Trimmed(a.text, true, true);
     } else if (n == "SUBSTR") {
-        const long start = std::max(1L, number(1));
-        const long length = node.args.size() > 2 ? std::max(0L, number(2)) : static_cast<long>(a.text.size());
+        const long long start = std::max(1LL, number(1));
+        const long long length =
+            node.args.size() > 2 ? std::max(0LL, number(2)) : static_cast<long long>(a.text.size());
         if (static_cast<std::size_t>(start) <= a.text.size())
             v.text = a.text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
     } else if (n == "LEFT") {
-        v.text = a.text.substr(0, static_cast<std::size_t>(std::max(0L, number(1))));
+        v.text = a.text.substr(0, static_cast<std::size_t>(std::max(0LL, number(1))));
     } else if (n == "RIGHT") {
-        const auto count = std::min(a.text.size(), static_cast<std::size_t>(std::max(0L, number(1))));
+        const auto count = std::min(a.text.size(), static_cast<std::size_t>(std::max(0LL, number(1))));
         v.text = a.text.substr(a.text.size() - count);
     } else if (n == "STR") {
         const int width = node.args.size() > 1 ? static_cast<int>(number(1)) : 10;

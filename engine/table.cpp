@@ -419,7 +419,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                        const std::string& indexName)
 {
     path = directory + platform::kSeparator + tableName;
-    if (directory.empty() || !std::filesystem::is_directory(platform::ResolveCaseInsensitive(directory)))
+    if (directory.empty() || !platform::IsDirectory(directory))
         throw Error(ErrorKind::NotFound, "Brak katalogu " + directory + " (tabela " + path + ")");
     platform::OpenFailure failure = platform::OpenFailure::None;
     const platform::ShareMode mode = exclusive ? platform::ShareMode::Exclusive : platform::ShareMode::Shared;
@@ -1152,7 +1152,7 @@ std::vector<std::string> VerifyDirectory(const std::string& directory)
 {
     std::vector<std::string> problems;
     std::error_code ec;
-    const std::filesystem::path root(platform::ResolveCaseInsensitive(directory));
+    const std::filesystem::path root = platform::NativePath(platform::ResolveCaseInsensitive(directory));
     if (!std::filesystem::is_directory(root, ec)) {
         problems.push_back("Brak katalogu " + directory);
         return problems;
@@ -1160,12 +1160,12 @@ std::vector<std::string> VerifyDirectory(const std::string& directory)
     std::vector<std::filesystem::path> tables;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec) && UpperAscii(it->path().extension().string()) == ".DBF")
+        if (it->is_regular_file(ec) && UpperAscii(platform::Utf8Path(it->path().extension())) == ".DBF")
             tables.push_back(it->path());
     }
     std::sort(tables.begin(), tables.end());
     for (const auto& p : tables) {
-        Table table(p.parent_path().string(), p.filename().string());
+        Table table(platform::Utf8Path(p.parent_path()), platform::Utf8Path(p.filename()));
         try {
             table.Open();
             for (std::string& problem : table.Verify())

@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace platform {
 namespace {
 
+#ifndef _WIN32 // Windows file systems compare names without regard to case themselves
 char FoldAscii(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -37,15 +38,7 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b)
     }
     return true;
 }
-
-fs::path ToPath(const std::string& utf8)
-{
-#ifdef _WIN32
-    return fs::path(Utf8ToWide(utf8));
-#else
-    return fs::path(utf8);
 #endif
-}
 
 } // namespace
 
@@ -91,7 +84,7 @@ std::string ResolveCaseInsensitive(const std::string& path)
     return path;
 #else
     std::error_code ec;
-    if (path.empty() || fs::exists(ToPath(path), ec))
+    if (path.empty() || fs::exists(NativePath(path), ec))
         return path;
 
     // Split into components, keeping whether the path is absolute and ends with a separator.
@@ -114,11 +107,11 @@ std::string ResolveCaseInsensitive(const std::string& path)
     std::string resolved = absolute ? std::string(1, kSeparator) : std::string();
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string candidate = resolved + parts[i];
-        if (!fs::exists(ToPath(candidate), ec) && parts[i] != "." && parts[i] != "..") {
-            const fs::path dir = resolved.empty() ? fs::path(".") : ToPath(resolved);
+        if (!fs::exists(NativePath(candidate), ec) && parts[i] != "." && parts[i] != "..") {
+            const fs::path dir = resolved.empty() ? fs::path(".") : NativePath(resolved);
             bool found = false;
             for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-                const std::string name = it->path().filename().string();
+                const std::string name = it->path().filename().native();
                 if (EqualIgnoringAsciiCase(name, parts[i])) {
                     candidate = resolved + name;
                     found = true;
@@ -139,17 +132,41 @@ std::string ResolveCaseInsensitive(const std::string& path)
 bool Exists(const std::string& path)
 {
     std::error_code ec;
-    return fs::exists(ToPath(ResolveCaseInsensitive(path)), ec);
+    return fs::exists(NativePath(ResolveCaseInsensitive(path)), ec);
 }
 
 bool CreateDirectories(const std::string& path)
 {
     std::error_code ec;
-    const fs::path target = ToPath(ResolveCaseInsensitive(path));
+    const fs::path target = NativePath(ResolveCaseInsensitive(path));
     if (fs::is_directory(target, ec))
         return true;
     fs::create_directories(target, ec);
     return !ec && fs::is_directory(target, ec);
+}
+
+fs::path NativePath(const std::string& utf8)
+{
+#ifdef _WIN32
+    return fs::path(Utf8ToWide(utf8));
+#else
+    return fs::path(utf8);
+#endif
+}
+
+std::string Utf8Path(const fs::path& path)
+{
+#ifdef _WIN32
+    return WideToUtf8(path.native());
+#else
+    return path.native();
+#endif
+}
+
+bool IsDirectory(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_directory(NativePath(ResolveCaseInsensitive(path)), ec);
 }
 
 std::string ProgramFilePath()

@@ -2,6 +2,7 @@
 // letter case on case-sensitive file systems, and the program file's own path.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,17 @@ bool Exists(const std::string& path);
 
 // Creates the directory and any missing parents. Returns false when that fails.
 bool CreateDirectories(const std::string& path);
+
+// True when a directory of that name exists (after the case-insensitive lookup).
+bool IsDirectory(const std::string& path);
+
+// A UTF-8 path in the form the standard library's file functions take: wide characters on
+// Windows, so that names outside the ANSI code page (Polish letters on an English system)
+// survive; the bytes as they are elsewhere.
+std::filesystem::path NativePath(const std::string& utf8);
+
+// Back from the standard library's form to UTF-8.
+std::string Utf8Path(const std::filesystem::path& path);
 
 // The full path of the running program file, UTF-8; empty when the system cannot tell.
 std::string ProgramFilePath();

@@ -24,7 +24,7 @@ std::string_view TrimSpaces(std::string_view text)
 // line skipped, blank lines dropped. Nothing when the file cannot be opened.
 std::optional<std::vector<std::string>> ReadLines(const std::string& path)
 {
-    std::ifstream file(platform::ResolveCaseInsensitive(path), std::ios::binary);
+    std::ifstream file(platform::NativePath(platform::ResolveCaseInsensitive(path)), std::ios::binary);
     if (!file)
         return std::nullopt;
     std::ostringstream content;
@@ -118,7 +118,8 @@ std::string CommuneRenumbering::FormatCommuneNumber(std::string_view text) const
 
 void WriteRenumberingRows(const std::string& path, const std::vector<RenumberingRow>& rows)
 {
-    std::ofstream file(platform::ResolveCaseInsensitive(path), std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::NativePath(platform::ResolveCaseInsensitive(path)),
+                       std::ios::binary | std::ios::trunc);
     if (!file)
         throw RenumberingIoError(std::strerror(errno));
     for (const auto& [oldNumber, newNumber] : rows)

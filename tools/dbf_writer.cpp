@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/paths.h"
+
 namespace writers {
 namespace {
 
@@ -94,7 +96,7 @@ bool DbfWriter::Write(const std::string& path) const
 
 bool WriteFile(const std::string& path, std::string_view bytes)
 {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::NativePath(path), std::ios::binary | std::ios::trunc);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(file);
 }

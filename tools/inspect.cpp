@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kUsage =
     "użycie: kerg-inspect table PLIK | dump PLIK [POLE...] | index PLIK.ntx | seek PLIK.ntx KLUCZ | "
-    "seek PLIK.ntx --hex HEX | check KATALOG | import KATALOG_ARCHIWUM KATALOG_DOCELOWY [opcje]";
+    "seek PLIK.ntx --hex HEX | check KATALOG | digest KATALOG | "
+    "import KATALOG_ARCHIWUM KATALOG_DOCELOWY [opcje]";
 
 std::string Hex(std::string_view bytes)
 {
@@ -475,6 +476,8 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
             return Seek(args[1], std::vector<std::string>(args.begin() + 2, args.end()), out, err);
         if (!args.empty() && args[0] == "import")
             return RunImportCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
+        if (args.size() == 2 && args[0] == "digest")
+            return RunDigestCommand(args[1], out, err);
         if (args.size() == 2 && args[0] == "check") {
             if (!platform::Exists(args[1])) {
                 err << "kerg-inspect: katalog " << args[1] << " nie istnieje\n";

@@ -22,4 +22,8 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
 // The "import" command: the import run without windows (`args` after the word "import").
 int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
+// The "digest" command: one line per file under `directory` (CRC-32 in hex, size, path relative to
+// the directory with "/"), sorted by path; the header dates of tables and indexes left out.
+int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostream& err);
+
 } // namespace tools

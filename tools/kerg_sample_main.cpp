@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "tools/sample_office.h"
 
 namespace {
@@ -21,13 +22,15 @@ bool ParseNumber(const std::string& text, long max, long& value)
 int main(int argc, char** argv)
 {
     const char* usage = "użycie: kerg-sample [--works N] [--seed S] KATALOG_ARCHIWUM KATALOG_DOCELOWY";
+    platform::UseUtf8Console();
+    const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     tools::SampleOfficeOptions options;
     std::vector<std::string> dirs;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         long value = 0;
-        if ((arg == "--works" || arg == "--seed") && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], arg == "--works" ? 2000000 : 2147483646, value)) {
+        if ((arg == "--works" || arg == "--seed") && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], arg == "--works" ? 2000000 : 2147483646, value)) {
                 std::cerr << "kerg-sample: niewłaściwa liczba po " << arg << '\n';
                 return 2;
             }

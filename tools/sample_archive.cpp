@@ -9,10 +9,10 @@
 namespace tools {
 namespace {
 
-std::string Digits(long value, int width)
+std::string Digits(long long value, int width)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*ld", width, value);
+    std::snprintf(buffer, sizeof buffer, "%0*lld", width, value);
     return buffer;
 }
 
@@ -93,9 +93,9 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
         p.kod = Digits(90 + random.Next(10), 2) + Digits(random.Next(1000), 3);
         p.nrDomu = std::to_string(1 + random.Next(120));
         p.nrLokalu = i % 3 == 0 ? std::to_string(1 + random.Next(40)) : "";
-        p.pesel = company ? std::string(10, ' ') + "0" : Digits(60010100000L + i * 7919L, 11);
+        p.pesel = company ? std::string(10, ' ') + "0" : Digits(60010100000LL + i * 7919LL, 11);
         p.rodzaj = company ? "P" : "F";
-        p.nip = i % 2 == 0 ? Digits(7000000000L + i * 1234567L, 10) : "";
+        p.nip = i % 2 == 0 ? Digits(7000000000LL + i * 1234567LL, 10) : "";
         p.uprawnienia = i % 5 == 0 ? "upr. zaw. nr " + std::to_string(1000 + i) : "";
         const int record = archive.AddPerson(p);
         if (company) {
@@ -106,7 +106,7 @@ void AddSampleArchive(ArchiveBuilder& archive, SampleRandom& random, int works, 
         }
     }
     for (std::size_t i = 0; i < std::size(kAssortments); ++i)
-        archive.AddAssortment(Digits(static_cast<long>(i + 1), 2), kAssortments[i]);
+        archive.AddAssortment(Digits(static_cast<long long>(i + 1), 2), kAssortments[i]);
 
     for (int w = 1; w <= works; ++w) {
         ArchiveWork work;

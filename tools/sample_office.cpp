@@ -14,10 +14,10 @@
 namespace tools {
 namespace {
 
-std::string Digits(long value, int width)
+std::string Digits(long long value, int width)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%0*ld", width, value);
+    std::snprintf(buffer, sizeof buffer, "%0*lld", width, value);
     return buffer;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and UndefinedBehaviorSanitizer,
-# runs every test, then runs each fuzz target for a bounded time.
+# runs every test, builds the libraries, tools and tests for Windows and runs them under wine,
+# then runs each fuzz target for a bounded time.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -15,6 +16,8 @@ cmake --build build-test -j "$jobs"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 (cd build-test && ctest --output-on-failure -j "$jobs")
+
+tools/test-windows.sh "$root/build-test"
 
 # The fuzz targets need clang's libFuzzer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON

@@ -2,16 +2,12 @@
 // and everything hanging on them, the counters, and its failures.
 #include <filesystem>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include "convert/import_run.h"
 #include "engine/table.h"
 #include "tests/convert/office.h"
+#include "tests/support/child_process.h"
 #include "tools/dbf_writer.h"
 
 namespace {
@@ -241,62 +237,22 @@ TEST(ImportRun, ChecksBeforeTheRun)
     EXPECT_FALSE(o.ui.busy);
 }
 
-#ifndef _WIN32
 // Another user of the records system: a second process that keeps the counters table open.
-class OtherProcess
+KERG_CHILD_TASK(hold_counters)
 {
-public:
-    explicit OtherProcess(const std::string& directory)
-    {
-        int ready[2], done[2];
-        if (pipe(ready) != 0 || pipe(done) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(done[1]); // so that the parent's close ends the wait below
-            char status = 'y';
-            try {
-                engine::Table table(directory, "Dostep.dbf");
-                table.Open();
-                (void)!write(ready[1], &status, 1);
-                (void)!read(done[0], &status, 1);
-            } catch (...) {
-                status = 'n';
-                (void)!write(ready[1], &status, 1);
-            }
-            _exit(0);
-        }
-        char status = 0;
-        holding_ = read(ready[0], &status, 1) == 1 && status == 'y';
-        close(ready[0]);
-        close(ready[1]);
-        close(done[0]);
-        done_ = done[1];
-    }
-    ~OtherProcess()
-    {
-        close(done_);
-        int status = 0;
-        if (pid_ > 0)
-            waitpid(pid_, &status, 0);
-    }
-    OtherProcess(const OtherProcess&) = delete;
-    OtherProcess& operator=(const OtherProcess&) = delete;
-    bool Holding() const { return holding_; }
-
-private:
-    pid_t pid_ = -1;
-    int done_ = -1;
-    bool holding_ = false;
-};
+    engine::Table table(channel.Args().at(0), "Dostep.dbf");
+    table.Open();
+    channel.Report("holding");
+    channel.WaitForRelease();
+    return 0;
+}
 
 TEST(ImportRun, CountersHeldByAnotherProcess)
 {
     Office o;
     BasicOffice(o);
-    OtherProcess other(o.Admin());
-    ASSERT_TRUE(other.Holding());
+    test_support::ChildProcess other("hold_counters", {o.Admin()});
+    ASSERT_EQ(other.Report(), "holding");
     o.Run();
     ASSERT_EQ(o.ui.messages.size(), 2u);
     EXPECT_EQ(
@@ -304,7 +260,6 @@ TEST(ImportRun, CountersHeldByAnotherProcess)
         "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "") << "nothing written";
 }
-#endif
 
 TEST(ImportRun, CountersHeldByAnotherUser)
 {

@@ -1,5 +1,6 @@
 // The sample office: written the same way for the same seed, imported end to end, every tag
 // sound afterwards and read alike by Perl XBase, and a second run that changes nothing.
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -7,6 +8,7 @@
 
 #include "convert/import_run.h"
 #include "engine/table.h"
+#include "platform/paths.h"
 #include "tests/convert/office.h"
 #include "tests/engine/support.h"
 #include "tools/inspect.h"
@@ -20,18 +22,18 @@ namespace {
 std::map<std::string, std::string> Snapshot(const std::string& dir)
 {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    for (const auto& entry : fs::recursive_directory_iterator(platform::NativePath(dir))) {
         if (!entry.is_regular_file())
             continue;
-        std::string bytes = test_support::ReadWholeFile(entry.path().string());
-        std::string ext = entry.path().extension().string();
+        std::string bytes = test_support::ReadWholeFile(platform::Utf8Path(entry.path()));
+        std::string ext = platform::Utf8Path(entry.path().extension());
         for (char& c : ext)
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if ((ext == ".DBF" || ext == ".MDX") && bytes.size() > 4)
             bytes.replace(1, 3, "###");
         if (ext == ".MDX" && bytes.size() > 47)
             bytes.replace(44, 3, "###");
-        files[fs::relative(entry.path(), dir).string()] = bytes;
+        files[platform::Utf8Path(fs::relative(entry.path(), platform::NativePath(dir)))] = bytes;
     }
     return files;
 }
@@ -101,7 +103,9 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
     for (const auto& [mdx, tag] : tags) {
         const auto walk = enginetest::EngineWalk(mdx, tag);
         EXPECT_FALSE(walk.empty()) << tag;
+#ifndef _WIN32 // no Perl beside the Windows build
         EXPECT_EQ(enginetest::PerlWalk(mdx, tag), enginetest::Records(walk)) << tag;
+#endif
     }
 
     // A second run finds nothing left to do.
@@ -109,6 +113,38 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
     ASSERT_EQ(Import(archive, target), 0);
     auto again = Snapshot(target);
     EXPECT_EQ(again, snapshot);
+}
+
+// The office's directories as typed: Polish letters in their names, a trailing separator, and on
+// Windows a drive letter with backslashes (the test scripts map a drive and name it in
+// KERG_TEST_DRIVE). The import gives the same files as in plain directories.
+TEST(SampleOffice, ImportsFromDirectoriesWithPolishLettersAsTyped)
+{
+    const std::string sep(1, platform::kSeparator);
+    test_support::TempDir plain;
+    ASSERT_TRUE(tools::WriteSampleOffice(plain.File("ARCH"), plain.File("CEL"), {60, 5}));
+    ASSERT_EQ(Import(plain.File("ARCH"), plain.File("CEL")), 0);
+
+    test_support::TempDir dir;
+    std::string archive = dir.File("Archiwum \xc5\x81\xc3\xb3\x64\xc5\xba") + sep; // "Archiwum Łódź"
+    std::string driveFolder;
+#ifdef _WIN32
+    if (const char* drive = std::getenv("KERG_TEST_DRIVE"); drive != nullptr && *drive != '\0') {
+        driveFolder = std::string(drive) + "\\DANE";
+        archive = driveFolder + "\\ARCH\\";
+    }
+#endif
+    const std::string target = dir.File("Baza \xc5\xbb\xc3\xb3\xc5\x82\xc4\x87") + sep; // "Baza Żółć"
+    ASSERT_TRUE(tools::WriteSampleOffice(archive, target, {60, 5}));
+    std::string output;
+    EXPECT_EQ(Import(archive, target, &output), 0) << output;
+    EXPECT_NE(output.find("Komunikat: Import został zakończony."), std::string::npos) << output;
+    EXPECT_EQ(engine::VerifyDirectory(target), std::vector<std::string>{});
+    EXPECT_EQ(Snapshot(target), Snapshot(plain.File("CEL")));
+    if (!driveFolder.empty()) {
+        std::error_code ec;
+        fs::remove_all(platform::NativePath(driveFolder), ec);
+    }
 }
 
 TEST(SampleOffice, ImportCommandAnswersFromItsOptions)

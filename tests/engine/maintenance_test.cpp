@@ -28,9 +28,10 @@ std::string RandomName(std::mt19937& rng, std::size_t maxLength)
 void ExpectPerlAgrees(const std::string& mdx, const std::string& tag, std::size_t records)
 {
     const Walk engineWalk = EngineWalk(mdx, tag);
-    const std::vector<std::uint32_t> perl = PerlWalk(mdx, tag);
     EXPECT_EQ(engineWalk.size(), records) << tag;
-    EXPECT_EQ(perl, Records(engineWalk)) << tag;
+#ifndef _WIN32 // no Perl beside the Windows build: there the engine's own checks stand alone
+    EXPECT_EQ(PerlWalk(mdx, tag), Records(engineWalk)) << tag;
+#endif
 }
 
 TEST(IndexMaintenance, ThousandsOfAppendsAndEditsKeepEveryTagValid)
@@ -85,7 +86,9 @@ TEST(IndexMaintenance, ThousandsOfAppendsAndEditsKeepEveryTagValid)
     engine::Table t(dir.Path(), "osoby.dbf");
     t.Open();
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+#ifndef _WIN32
     EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "ID"), Records(EngineWalk(dir.File("OSOBY.MDX"), "ID")));
+#endif
 }
 
 // Appends and edits in copies of the independent writer's files: every tag stays valid, and
@@ -152,6 +155,7 @@ TEST(IndexMaintenance, AppendsAndEditsInFilesFromAnIndependentWriter)
     for (const char* tag : {"KWOTA", "ILOSC", "DATA", "MIASTO_D"})
         ExpectPerlAgrees(dir.File("MIXED.MDX"), tag, 3000);
 
+#ifndef _WIN32
     // Perl XBase's table reader sees the appended rows with their values.
     const std::string command =
         "perl -MXBase -e '$t = XBase->new($ARGV[0]) or die XBase->errstr;"
@@ -171,6 +175,7 @@ TEST(IndexMaintenance, AppendsAndEditsInFilesFromAnIndependentWriter)
         t.Next();
     EXPECT_EQ(out,
               "3000\n" + t.FieldByName("ID").AsString() + "|" + t.FieldByName("ILOSC").AsString() + "\n");
+#endif
 }
 
 TEST(IndexMaintenance, ReindexRebuildsEqualWalks)
@@ -184,7 +189,9 @@ TEST(IndexMaintenance, ReindexRebuildsEqualWalks)
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
     t.Close();
     EXPECT_EQ(EngineWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ"), before);
+#ifndef _WIN32
     EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ"), Records(before));
+#endif
 }
 
 TEST(IndexMaintenance, VerifyDirectoryReportsATagThatLostAnEntry)

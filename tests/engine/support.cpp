@@ -10,6 +10,7 @@
 
 #include "engine/error.h"
 #include "engine/mdx_index.h"
+#include "platform/paths.h"
 #include "platform/locked_file.h"
 
 namespace enginetest {
@@ -62,7 +63,7 @@ std::string Hex(const std::string& bytes)
 
 std::string ReadFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::NativePath(path), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -70,7 +71,7 @@ std::string ReadFileBytes(const std::string& path)
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::NativePath(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -108,6 +109,7 @@ Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
     return walk;
 }
 
+#ifndef _WIN32
 std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::string& tag)
 {
     const std::string command = "perl -MXBase::Index -e '$i = XBase::Index->new($ARGV[0], tag => $ARGV[1]) "
@@ -132,6 +134,7 @@ std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::strin
         throw std::runtime_error("perl failed: " + errors);
     return records;
 }
+#endif
 
 std::vector<std::uint32_t> Records(const Walk& walk)
 {

@@ -37,7 +37,9 @@ using Walk = std::vector<std::pair<std::uint32_t, std::string>>;
 Walk ReadWalkFile(const std::string& path);
 Walk EngineWalk(const std::string& mdxPath, const std::string& tag);
 // The record numbers Perl XBase (XBase::Index) gives walking the tag; throws when Perl fails.
+#ifndef _WIN32 // Perl is not part of the Windows build's surroundings
 std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::string& tag);
+#endif
 std::vector<std::uint32_t> Records(const Walk& walk);
 
 } // namespace enginetest

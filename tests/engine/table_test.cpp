@@ -338,3 +338,37 @@ TEST(UpdateCounters, EveryPostCountsInTheTagHeader)
 }
 
 } // namespace
+
+namespace {
+
+// Counts in a tag's expression beyond any key (as a damaged index may hold) are taken as the
+// largest count, on every system alike; a key they leave empty is refused plainly.
+TEST(TagExpressions, HugeCountsTakeTheWholeText)
+{
+    TempDir dir;
+    EXPECT_THROW(engine::CreateTable(
+                     dir.Path(), "T.DBF", {{"NAZWA", 'C', 6, 0}, {"NR", 'N', 3, 0}},
+                     {{"POZA", "SUBSTR(NAZWA, 99999999999999999999, 2)+STR(NR, 4294967299)", false, false}},
+                     0x23),
+                 engine::Error);
+    engine::CreateTable(
+        dir.Path(), "T.DBF", {{"NAZWA", 'C', 6, 0}, {"NR", 'N', 3, 0}},
+        {{"DUZE", "LEFT(NAZWA, 99999999999999999999)+SUBSTR(NAZWA, 3, 4294967297)", false, false}}, 0x23);
+    engine::Table t(dir.Path(), "t.dbf");
+    t.SetIndexName("DUZE");
+    t.Open();
+    t.Append();
+    t.FieldByName("NAZWA").SetString("ABCDEF");
+    t.FieldByName("NR").SetInteger(7);
+    t.Post();
+    t.EditKey();
+    t.FieldByName("NAZWA").SetString("ABCDEF");
+    EXPECT_TRUE(t.GotoKey()) << "key ABCDEFCDEF";
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Close();
+    const Walk walk = EngineWalk(dir.File("T.MDX"), "DUZE");
+    ASSERT_EQ(walk.size(), 1u);
+    EXPECT_EQ(walk[0].second, Hex("ABCDEFCDEF"));
+}
+
+} // namespace

@@ -23,7 +23,7 @@ TempDir::TempDir()
         const fs::path candidate = fs::temp_directory_path() / ("kerg-test-" + std::to_string(random()));
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
-            path_ = candidate.string();
+            path_ = platform::Utf8Path(candidate);
             return;
         }
     }
@@ -33,7 +33,7 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     std::error_code ec;
-    fs::remove_all(path_, ec);
+    fs::remove_all(platform::NativePath(path_), ec);
 }
 
 std::string TempDir::File(const std::string& name) const
@@ -43,7 +43,7 @@ std::string TempDir::File(const std::string& name) const
 
 std::string ReadWholeFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(platform::NativePath(path), std::ios::binary);
     if (!file)
         throw std::runtime_error("cannot read " + path);
     std::ostringstream out;
@@ -102,8 +102,9 @@ std::string BytesToHex(std::string_view bytes)
 
 void ShiftLastWriteTime(const std::string& path, int seconds)
 {
-    const auto now = fs::last_write_time(path);
-    fs::last_write_time(path, now + std::chrono::seconds(seconds));
+    const fs::path native = platform::NativePath(path);
+    const auto now = fs::last_write_time(native);
+    fs::last_write_time(native, now + std::chrono::seconds(seconds));
 }
 
 bool MemoryFile::Seek(std::int64_t offset)

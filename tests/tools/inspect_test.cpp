@@ -12,6 +12,7 @@
 #include "tools/key_expression.h"
 #include "tools/ntx_writer.h"
 #include "tools/sample_archive.h"
+#include "tools/sample_office.h"
 
 namespace {
 
@@ -270,6 +271,51 @@ TEST(Cp852, DecodesAndEncodesEveryByte)
     EXPECT_EQ(tools::Cp852ToUtf8(std::string("a\0\x0A", 3), true), "a..");
     EXPECT_EQ(tools::Utf8ToCp852("€"), std::nullopt);
     EXPECT_EQ(tools::Utf8ToCp852("\xC5"), std::nullopt);
+}
+
+} // namespace
+
+namespace {
+
+// The digest compares offices: equal data give equal lines whatever the header dates, and any
+// other changed byte shows in its file's line.
+TEST(Inspect, DigestComparesOfficesWithoutTheirDates)
+{
+    test_support::TempDir a, b;
+    ASSERT_TRUE(tools::WriteSampleOffice(a.File("ARCH"), a.File("CEL"), {40, 2}));
+    ASSERT_TRUE(tools::WriteSampleOffice(b.File("ARCH"), b.File("CEL"), {40, 2}));
+    const Outcome first = Inspect({"digest", a.Path()});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(Inspect({"digest", b.Path()}).out, first.out);
+    EXPECT_GT(Lines(first.out), 30);
+    EXPECT_NE(first.out.find(" CEL/BAZA/KERG/Roboty.dbf\n"), std::string::npos) << first.out;
+
+    const std::string works = b.File("CEL/BAZA/KERG/Roboty.dbf");
+    std::string bytes = test_support::ReadWholeFile(works);
+    bytes[1] = static_cast<char>(bytes[1] + 1); // another day of last update
+    ASSERT_TRUE(writers::WriteFile(works, bytes));
+    EXPECT_EQ(Inspect({"digest", b.Path()}).out, first.out);
+
+    bytes[bytes.size() - 2] = static_cast<char>(bytes[bytes.size() - 2] ^ 1); // a data byte
+    ASSERT_TRUE(writers::WriteFile(works, bytes));
+    std::istringstream left(first.out), right(Inspect({"digest", b.Path()}).out);
+    std::vector<std::string> differing;
+    for (std::string l, r; std::getline(left, l) && std::getline(right, r);) {
+        if (l != r)
+            differing.push_back(r.substr(r.rfind(' ') + 1));
+    }
+    EXPECT_EQ(differing, std::vector<std::string>{"CEL/BAZA/KERG/Roboty.dbf"});
+}
+
+TEST(Inspect, DigestLinesAndFailures)
+{
+    test_support::TempDir dir;
+    ASSERT_TRUE(writers::WriteFile(dir.File("check.txt"), "123456789"));
+    EXPECT_EQ(Inspect({"digest", dir.Path()}).out, "CBF43926 9 check.txt\n")
+        << "the standard CRC-32 check value";
+    const Outcome missing = Inspect({"digest", dir.File("brak")});
+    EXPECT_EQ(missing.status, tools::kInspectBadInput);
+    EXPECT_EQ(missing.err, "kerg-inspect: katalog " + dir.File("brak") + " nie istnieje\n");
 }
 
 } // namespace
