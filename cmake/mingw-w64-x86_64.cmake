@@ -24,3 +24,8 @@ find_program(KERG_WINE NAMES wine64 wine)
 if(KERG_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${KERG_WINE})
 endif()
+
+# -O2 rather than -O3 for Release: at -O3, GCC 12 reports a false -Wrestrict inside
+# std::string's operator+ (GCC bug 105329), which -Werror would turn into a failed build.
+set(CMAKE_C_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of Release builds")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of Release builds")
