@@ -17,6 +17,7 @@
 #include "engine/dbf_format.h"
 #include "engine/expression.h"
 #include "engine/mdx_index.h"
+#include "engine/record_cache.h"
 #include "platform/locked_file.h"
 #include "platform/paths.h"
 
@@ -191,6 +192,7 @@ struct Table::Impl
     State state = State::Browse;
     bool exclusiveOpen = false;
     int lockDepth = 0;                   // nesting of UpdateLock
+    RecordCache records;                 // an exclusive open's records in memory
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
@@ -216,6 +218,14 @@ struct Table::Impl
         return n;
     }
 
+    // A record write failed: what the file now holds there is unknown, so nothing kept in memory
+    // may stand for it.
+    [[noreturn]] void FailWrite(std::uint32_t record)
+    {
+        records.Reset(records.Enabled() ? header.recordLength : 0);
+        Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
+    }
+
     std::int64_t RecordOffset(std::uint32_t record) const
     {
         return static_cast<std::int64_t>(header.headerLength) +
@@ -229,8 +239,12 @@ struct Table::Impl
         if (record == 0 || record > header.recordCount)
             return false;
         bytes->resize(header.recordLength);
-        if (dbf->ReadAt(RecordOffset(record), bytes->data(), bytes->size()) !=
-            static_cast<std::int64_t>(bytes->size()))
+        const auto readRun = [&](std::uint32_t first, std::size_t count, unsigned char* out) {
+            const std::size_t size = count * header.recordLength;
+            return dbf->ReadAt(RecordOffset(first), out, size) == static_cast<std::int64_t>(size);
+        };
+        if (!(records.Enabled() ? records.Read(record, header.recordCount, bytes->data(), readRun)
+                                : readRun(record, 1, bytes->data())))
             Fail(ErrorKind::Io, "błąd odczytu rekordu " + std::to_string(record));
         return true;
     }
@@ -458,6 +472,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                                       " w bajcie 29 nagłówka");
     driver = *found;
     exclusiveOpen = exclusive;
+    records.Reset(exclusive ? header.recordLength : 0);
     for (const FieldInfo& f : header.fields)
         upperNames.push_back(UpperAscii(f.name));
 
@@ -478,6 +493,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
         mdx->SetDeferCounters(exclusive);
+        if (exclusive) // nobody else changes the index: a larger part of it may stay in memory
+            mdx->SetCacheLimit(MdxIndex::kExclusiveCacheBlocks);
         CompileTags();
     }
     tag = -1;
@@ -516,7 +533,7 @@ void Table::Impl::Post()
         std::vector<unsigned char> bytes(buffer);
         bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
         if (!dbf->WriteAt(RecordOffset(record), bytes.data(), bytes.size()))
-            Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
+            FailWrite(record);
         int year = 0, month = 0, day = 0;
         Today(&year, &month, &day);
         unsigned char stamp[7] = {static_cast<unsigned char>(year - 1900), static_cast<unsigned char>(month),
@@ -528,8 +545,9 @@ void Table::Impl::Post()
         header.recordCount = record;
     } else {
         if (!dbf->WriteAt(RecordOffset(record), buffer.data(), buffer.size()))
-            Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
+            FailWrite(record);
     }
+    records.Written(record, buffer.data());
     bool changed = false;
     for (std::size_t t = 0; t < tagCount; ++t) {
         if (state == State::Edit) {
@@ -762,6 +780,8 @@ void Table::Reindex()
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
     impl.mdx->SetDeferCounters(impl.exclusiveOpen);
+    if (impl.exclusiveOpen)
+        impl.mdx->SetCacheLimit(MdxIndex::kExclusiveCacheBlocks);
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];

@@ -1,0 +1,50 @@
+// Records kept in memory for an exclusive open: nobody else can change the file meanwhile, so a
+// record read or written once need not be read again. Records are kept in runs of about 8 KB,
+// each filled by one read, up to a byte budget; past it the table is read record by record as
+// without the cache. Writes go to the file first and are then copied here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace engine {
+
+class RecordCache
+{
+public:
+    // Reads `count` records starting at `first` (1-based) into `out`; false when the file fails.
+    using ReadRun = std::function<bool(std::uint32_t first, std::size_t count, unsigned char* out)>;
+
+    static constexpr std::size_t kRunBytes = 8192;
+    static constexpr std::size_t kDefaultBudget = std::size_t{128} << 20;
+
+    // `recordLength` 0 switches the cache off.
+    void Reset(std::size_t recordLength, std::size_t budget = kDefaultBudget);
+    bool Enabled() const { return recordLength_ != 0; }
+
+    // Copies record `record` (1-based, at most `recordCount`) into `out`, reading its run first
+    // when it is not kept (or the record alone when the run cannot be read whole). False only
+    // when the record cannot be read.
+    bool Read(std::uint32_t record, std::uint32_t recordCount, unsigned char* out, const ReadRun& read);
+
+    // The record's bytes as now written to the file (an edit, or an append at the end).
+    void Written(std::uint32_t record, const unsigned char* bytes);
+
+    std::size_t BytesKept() const { return bytesKept_; }
+
+private:
+    struct Run
+    {
+        std::vector<unsigned char> bytes; // the run's first `bytes.size() / recordLength_` records
+    };
+    std::size_t recordLength_ = 0;
+    std::size_t perRun_ = 1;
+    std::size_t budget_ = 0;
+    std::size_t bytesKept_ = 0;
+    std::vector<std::unique_ptr<Run>> runs_;
+};
+
+} // namespace engine

@@ -1,0 +1,156 @@
+// The exclusive open's record cache: each run read once, writes seen at once, appends extending
+// their run, the budget respected, and a run that cannot be read whole served record by record.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/record_cache.h"
+#include "engine/table.h"
+#include "tests/engine/support.h"
+
+namespace {
+
+constexpr std::size_t kLength = 100; // 81 records to a run
+
+// A file of records "R<n>" padded to kLength, with the reads asked of it.
+struct FakeFile
+{
+    std::vector<std::string> records; // records[n - 1]
+    std::vector<std::pair<std::uint32_t, std::size_t>> reads;
+    std::uint32_t readable = 0xFFFFFFFF; // records past this cannot be read
+
+    engine::RecordCache::ReadRun Reader()
+    {
+        return [this](std::uint32_t first, std::size_t count, unsigned char* out) {
+            reads.emplace_back(first, count);
+            if (first + count - 1 > readable || first + count - 1 > records.size())
+                return false;
+            for (std::size_t i = 0; i < count; ++i)
+                std::memcpy(out + i * kLength, records[first - 1 + i].data(), kLength);
+            return true;
+        };
+    }
+    void Add(std::uint32_t n)
+    {
+        std::string r = "R" + std::to_string(n);
+        r.resize(kLength, ' ');
+        records.push_back(r);
+    }
+    std::uint32_t Count() const { return static_cast<std::uint32_t>(records.size()); }
+};
+
+std::string Get(engine::RecordCache& cache, FakeFile& file, std::uint32_t record)
+{
+    std::string out(kLength, '\0');
+    if (!cache.Read(record, file.Count(), reinterpret_cast<unsigned char*>(out.data()), file.Reader()))
+        return "failed";
+    return out.substr(0, out.find(' '));
+}
+
+TEST(RecordCache, ReadsEachRunOnceAndSeesWrites)
+{
+    FakeFile file;
+    for (std::uint32_t n = 1; n <= 200; ++n)
+        file.Add(n);
+    engine::RecordCache cache;
+    cache.Reset(kLength);
+    EXPECT_EQ(Get(cache, file, 5), "R5");
+    EXPECT_EQ(Get(cache, file, 81), "R81");
+    EXPECT_EQ(Get(cache, file, 1), "R1");
+    EXPECT_EQ(Get(cache, file, 82), "R82");
+    EXPECT_EQ(Get(cache, file, 200), "R200");
+    EXPECT_EQ(Get(cache, file, 190), "R190");
+    using Reads = std::vector<std::pair<std::uint32_t, std::size_t>>;
+    EXPECT_EQ(file.reads, (Reads{{1, 81}, {82, 81}, {163, 38}})) << "the last run holds what there is";
+
+    // An edit is seen at once; an append extends the last run without a read.
+    std::string edited = "E81";
+    edited.resize(kLength, ' ');
+    cache.Written(81, reinterpret_cast<const unsigned char*>(edited.data()));
+    file.Add(201);
+    cache.Written(201, reinterpret_cast<const unsigned char*>(file.records[200].data()));
+    EXPECT_EQ(Get(cache, file, 81), "E81");
+    EXPECT_EQ(Get(cache, file, 201), "R201");
+    EXPECT_EQ(file.reads.size(), 3u);
+
+    // A write to a run not kept changes nothing kept; reading it later reads the file.
+    cache.Written(100, reinterpret_cast<const unsigned char*>(edited.data()));
+    cache.Reset(kLength);
+    EXPECT_EQ(Get(cache, file, 100), "R100");
+}
+
+TEST(RecordCache, BudgetAndDamagedRuns)
+{
+    FakeFile file;
+    for (std::uint32_t n = 1; n <= 400; ++n)
+        file.Add(n);
+    engine::RecordCache cache;
+    cache.Reset(kLength, 2 * 81 * kLength); // two runs
+    EXPECT_EQ(Get(cache, file, 1), "R1");
+    EXPECT_EQ(Get(cache, file, 100), "R100");
+    EXPECT_EQ(Get(cache, file, 300), "R300");
+    EXPECT_EQ(Get(cache, file, 301), "R301");
+    EXPECT_LE(cache.BytesKept(), 2 * 81 * kLength);
+    using Reads = std::vector<std::pair<std::uint32_t, std::size_t>>;
+    EXPECT_EQ(file.reads, (Reads{{1, 81}, {82, 81}, {300, 1}, {301, 1}})) << "over the budget: one by one";
+
+    // A run cut short (a damaged file) is read record by record; a record that cannot be read fails.
+    FakeFile cut;
+    for (std::uint32_t n = 1; n <= 100; ++n)
+        cut.Add(n);
+    cut.readable = 90;
+    engine::RecordCache second;
+    second.Reset(kLength);
+    EXPECT_EQ(Get(second, cut, 85), "R85");
+    EXPECT_EQ(Get(second, cut, 95), "failed");
+}
+
+// Through the table: an exclusive open sees its own appends and edits in searches and walks, and
+// after a reopen the file holds the same.
+TEST(RecordCache, ExclusiveTableSeesItsOwnChanges)
+{
+    enginetest::TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"NR", 'C', 6, 0}, {"NAZWA", 'C', 60, 0}},
+                        {{"NR", "NR", false, false}}, 0x23);
+    auto contents = [&](engine::Table& t) {
+        std::string all;
+        for (t.First(); !t.Eof(); t.Next())
+            all += t.FieldByName("NR").AsString() + "=" + t.FieldByName("NAZWA").AsString() + ";";
+        return all;
+    };
+    std::string expected;
+    {
+        engine::Table t(dir.Path(), "t.dbf");
+        t.SetExclusive(true);
+        t.SetIndexName("NR");
+        t.Open();
+        for (int i = 0; i < 500; ++i) {
+            t.Append();
+            t.FieldByName("NR").SetString(std::to_string(100000 + i));
+            t.FieldByName("NAZWA").SetString("pierwsza " + std::to_string(i));
+            t.Post();
+        }
+        for (int i = 0; i < 500; i += 7) {
+            t.EditKey();
+            t.FieldByName("NR").SetString(std::to_string(100000 + i));
+            ASSERT_TRUE(t.GotoKey());
+            t.Edit();
+            t.FieldByName("NAZWA").SetString("zmieniona " + std::to_string(i));
+            t.Post();
+        }
+        t.EditKey();
+        t.FieldByName("NR").SetString("100497");
+        ASSERT_TRUE(t.GotoKey());
+        EXPECT_EQ(t.FieldByName("NAZWA").AsString(), "zmieniona 497");
+        expected = contents(t);
+    }
+    engine::Table again(dir.Path(), "t.dbf");
+    again.SetIndexName("NR");
+    again.Open();
+    EXPECT_EQ(contents(again), expected);
+    EXPECT_NE(expected.find("100496=pierwsza 496;100497=zmieniona 497;"), std::string::npos);
+}
+
+} // namespace
