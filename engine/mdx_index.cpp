@@ -12,8 +12,6 @@
 namespace engine {
 namespace {
 
-constexpr std::size_t kCacheBlocks = 16384; // 16 MB of 1024-byte blocks at most
-
 std::uint32_t Get32(const unsigned char* p)
 {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
@@ -174,38 +172,63 @@ int MdxIndex::FindTag(std::string_view name) const
     return -1;
 }
 
-std::vector<unsigned char> MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
+const std::vector<unsigned char>* MdxIndex::Cached(std::uint32_t page) const
+{
+    return page < cache_.size() && !cache_[page].empty() ? &cache_[page] : nullptr;
+}
+
+std::vector<unsigned char>& MdxIndex::CacheSlot(std::uint32_t page)
+{
+    if (page >= kCachePages) // far beyond any real index: not kept
+        return scratch_;
+    if (cached_ >= cacheLimit_)
+        DropCache();
+    if (page >= cache_.size())
+        cache_.resize(std::max<std::size_t>(std::size_t{page} + 1, cache_.size() * 2));
+    if (cache_[page].empty())
+        ++cached_;
+    return cache_[page];
+}
+
+void MdxIndex::DropCache()
+{
+    cache_.clear();
+    cached_ = 0;
+}
+
+const std::vector<unsigned char>& MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
 {
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
-    std::vector<unsigned char> block;
-    if (const auto cached = cache_.find(page); cached != cache_.end()) {
-        block = cached->second;
-    } else {
-        block.resize(blockSize_);
-        if (file_.ReadAt(offset, block.data(), block.size()) != static_cast<std::int64_t>(block.size()))
+    const std::vector<unsigned char>* block = Cached(page);
+    if (block == nullptr) {
+        std::vector<unsigned char>& slot = CacheSlot(page);
+        slot.resize(blockSize_);
+        if (file_.ReadAt(offset, slot.data(), slot.size()) != static_cast<std::int64_t>(slot.size())) {
+            slot.clear();
+            if (&slot != &scratch_)
+                --cached_;
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
-        if (cache_.size() >= kCacheBlocks)
-            cache_.clear();
-        cache_.emplace(page, block);
+        }
+        block = &slot;
     }
     // Checked on every use, cached or not: the limits depend on the tag reading the block.
-    if (Count(block) > tags_[tag].maxKeys)
-        Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(block)) +
+    if (Count(*block) > tags_[tag].maxKeys)
+        Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(*block)) +
                          " kluczy, więcej niż się w nim mieści");
-    return block;
+    return *block;
 }
 
 void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block)
 {
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
-    if (!file_.WriteAt(offset, block.data(), block.size()))
+    if (!file_.WriteAt(offset, block.data(), block.size())) {
+        DropCache(); // what the file holds there now is unknown
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    }
     fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(block.size()));
-    if (cache_.size() >= kCacheBlocks)
-        cache_.clear();
-    cache_[page] = block;
+    CacheSlot(page) = block;
 }
 
 std::uint32_t MdxIndex::Allocate(std::size_t tag)
@@ -277,7 +300,7 @@ void MdxIndex::Refresh()
         t.updateCounter = h[20];
     }
     if (changed) {
-        cache_.clear();
+        DropCache();
         fileSize_ = file_.Size();
     }
 }
@@ -334,7 +357,6 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
                        TagCursor* cursor)
 {
     const TagInfo& t = tags_[tag];
-    cursor->path_.clear();
     cursor->tag_ = tag;
     cursor->valid_ = false;
     cursor->reads_ = 0;
@@ -342,7 +364,14 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
     for (std::size_t depth = 0;; ++depth) {
         if (depth >= kMdxMaxDepth)
             Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
-        std::vector<unsigned char> block = ReadBlock(tag, page);
+        // The cursor's levels are reused from its last walk, so that no block is allocated anew.
+        if (depth == cursor->path_.size())
+            cursor->path_.emplace_back();
+        TagCursor::Level& level = cursor->path_[depth];
+        const std::vector<unsigned char>& cached = ReadBlock(tag, page);
+        level.block.assign(cached.begin(), cached.end());
+        level.page = page;
+        const std::vector<unsigned char>& block = level.block;
         ++cursor->reads_;
         const std::size_t n = Count(block);
         const bool leaf = Trailing(block, t.itemLength) == 0;
@@ -364,7 +393,8 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
                     ++lo;
                 }
             }
-            cursor->path_.push_back({page, std::move(block), lo});
+            level.index = lo;
+            cursor->path_.resize(depth + 1); // levels of a deeper earlier walk
             return;
         }
         if (record != 0) {
@@ -384,7 +414,7 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
             lo = first;
         }
         const std::uint32_t child = lo < n ? Pointer(block, lo, t.itemLength) : Trailing(block, t.itemLength);
-        cursor->path_.push_back({page, std::move(block), lo});
+        level.index = lo;
         page = child;
     }
 }
@@ -395,7 +425,7 @@ std::uint32_t MdxIndex::LastRecord(std::size_t tag, std::uint32_t page, std::siz
     for (;; ++depth) {
         if (depth >= kMdxMaxDepth)
             Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
-        const std::vector<unsigned char> block = ReadBlock(tag, page);
+        const std::vector<unsigned char>& block = ReadBlock(tag, page); // used before the next read
         const std::uint32_t trailing = Trailing(block, t.itemLength);
         if (trailing == 0) {
             const std::size_t n = Count(block);

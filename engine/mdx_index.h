@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/keys.h"
@@ -136,6 +135,12 @@ public:
     // With an exclusive open nobody else reads the counters while the file is held, so they may
     // be kept in memory and written by FlushCounters (on close): three writes fewer per post.
     void SetDeferCounters(bool defer) { deferCounters_ = defer; }
+
+    // Blocks kept in memory at most (the cache is dropped whole when full): 16 MB worth by
+    // default, 128 MB for an exclusive open, which no other process can make stale.
+    static constexpr std::size_t kDefaultCacheBlocks = 16384;
+    static constexpr std::size_t kExclusiveCacheBlocks = 131072;
+    void SetCacheLimit(std::size_t blocks) { cacheLimit_ = blocks; }
     void FlushCounters();
 
     // Checks one tag completely: every block inside the file and reached once, all leaves at one
@@ -147,7 +152,11 @@ public:
     void BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted);
 
 private:
-    std::vector<unsigned char> ReadBlock(std::size_t tag, std::uint32_t page);
+    // The block at `page`, checked; the reference holds until the next read or write of a block.
+    const std::vector<unsigned char>& ReadBlock(std::size_t tag, std::uint32_t page);
+    const std::vector<unsigned char>* Cached(std::uint32_t page) const;
+    std::vector<unsigned char>& CacheSlot(std::uint32_t page);
+    void DropCache();
     void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);
     std::uint32_t Allocate(std::size_t tag);
     void Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after, TagCursor* cursor);
@@ -171,7 +180,13 @@ private:
     bool deferCounters_ = false;
     std::vector<bool> dirtyCounters_; // per tag: counter bumped in memory, not yet written
     // Blocks read or written since the last detected change, by page. Bounded; dropped whole.
-    std::unordered_map<std::uint32_t, std::vector<unsigned char>> cache_;
+    // Indexed by page; an empty vector is a block not kept. Pages past kCachePages are read into
+    // `scratch_` and not kept.
+    static constexpr std::uint32_t kCachePages = 1u << 22;
+    std::vector<std::vector<unsigned char>> cache_;
+    std::vector<unsigned char> scratch_;
+    std::size_t cached_ = 0;
+    std::size_t cacheLimit_ = kDefaultCacheBlocks;
 };
 
 // Writes a new MDX file for a table: header, tag table and for each tag a header block and an
