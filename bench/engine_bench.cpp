@@ -1,10 +1,12 @@
 // Speed of the table engine: appends with three tags kept (one over three fields), keyed
 // searches and a rebuild of the three tags, at 10,000 and 1,000,000 rows.
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
@@ -105,6 +107,7 @@ BENCHMARK(BM_AppendWithThreeTags)
     ->Args({10000, 0})
     ->Args({1000000, 0})
     ->Args({10000, 1})
+    ->Args({1000000, 1})
     ->Iterations(100000)
     ->Unit(benchmark::kMicrosecond);
 
@@ -138,6 +141,49 @@ BENCHMARK(BM_GotoKeyOverThreeFields)
     ->Args({1000000, 1})
     ->Iterations(100000)
     ->Unit(benchmark::kMicrosecond);
+
+// The physical limits on this machine, measured in the same run: one positioned read of a random
+// record of the same table (what a search of a shared open must do at least, besides taking and
+// releasing the update lock and checking the index for others' changes), and the five positioned
+// writes a post with three tags must make at least (record, header, one block per tag).
+void BM_RawRecordRead(benchmark::State& state)
+{
+    const std::int64_t rows = state.range(0);
+    Prepare(rows);
+    const int fd = ::open((kDir + "/" + TableName(rows)).c_str(), O_RDONLY);
+    std::mt19937 rng(2);
+    char record[41];
+    for (auto _ : state) {
+        const std::int64_t i = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(rows));
+        if (::pread(fd, record, sizeof record, static_cast<off_t>(193 + i * 41)) != sizeof record)
+            state.SkipWithError("read failed");
+    }
+    ::close(fd);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawRecordRead)->Arg(10000)->Arg(1000000)->Iterations(100000)->Unit(benchmark::kMicrosecond);
+
+void BM_RawPostWrites(benchmark::State& state)
+{
+    const std::string path = kDir + "/raw-writes.bin";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    char block[1024] = {};
+    std::int64_t i = 0;
+    for (auto _ : state) {
+        bool ok = ::pwrite(fd, block, 42, static_cast<off_t>(1 << 20) + i * 41) == 42;
+        ok = ok && ::pwrite(fd, block, 7, 1) == 7;
+        for (int tag = 0; tag < 3; ++tag)
+            ok = ok &&
+                 ::pwrite(fd, block, sizeof block, static_cast<off_t>(4096 + tag * 1024)) == sizeof block;
+        if (!ok)
+            state.SkipWithError("write failed");
+        ++i;
+    }
+    ::close(fd);
+    std::filesystem::remove(path);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawPostWrites)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 
 void BM_RebuildThreeTags(benchmark::State& state)
 {
