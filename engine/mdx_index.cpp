@@ -10,6 +10,14 @@
 #include "engine/error.h"
 
 namespace engine {
+
+namespace {
+
+// Raised inside SeekInMemory when a block is not kept.
+struct NotInMemory
+{};
+
+} // namespace
 namespace {
 
 std::uint32_t Get32(const unsigned char* p)
@@ -202,6 +210,8 @@ const std::vector<unsigned char>& MdxIndex::ReadBlock(std::size_t tag, std::uint
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
     const std::vector<unsigned char>* block = Cached(page);
+    if (block == nullptr && memoryOnly_)
+        throw NotInMemory{};
     if (block == nullptr) {
         std::vector<unsigned char>& slot = CacheSlot(page);
         slot.resize(blockSize_);
@@ -507,6 +517,23 @@ void MdxIndex::Seek(std::size_t tag, std::string_view key, TagCursor* cursor)
 {
     Descend(tag, key, 0, false, cursor);
     SettleCursor(cursor);
+}
+
+bool MdxIndex::SeekInMemory(std::size_t tag, std::string_view key, TagCursor* cursor)
+{
+    memoryOnly_ = true;
+    try {
+        Seek(tag, key, cursor);
+    } catch (const NotInMemory&) {
+        memoryOnly_ = false;
+        cursor->valid_ = false;
+        return false;
+    } catch (...) {
+        memoryOnly_ = false;
+        throw;
+    }
+    memoryOnly_ = false;
+    return true;
 }
 
 bool MdxIndex::SeekExact(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor)

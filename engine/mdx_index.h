@@ -113,6 +113,9 @@ public:
     void First(std::size_t tag, TagCursor* cursor);
     // Positions on the first entry whose key is not before `key` in the tag's order.
     void Seek(std::size_t tag, std::string_view key, TagCursor* cursor);
+    // Seek from the blocks kept in memory alone, reading nothing from the file: false (cursor
+    // invalid) when a block it needs is not kept.
+    bool SeekInMemory(std::size_t tag, std::string_view key, TagCursor* cursor);
     // Positions on the entry (key, record); false when the tag holds no such entry.
     bool SeekExact(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor);
     // Moves to the next entry; the cursor becomes invalid after the last.
@@ -185,6 +188,7 @@ private:
     static constexpr std::uint32_t kCachePages = 1u << 22;
     std::vector<std::vector<unsigned char>> cache_;
     std::vector<unsigned char> scratch_;
+    bool memoryOnly_ = false; // SeekInMemory: a block not kept ends the search
     std::size_t cached_ = 0;
     std::size_t cacheLimit_ = kDefaultCacheBlocks;
 };

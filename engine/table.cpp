@@ -249,6 +249,35 @@ struct Table::Impl
         return true;
     }
 
+    // A keyed search of a shared open without the update lock, where that is safe: when no post
+    // has been finished since the index blocks in memory were read (the update counters tell)
+    // and the search needs no other block, those blocks are a consistent picture of the index,
+    // whatever another open may be writing meanwhile. A match counts only when the record read
+    // then still has the key searched for (another open may have changed it since) and is not
+    // deleted. Returns the result, or nothing when the search must be made under the lock.
+    std::optional<bool> GotoKeyInMemory(std::size_t t, const std::string& key)
+    {
+        mdx->Refresh();
+        TagCursor found;
+        if (!mdx->SeekInMemory(t, key, &found))
+            return std::nullopt;
+        const TagInfo& info = mdx->Tags()[t];
+        if (!found.Valid() || info.order(found.Entry().key, key) != 0)
+            return false;
+        std::vector<unsigned char> bytes;
+        const std::uint32_t r = found.Entry().record;
+        try {
+            if (!ReadRecord(r, &bytes) || Deleted(bytes) || info.order(KeyOf(t, bytes), key) != 0)
+                return std::nullopt;
+        } catch (const Error&) {
+            return std::nullopt; // the locked search reports what is wrong
+        }
+        cursor = found;
+        row = std::move(bytes);
+        recno = r;
+        return true;
+    }
+
     bool Deleted(const std::vector<unsigned char>& bytes) const { return !bytes.empty() && bytes[0] == '*'; }
 
     std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes) const
@@ -513,7 +542,8 @@ void Table::Impl::Post()
     // An exclusive open has nobody to wait for and nothing to re-read.
     UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
     if (!exclusiveOpen) {
-        FileRecordCount();
+        if (state == State::Insert) // a new row goes after the rows others may have appended
+            FileRecordCount();
         if (mdx)
             mdx->Refresh();
     }
@@ -686,7 +716,6 @@ void Table::Edit()
     Impl& impl = Require(impl_, Path());
     if (impl.recno == 0)
         impl.Fail(ErrorKind::BadState, "brak bieżącego wiersza do edycji");
-    impl.FileRecordCount();
     impl.ReadRecord(impl.recno, &impl.row); // the row as it is in the file now
     impl.buffer = impl.row;
     impl.original = impl.row;
@@ -727,6 +756,10 @@ bool Table::GotoKey()
     const auto t = static_cast<std::size_t>(impl.tag);
     const std::string key = impl.KeyOf(t, impl.buffer);
     impl.state = Impl::State::Browse;
+    if (!impl.exclusiveOpen && impl.lockDepth == 0) {
+        if (const std::optional<bool> found = impl.GotoKeyInMemory(t, key))
+            return *found;
+    }
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     if (!impl.exclusiveOpen)
         impl.mdx->Refresh(); // blocks cached before another open's post must not mix with new ones

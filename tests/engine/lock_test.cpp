@@ -1,11 +1,14 @@
 // Exclusive and shared opens keep other processes out, in both directions, through real
 // operating-system locks. A second process holds the table while the test tries to open it.
+#include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "engine/table.h"
+#include "platform/locked_file.h"
 #include "tests/engine/support.h"
 #include "tests/support/child_process.h"
 
@@ -191,6 +194,61 @@ TEST(SharedWriters, SearchesFindEveryKeyWhileAnotherProcessAppends)
     EXPECT_EQ(missed, 0);
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
     EXPECT_EQ(t.RecordCount(), 3200);
+}
+
+} // namespace
+
+namespace {
+
+// Another process in the middle of a post: it holds the update lock of the table until released.
+KERG_CHILD_TASK(hold_update_lock)
+{
+    auto file = platform::OpenLocked(channel.Args().at(0), platform::ShareMode::Shared, nullptr);
+    if (!file || !file->LockForUpdate()) {
+        channel.Report("failed");
+        return 1;
+    }
+    channel.Report("holding");
+    channel.WaitForRelease();
+    file->UnlockForUpdate();
+    return 0;
+}
+
+// A keyed search whose index blocks are all in memory, with no post finished since they were
+// read, needs no update lock: it does not wait for another process's post, and finds what the
+// index held. A search that would need the lock waits for it as before.
+TEST(SharedWriters, SearchesFromMemoryDoNotWaitForAnotherProcessesPost)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"NR", 'C', 10, 0}, {"NAZWA", 'C', 20, 0}},
+                        {{"NR", "NR", false, false}}, 0x23);
+    engine::Table t(dir.Path(), "t.dbf");
+    t.SetIndexName("NR");
+    t.Open();
+    for (int i = 0; i < 300; ++i) {
+        t.Append();
+        t.FieldByName("NR").SetString("K" + std::to_string(1000 + i));
+        t.FieldByName("NAZWA").SetString("wiersz " + std::to_string(i));
+        t.Post();
+    }
+    auto find = [&t](const std::string& key) {
+        t.EditKey();
+        t.FieldByName("NR").SetString(key);
+        return t.GotoKey() ? t.FieldByName("NAZWA").AsString() : std::string("-");
+    };
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(find("K" + std::to_string(1000 + i)), "wiersz " + std::to_string(i));
+
+    test_support::ChildProcess other("hold_update_lock", {dir.File("T.DBF")});
+    ASSERT_EQ(other.Report(), "holding");
+    auto searches = std::async(std::launch::async, [&] {
+        return find("K1150") + "|" + find("K1299") + "|" + find("K1000") + "|" + find("K0999") + "|" +
+               find("K2000");
+    });
+    const bool done = searches.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    other.Release(); // lets a search that waits go on, so that the test ends either way
+    ASSERT_TRUE(done) << "a search waited for the other process's post";
+    EXPECT_EQ(searches.get(), "wiersz 150|wiersz 299|wiersz 0|-|-");
 }
 
 } // namespace
