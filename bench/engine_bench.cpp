@@ -133,7 +133,8 @@ void BM_GotoKeyOverThreeFields(benchmark::State& state)
         state.SkipWithError("a key was not found");
     state.SetItemsProcessed(state.iterations());
 }
-// Second argument: 0 a shared open (each search takes the update lock), 1 an exclusive open.
+// Second argument: 0 a shared open (a search checks the index for others' posts, and takes the
+// update lock unless the blocks it needs are in memory), 1 an exclusive open.
 BENCHMARK(BM_GotoKeyOverThreeFields)
     ->Args({10000, 0})
     ->Args({1000000, 0})

@@ -140,7 +140,8 @@ bool ValidDate(int year, int month, int day)
 
 // The lock that serialises changes between shared opens: held by a post while it writes, and by
 // an open, a First or a keyed search while it reads the header and descends a tag, so that none
-// of them sees another process's post half done. Nested uses take the lock once (a second lock
+// of them sees another process's post half done (a keyed search served from memory alone needs
+// it not: see GotoKeyInMemory). Nested uses take the lock once (a second lock
 // of the same open file would not count, and its release would end the first).
 class UpdateLock
 {
