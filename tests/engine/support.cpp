@@ -10,8 +10,8 @@
 
 #include "engine/error.h"
 #include "engine/mdx_index.h"
-#include "platform/paths.h"
 #include "platform/locked_file.h"
+#include "platform/paths.h"
 
 namespace enginetest {
 
