@@ -521,18 +521,18 @@ void MdxIndex::Seek(std::size_t tag, std::string_view key, TagCursor* cursor)
 
 bool MdxIndex::SeekInMemory(std::size_t tag, std::string_view key, TagCursor* cursor)
 {
+    struct Reset
+    {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{memoryOnly_};
     memoryOnly_ = true;
     try {
         Seek(tag, key, cursor);
     } catch (const NotInMemory&) {
-        memoryOnly_ = false;
         cursor->valid_ = false;
         return false;
-    } catch (...) {
-        memoryOnly_ = false;
-        throw;
     }
-    memoryOnly_ = false;
     return true;
 }
 

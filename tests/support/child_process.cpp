@@ -51,12 +51,6 @@ std::string Join(const std::string& folder, const char* name)
     return folder + platform::kSeparator + name;
 }
 
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(platform::NativePath(path), ec);
-}
-
 #ifdef _WIN32
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring Quote(const std::wstring& arg)
@@ -98,7 +92,7 @@ void ChildChannel::Report(const std::string& status)
 void ChildChannel::WaitForRelease()
 {
     const auto until = std::chrono::steady_clock::now() + kReleaseWait;
-    while (!FileExists(Join(folder_, "release")) && FileExists(folder_) &&
+    while (!platform::Exists(Join(folder_, "release")) && platform::Exists(folder_) &&
            std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(kPoll);
 }
@@ -190,8 +184,8 @@ std::string ChildProcess::Report()
 {
     const std::string report = Join(folder_, "report");
     const auto until = std::chrono::steady_clock::now() + kReportWait;
-    while (!FileExists(report)) {
-        if (!Running() && !FileExists(report))
+    while (!platform::Exists(report)) {
+        if (!Running() && !platform::Exists(report))
             return {};
         if (std::chrono::steady_clock::now() > until)
             return {};
