@@ -186,10 +186,12 @@ struct Table::Impl
     std::vector<std::unique_ptr<Expression>> tagExpressions;
     int tag = -1;
     TagCursor cursor;
-    std::uint32_t recno = 0;             // current row, 0 at the end
-    std::vector<unsigned char> row;      // the current row's bytes
-    std::vector<unsigned char> buffer;   // the row being edited, appended, or the search values
-    std::vector<unsigned char> original; // the row as it was when Edit began
+    TagCursor searchCursor;               // a keyed search's walk; swapped into `cursor` on a match
+    std::uint32_t recno = 0;              // current row, 0 at the end
+    std::vector<unsigned char> row;       // the current row's bytes
+    std::vector<unsigned char> buffer;    // the row being edited, appended, or the search values
+    std::vector<unsigned char> original;  // the row as it was when Edit began
+    std::vector<unsigned char> candidate; // a keyed search's row until it matches; then `row`
     State state = State::Browse;
     bool exclusiveOpen = false;
     int lockDepth = 0;                   // nesting of UpdateLock
@@ -259,22 +261,20 @@ struct Table::Impl
     std::optional<bool> GotoKeyInMemory(std::size_t t, const std::string& key)
     {
         mdx->Refresh();
-        TagCursor found;
-        if (!mdx->SeekInMemory(t, key, &found))
+        if (!mdx->SeekInMemory(t, key, &searchCursor))
             return std::nullopt;
         const TagInfo& info = mdx->Tags()[t];
-        if (!found.Valid() || info.order(found.Entry().key, key) != 0)
+        if (!searchCursor.Valid() || info.order(searchCursor.Entry().key, key) != 0)
             return false;
-        std::vector<unsigned char> bytes;
-        const std::uint32_t r = found.Entry().record;
+        const std::uint32_t r = searchCursor.Entry().record;
         try {
-            if (!ReadRecord(r, &bytes) || Deleted(bytes) || info.order(KeyOf(t, bytes), key) != 0)
+            if (!ReadRecord(r, &candidate) || Deleted(candidate) || info.order(KeyOf(t, candidate), key) != 0)
                 return std::nullopt;
         } catch (const Error&) {
             return std::nullopt; // the locked search reports what is wrong
         }
-        cursor = found;
-        row = std::move(bytes);
+        std::swap(cursor, searchCursor);
+        std::swap(row, candidate);
         recno = r;
         return true;
     }
@@ -764,22 +764,21 @@ bool Table::GotoKey()
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     if (!impl.exclusiveOpen)
         impl.mdx->Refresh(); // blocks cached before another open's post must not mix with new ones
-    TagCursor found;
-    impl.mdx->Seek(t, key, &found);
+    TagCursor& walk = impl.searchCursor;
+    impl.mdx->Seek(t, key, &walk);
     const TagInfo& info = impl.mdx->Tags()[t];
-    std::vector<unsigned char> bytes;
-    while (found.Valid() && info.order(found.Entry().key, key) == 0) {
-        const std::uint32_t r = found.Entry().record;
-        if (!impl.ReadRecord(r, &bytes))
+    while (walk.Valid() && info.order(walk.Entry().key, key) == 0) {
+        const std::uint32_t r = walk.Entry().record;
+        if (!impl.ReadRecord(r, &impl.candidate))
             impl.Fail(ErrorKind::BadIndex,
                       "znacznik " + info.name + " wskazuje rekord " + std::to_string(r) + " spoza tabeli");
-        if (!impl.Deleted(bytes)) {
-            impl.cursor = found;
-            impl.row = bytes;
+        if (!impl.Deleted(impl.candidate)) {
+            std::swap(impl.cursor, walk);
+            std::swap(impl.row, impl.candidate);
             impl.recno = r;
             return true;
         }
-        impl.mdx->Next(&found);
+        impl.mdx->Next(&walk);
     }
     return false;
 }
