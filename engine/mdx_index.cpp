@@ -52,23 +52,39 @@ std::string UpperAscii(std::string_view text)
 }
 
 // Accessors of a node block; `item` is the tag's item length.
+std::uint32_t Count(const unsigned char* b)
+{
+    return Get32(b);
+}
+std::uint32_t Pointer(const unsigned char* b, std::size_t i, std::size_t item)
+{
+    return Get32(b + 8 + i * item);
+}
+std::string_view KeyAt(const unsigned char* b, std::size_t i, std::size_t item, std::size_t length)
+{
+    return std::string_view(reinterpret_cast<const char*>(b + 12 + i * item), length);
+}
+// The trailing pointer of a node: 0 in a leaf, the rightmost child in an inner node.
+std::uint32_t Trailing(const unsigned char* b, std::size_t item)
+{
+    return Get32(b + 8 + Count(b) * item);
+}
 std::uint32_t Count(const std::vector<unsigned char>& b)
 {
-    return Get32(b.data());
+    return Count(b.data());
 }
 std::uint32_t Pointer(const std::vector<unsigned char>& b, std::size_t i, std::size_t item)
 {
-    return Get32(b.data() + 8 + i * item);
+    return Pointer(b.data(), i, item);
 }
 std::string_view KeyAt(const std::vector<unsigned char>& b, std::size_t i, std::size_t item,
                        std::size_t length)
 {
-    return std::string_view(reinterpret_cast<const char*>(b.data() + 12 + i * item), length);
+    return KeyAt(b.data(), i, item, length);
 }
-// The trailing pointer of a node: 0 in a leaf, the rightmost child in an inner node.
 std::uint32_t Trailing(const std::vector<unsigned char>& b, std::size_t item)
 {
-    return Get32(b.data() + 8 + Count(b) * item);
+    return Trailing(b.data(), item);
 }
 void PutItem(std::vector<unsigned char>& b, std::size_t i, std::size_t item, std::uint32_t pointer,
              std::string_view key)
@@ -168,7 +184,8 @@ void MdxIndex::Load()
         tags.push_back(std::move(t));
     }
     tags_ = std::move(tags);
-    cache_.clear();
+    blocks_.Reset(blockSize_);
+    slotOfPage_.clear();
 }
 
 int MdxIndex::FindTag(std::string_view name) const
@@ -180,54 +197,57 @@ int MdxIndex::FindTag(std::string_view name) const
     return -1;
 }
 
-const std::vector<unsigned char>* MdxIndex::Cached(std::uint32_t page) const
+const unsigned char* MdxIndex::Cached(std::uint32_t page) const
 {
-    return page < cache_.size() && !cache_[page].empty() ? &cache_[page] : nullptr;
+    return page < slotOfPage_.size() && slotOfPage_[page] != 0 ? blocks_.At(slotOfPage_[page] - 1) : nullptr;
 }
 
-std::vector<unsigned char>& MdxIndex::CacheSlot(std::uint32_t page)
+unsigned char* MdxIndex::CacheSlot(std::uint32_t page)
 {
+    scratch_.resize(blockSize_);
     if (page >= kCachePages) // far beyond any real index: not kept
-        return scratch_;
-    if (cached_ >= cacheLimit_)
+        return scratch_.data();
+    if (page < slotOfPage_.size() && slotOfPage_[page] != 0)
+        return blocks_.At(slotOfPage_[page] - 1);
+    if (blocks_.Count() >= cacheLimit_)
         DropCache();
-    if (page >= cache_.size())
-        cache_.resize(std::max<std::size_t>(std::size_t{page} + 1, cache_.size() * 2));
-    if (cache_[page].empty())
-        ++cached_;
-    return cache_[page];
+    const std::uint32_t slot = blocks_.Add();
+    if (slot == SlotArena::kNone) // no memory to keep it: the block is read each time it is used
+        return scratch_.data();
+    if (page >= slotOfPage_.size())
+        slotOfPage_.resize(std::max<std::size_t>(std::size_t{page} + 1, slotOfPage_.size() * 2));
+    slotOfPage_[page] = slot + 1;
+    return blocks_.At(slot);
 }
 
 void MdxIndex::DropCache()
 {
-    cache_.clear();
-    cached_ = 0;
+    std::fill(slotOfPage_.begin(), slotOfPage_.end(), 0);
+    blocks_.Clear();
 }
 
-const std::vector<unsigned char>& MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
+const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
 {
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
-    const std::vector<unsigned char>* block = Cached(page);
+    const unsigned char* block = Cached(page);
     if (block == nullptr && memoryOnly_)
         throw NotInMemory{};
     if (block == nullptr) {
-        std::vector<unsigned char>& slot = CacheSlot(page);
-        slot.resize(blockSize_);
-        if (file_.ReadAt(offset, slot.data(), slot.size()) != static_cast<std::int64_t>(slot.size())) {
-            slot.clear();
-            if (&slot != &scratch_)
-                --cached_;
+        unsigned char* slot = CacheSlot(page);
+        if (file_.ReadAt(offset, slot, blockSize_) != static_cast<std::int64_t>(blockSize_)) {
+            if (page < slotOfPage_.size())
+                slotOfPage_[page] = 0; // its slot stays unused until the cache is dropped
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
         }
-        block = &slot;
+        block = slot;
     }
     // Checked on every use, cached or not: the limits depend on the tag reading the block.
-    if (Count(*block) > tags_[tag].maxKeys)
-        Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(*block)) +
+    if (Count(block) > tags_[tag].maxKeys)
+        Damaged(tag, "blok na stronie " + std::to_string(page) + " ma " + std::to_string(Count(block)) +
                          " kluczy, więcej niż się w nim mieści");
-    return *block;
+    return block;
 }
 
 void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block)
@@ -238,7 +258,7 @@ void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& 
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
     fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(block.size()));
-    CacheSlot(page) = block;
+    std::memcpy(CacheSlot(page), block.data(), std::min(block.size(), blockSize_));
 }
 
 std::uint32_t MdxIndex::Allocate(std::size_t tag)
@@ -378,8 +398,8 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
         if (depth == cursor->path_.size())
             cursor->path_.emplace_back();
         TagCursor::Level& level = cursor->path_[depth];
-        const std::vector<unsigned char>& cached = ReadBlock(tag, page);
-        level.block.assign(cached.begin(), cached.end());
+        const unsigned char* cached = ReadBlock(tag, page);
+        level.block.assign(cached, cached + blockSize_);
         level.page = page;
         const std::vector<unsigned char>& block = level.block;
         ++cursor->reads_;
@@ -435,7 +455,7 @@ std::uint32_t MdxIndex::LastRecord(std::size_t tag, std::uint32_t page, std::siz
     for (;; ++depth) {
         if (depth >= kMdxMaxDepth)
             Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
-        const std::vector<unsigned char>& block = ReadBlock(tag, page); // used before the next read
+        const unsigned char* block = ReadBlock(tag, page); // used before the next read
         const std::uint32_t trailing = Trailing(block, t.itemLength);
         if (trailing == 0) {
             const std::size_t n = Count(block);
@@ -486,7 +506,8 @@ void MdxIndex::SettleCursor(TagCursor* cursor)
                 node.index < Count(node.block) ? Pointer(node.block, node.index, t.itemLength) : trailing;
             if (cursor->path_.size() >= kMdxMaxDepth || ++cursor->reads_ > limit)
                 Damaged(cursor->tag_, "drzewo indeksu zapętla się");
-            cursor->path_.push_back({child, ReadBlock(cursor->tag_, child), 0});
+            const unsigned char* block = ReadBlock(cursor->tag_, child);
+            cursor->path_.push_back({child, std::vector<unsigned char>(block, block + blockSize_), 0});
         }
     }
 }
@@ -501,7 +522,8 @@ void MdxIndex::First(std::size_t tag, TagCursor* cursor)
     for (;;) {
         if (cursor->path_.size() >= kMdxMaxDepth)
             Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
-        std::vector<unsigned char> block = ReadBlock(tag, page);
+        const unsigned char* read = ReadBlock(tag, page);
+        std::vector<unsigned char> block(read, read + blockSize_);
         ++cursor->reads_;
         const std::uint32_t trailing = Trailing(block, t.itemLength);
         const std::uint32_t child = Count(block) > 0 ? Pointer(block, 0, t.itemLength) : trailing;
@@ -753,7 +775,8 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
         seen[page] = true;
         std::vector<unsigned char> block;
         try {
-            block = ReadBlock(tag, page);
+            const unsigned char* read = ReadBlock(tag, page);
+            block.assign(read, read + blockSize_);
         } catch (const Error& e) {
             problems->push_back(e.what());
             failed = true;

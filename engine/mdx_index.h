@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/keys.h"
+#include "engine/slot_arena.h"
 #include "platform/locked_file.h"
 
 namespace engine {
@@ -155,10 +156,12 @@ public:
     void BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted);
 
 private:
-    // The block at `page`, checked; the reference holds until the next read or write of a block.
-    const std::vector<unsigned char>& ReadBlock(std::size_t tag, std::uint32_t page);
-    const std::vector<unsigned char>* Cached(std::uint32_t page) const;
-    std::vector<unsigned char>& CacheSlot(std::uint32_t page);
+    // The block at `page` (blockSize_ bytes), checked; the pointer holds until the next read or
+    // write of a block.
+    const unsigned char* ReadBlock(std::size_t tag, std::uint32_t page);
+    const unsigned char* Cached(std::uint32_t page) const;
+    // Where the block at `page` is to be kept (a scratch block when it cannot be).
+    unsigned char* CacheSlot(std::uint32_t page);
     void DropCache();
     void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);
     std::uint32_t Allocate(std::size_t tag);
@@ -182,14 +185,14 @@ private:
     int stampedDay_ = -1;
     bool deferCounters_ = false;
     std::vector<bool> dirtyCounters_; // per tag: counter bumped in memory, not yet written
-    // Blocks read or written since the last detected change, by page. Bounded; dropped whole.
-    // Indexed by page; an empty vector is a block not kept. Pages past kCachePages are read into
-    // `scratch_` and not kept.
+    // Blocks read or written since the last detected change: `slotOfPage_[page]` is the block's
+    // slot in `blocks_` plus one, 0 for a block not kept. Bounded; dropped whole. Pages past
+    // kCachePages are read into `scratch_` and not kept.
     static constexpr std::uint32_t kCachePages = 1u << 22;
-    std::vector<std::vector<unsigned char>> cache_;
+    std::vector<std::uint32_t> slotOfPage_;
+    SlotArena blocks_;
     std::vector<unsigned char> scratch_;
     bool memoryOnly_ = false; // SeekInMemory: a block not kept ends the search
-    std::size_t cached_ = 0;
     std::size_t cacheLimit_ = kDefaultCacheBlocks;
 };
 

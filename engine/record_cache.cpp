@@ -12,7 +12,10 @@ void RecordCache::Reset(std::size_t recordLength, std::size_t budget)
     perRun_ = recordLength == 0 ? 1 : std::max<std::size_t>(1, kRunBytes / recordLength);
     budget_ = budget;
     bytesKept_ = 0;
-    runs_.clear();
+    runSlot_.clear();
+    runKept_.clear();
+    arena_.Reset(perRun_ * std::max<std::size_t>(recordLength, 1));
+    spare_ = SlotArena::kNone;
 }
 
 bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned char* out,
@@ -20,26 +23,40 @@ bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned
 {
     const std::size_t index = (std::size_t{record} - 1) / perRun_;
     const std::size_t offset = (std::size_t{record} - 1) % perRun_;
-    if (index < runs_.size() && runs_[index] && offset < runs_[index]->bytes.size() / recordLength_) {
-        std::memcpy(out, runs_[index]->bytes.data() + offset * recordLength_, recordLength_);
+    const bool kept = index < runSlot_.size() && runSlot_[index] != 0;
+    if (kept && offset < runKept_[index]) {
+        std::memcpy(out, arena_.At(runSlot_[index] - 1) + offset * recordLength_, recordLength_);
         return true;
     }
     const std::uint32_t first = static_cast<std::uint32_t>(index * perRun_ + 1);
     const std::size_t count = std::min<std::size_t>(perRun_, std::size_t{recordCount} - first + 1);
     const std::size_t bytes = count * recordLength_;
-    if (bytesKept_ + bytes > budget_) // over the budget: this record alone, as without the cache
+    const std::size_t before = kept ? runKept_[index] * recordLength_ : 0;
+    if (bytesKept_ - before + bytes > budget_) // over the budget: this record alone, as without the cache
         return read(record, 1, out);
-    auto run = std::make_unique<Run>();
-    run->bytes.resize(bytes);
-    if (!read(first, count, run->bytes.data()))
-        return read(record, 1, out); // a run cut short by a damaged file: the record alone
-    std::memcpy(out, run->bytes.data() + offset * recordLength_, recordLength_);
-    if (index >= runs_.size())
-        runs_.resize(index + 1);
-    if (runs_[index])
-        bytesKept_ -= runs_[index]->bytes.size();
-    bytesKept_ += bytes;
-    runs_[index] = std::move(run);
+    std::uint32_t slot = kept ? runSlot_[index] - 1 : spare_;
+    if (slot == SlotArena::kNone)
+        slot = arena_.Add();
+    if (slot == SlotArena::kNone) // no memory for it
+        return read(record, 1, out);
+    spare_ = SlotArena::kNone;
+    unsigned char* run = arena_.At(slot);
+    if (!read(first, count, run)) { // a run cut short by a damaged file: the record alone
+        if (kept) {
+            runSlot_[index] = 0;
+            bytesKept_ -= before;
+        }
+        spare_ = slot;
+        return read(record, 1, out);
+    }
+    std::memcpy(out, run + offset * recordLength_, recordLength_);
+    if (index >= runSlot_.size()) {
+        runSlot_.resize(index + 1);
+        runKept_.resize(index + 1);
+    }
+    runSlot_[index] = slot + 1;
+    runKept_[index] = static_cast<std::uint32_t>(count);
+    bytesKept_ += bytes - before;
     return true;
 }
 
@@ -49,14 +66,15 @@ void RecordCache::Written(std::uint32_t record, const unsigned char* bytes)
         return;
     const std::size_t index = (std::size_t{record} - 1) / perRun_;
     const std::size_t offset = (std::size_t{record} - 1) % perRun_;
-    if (index >= runs_.size() || !runs_[index])
+    if (index >= runSlot_.size() || runSlot_[index] == 0)
         return;
-    std::vector<unsigned char>& run = runs_[index]->bytes;
-    const std::size_t kept = run.size() / recordLength_;
+    unsigned char* run = arena_.At(runSlot_[index] - 1);
+    const std::size_t kept = runKept_[index];
     if (offset < kept) {
-        std::memcpy(run.data() + offset * recordLength_, bytes, recordLength_);
+        std::memcpy(run + offset * recordLength_, bytes, recordLength_);
     } else if (offset == kept && bytesKept_ + recordLength_ <= budget_) {
-        run.insert(run.end(), bytes, bytes + recordLength_); // the next record of the run appended
+        std::memcpy(run + offset * recordLength_, bytes, recordLength_); // the run's next record
+        ++runKept_[index];
         bytesKept_ += recordLength_;
     } // farther on: not kept; a read of it fills the run anew
 }

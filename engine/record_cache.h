@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <vector>
+
+#include "engine/slot_arena.h"
 
 namespace engine {
 
@@ -34,17 +35,20 @@ public:
     void Written(std::uint32_t record, const unsigned char* bytes);
 
     std::size_t BytesKept() const { return bytesKept_; }
+    // The memory taken for runs, kept or waiting to be reused.
+    std::size_t MemoryUsed() const { return arena_.Count() * arena_.SlotSize(); }
 
 private:
-    struct Run
-    {
-        std::vector<unsigned char> bytes; // the run's first `bytes.size() / recordLength_` records
-    };
     std::size_t recordLength_ = 0;
     std::size_t perRun_ = 1;
     std::size_t budget_ = 0;
     std::size_t bytesKept_ = 0;
-    std::vector<std::unique_ptr<Run>> runs_;
+    // Run i is kept in slot `runSlot_[i] - 1` of `arena_` (0: not kept), with its first
+    // `runKept_[i]` records.
+    std::vector<std::uint32_t> runSlot_;
+    std::vector<std::uint32_t> runKept_;
+    SlotArena arena_;
+    std::uint32_t spare_ = SlotArena::kNone; // a slot whose run could not be read, for the next run
 };
 
 } // namespace engine

@@ -105,6 +105,18 @@ TEST(RecordCache, BudgetAndDamagedRuns)
     second.Reset(kLength);
     EXPECT_EQ(Get(second, cut, 85), "R85");
     EXPECT_EQ(Get(second, cut, 95), "failed");
+    // Asking again and again takes no more memory: the run that could not be read leaves its
+    // memory for the next one.
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(Get(second, cut, 90 - i % 3), "R" + std::to_string(90 - i % 3));
+    EXPECT_LE(second.MemoryUsed(), 81 * kLength);
+    EXPECT_EQ(second.BytesKept(), 0u);
+    // Once the file reads whole again, the run is read into that memory and kept.
+    cut.readable = 0xFFFFFFFF;
+    EXPECT_EQ(Get(second, cut, 95), "R95");
+    EXPECT_EQ(Get(second, cut, 96), "R96");
+    EXPECT_EQ(second.BytesKept(), 19 * kLength);
+    EXPECT_EQ(second.MemoryUsed(), 81 * kLength);
 }
 
 // Through the table: an exclusive open sees its own appends and edits in searches and walks, and
