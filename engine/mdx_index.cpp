@@ -184,6 +184,7 @@ void MdxIndex::Load()
         tags.push_back(std::move(t));
     }
     tags_ = std::move(tags);
+    front_.clear();
     blocks_.Reset(blockSize_);
     slotOfPage_.clear();
 }
@@ -250,10 +251,22 @@ const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
     return block;
 }
 
+bool MdxIndex::Write(std::int64_t offset, const unsigned char* bytes, std::size_t size)
+{
+    if (!file_.WriteAt(offset, bytes, size)) {
+        front_.clear(); // what the file holds there now is unknown
+        return false;
+    }
+    if (offset >= 0 && static_cast<std::size_t>(offset) < front_.size())
+        std::memcpy(front_.data() + offset, bytes,
+                    std::min(size, front_.size() - static_cast<std::size_t>(offset)));
+    return true;
+}
+
 void MdxIndex::WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block)
 {
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
-    if (!file_.WriteAt(offset, block.data(), block.size())) {
+    if (!Write(offset, block.data(), block.size())) {
         DropCache(); // what the file holds there now is unknown
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
@@ -271,14 +284,14 @@ std::uint32_t MdxIndex::Allocate(std::size_t tag)
     nextPage_ = page + static_cast<std::uint32_t>(pagesPerBlock_);
     unsigned char next[4];
     Put32(next, nextPage_);
-    if (!file_.WriteAt(32, next, 4))
+    if (!Write(32, next, 4))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
-    WriteBlock(page, std::vector<unsigned char>(blockSize_, 0));
+    // The caller writes the block's contents at once: the file grows by that write.
     TagInfo& t = tags_[tag];
     if (t.pagesUsed != 0) {
         t.pagesUsed += static_cast<std::uint32_t>(pagesPerBlock_);
         Put32(next, t.pagesUsed);
-        if (!file_.WriteAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, next, 4))
+        if (!Write(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, next, 4))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
     return page;
@@ -288,7 +301,7 @@ void MdxIndex::WriteRoot(std::size_t tag, std::uint32_t root)
 {
     unsigned char bytes[4];
     Put32(bytes, root);
-    if (!file_.WriteAt(std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage), bytes, 4))
+    if (!Write(std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage), bytes, 4))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     tags_[tag].rootPage = root;
 }
@@ -303,11 +316,14 @@ void MdxIndex::Refresh()
     constexpr std::size_t kTagBytes = 24;
     // At least the file header's first 48 bytes, also when the file has no tags.
     const std::size_t span = std::max<std::size_t>(48, std::size_t{lastHeader} * kMdxPage + kTagBytes);
-    std::vector<unsigned char> front;
-    if (span <= 64 * 1024) {
+    std::vector<unsigned char>& front = front_;
+    front.clear();
+    if (span <= kFrontBytes) {
         front.resize(span);
-        if (file_.ReadAt(0, front.data(), front.size()) != static_cast<std::int64_t>(front.size()))
+        if (file_.ReadAt(0, front.data(), front.size()) != static_cast<std::int64_t>(front.size())) {
+            front.clear();
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        }
     }
     auto read = [&](std::int64_t offset, unsigned char* out, std::size_t size) {
         if (!front.empty()) {
@@ -340,31 +356,54 @@ void MdxIndex::FinishUpdate(std::size_t tag)
     TagInfo& t = tags_[tag];
     const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
     t.updateCounter = static_cast<unsigned char>(t.updateCounter + 1);
-    if (deferCounters_) {
-        dirtyCounters_.resize(tags_.size(), false);
-        dirtyCounters_[tag] = true;
-    } else if (!file_.WriteAt(header + 20, &t.updateCounter, 1)) {
-        throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
-    }
+    dirtyCounters_.resize(tags_.size(), false);
+    dirtyCounters_[tag] = true;
     if (!t.hasKeys) {
         const unsigned char hasKeys = 1;
-        if (!file_.WriteAt(header + 246, &hasKeys, 1))
+        if (!Write(header + 246, &hasKeys, 1))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
         t.hasKeys = true;
     }
 }
 
+void MdxIndex::WriteCounters()
+{
+    if (!deferCounters_)
+        FlushCounters();
+}
+
 void MdxIndex::FlushCounters()
 {
+    std::int64_t first = -1, last = -1;
     for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
         if (!dirtyCounters_[tag])
             continue;
-        const TagInfo& t = tags_[tag];
-        if (!file_.WriteAt(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 20,
-                           &t.updateCounter, 1))
-            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
-        dirtyCounters_[tag] = false;
+        const std::int64_t at =
+            std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage) + 20;
+        first = first < 0 ? at : std::min(first, at);
+        last = std::max(last, at);
     }
+    if (first < 0)
+        return;
+    if (last < static_cast<std::int64_t>(front_.size())) {
+        // The counters lie within the front of the file as last read (and as written since): one
+        // write carries them all, the bytes between them written back as they are.
+        for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag)
+            if (dirtyCounters_[tag])
+                front_[std::size_t{tags_[tag].headerPage} * kMdxPage + 20] = tags_[tag].updateCounter;
+        if (!Write(first, front_.data() + first, static_cast<std::size_t>(last - first + 1)))
+            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+    } else {
+        for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
+            if (!dirtyCounters_[tag])
+                continue;
+            const TagInfo& t = tags_[tag];
+            if (!Write(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 20,
+                       &t.updateCounter, 1))
+                throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        }
+    }
+    std::fill(dirtyCounters_.begin(), dirtyCounters_.end(), false);
 }
 
 void MdxIndex::StampFile()
@@ -374,7 +413,7 @@ void MdxIndex::StampFile()
     const int day = date[0] * 400 + date[1] * 32 + date[2];
     if (day == stampedDay_)
         return;
-    if (!file_.WriteAt(44, date, 3))
+    if (!Write(44, date, 3))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     stampedDay_ = day;
 }
@@ -610,7 +649,8 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
     const bool leaf = level + 1 == path->path_.size();
     const std::size_t n = Count(node.block);
     // Work in a buffer one item larger than a block, so that an overfull node can be split.
-    std::vector<unsigned char> work(blockSize_ + item, 0);
+    std::vector<unsigned char>& work = work_;
+    work.assign(blockSize_ + item, 0);
     std::memcpy(work.data(), node.block.data(), std::min(blockSize_, 12 + n * item));
     std::memmove(work.data() + 8 + (position + 1) * item, work.data() + 8 + position * item,
                  (n - position) * item + 4);
@@ -619,7 +659,7 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
     if (total <= t.maxKeys) {
         Put32(work.data(), static_cast<std::uint32_t>(total));
         work.resize(blockSize_);
-        node.block = std::move(work);
+        node.block.swap(work); // the node's old buffer serves the next insert
         WriteBlock(node.page, node.block);
         if (leaf && position == n)
             PropagateLargest(tag, path, level, key);
@@ -671,9 +711,10 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
 void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t record)
 {
     const TagInfo& t = tags_[tag];
-    std::string padded(key);
+    std::string& padded = insertKey_;
+    padded.assign(key);
     padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
-    TagCursor cursor;
+    TagCursor& cursor = insertCursor_;
     if (t.unique) {
         // A unique tag indexes only the first record of each key.
         Seek(tag, padded, &cursor);
@@ -888,19 +929,19 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
     if (fresh.empty())
         return;
     const std::int64_t offset = std::int64_t{firstNew} * static_cast<std::int64_t>(kMdxPage);
-    if (!file_.WriteAt(offset, fresh.data(), fresh.size()))
+    if (!Write(offset, fresh.data(), fresh.size()))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     fileSize_ = std::max(fileSize_, offset + static_cast<std::int64_t>(fresh.size()));
     nextPage_ = nextNew;
     unsigned char bytes[4];
     Put32(bytes, nextPage_);
-    if (!file_.WriteAt(32, bytes, 4))
+    if (!Write(32, bytes, 4))
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     TagInfo& info = tags_[tag];
     if (info.pagesUsed != 0) {
         info.pagesUsed += nextNew - firstNew;
         Put32(bytes, info.pagesUsed);
-        if (!file_.WriteAt(std::int64_t{info.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, bytes, 4))
+        if (!Write(std::int64_t{info.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, bytes, 4))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
     WriteRoot(tag, level.front().page);

@@ -131,13 +131,19 @@ public:
     // counter. When any of them changed (another process posted: every post bumps the counters),
     // the block cache is dropped.
     void Refresh();
-    // Bumps the tag's update counter and sets its "has keys" flag; call once per tag a post
-    // changed. StampFile writes the file header's date of last update (once a day per open).
+    // Bumps the tag's update counter (in memory) and sets its "has keys" flag; call once per tag
+    // a post changed, then WriteCounters. StampFile writes the file header's date of last update
+    // (once a day per open).
     void FinishUpdate(std::size_t tag);
     void StampFile();
+    // Writes the counters FinishUpdate bumped, in one write when they lie in the front of the
+    // file that Refresh read (the bytes between them written back as read, and as this object
+    // wrote them since; valid while the update lock is held from that Refresh on), one by one
+    // otherwise. Nothing when the counters are deferred.
+    void WriteCounters();
 
     // With an exclusive open nobody else reads the counters while the file is held, so they may
-    // be kept in memory and written by FlushCounters (on close): three writes fewer per post.
+    // be kept in memory and written by FlushCounters (on close): one write fewer per post.
     void SetDeferCounters(bool defer) { deferCounters_ = defer; }
 
     // Blocks kept in memory at most (the cache is dropped whole when full): 16 MB worth by
@@ -145,6 +151,7 @@ public:
     static constexpr std::size_t kDefaultCacheBlocks = 16384;
     static constexpr std::size_t kExclusiveCacheBlocks = 131072;
     void SetCacheLimit(std::size_t blocks) { cacheLimit_ = blocks; }
+    // Writes every counter bumped and not yet written, deferred or not.
     void FlushCounters();
 
     // Checks one tag completely: every block inside the file and reached once, all leaves at one
@@ -159,6 +166,8 @@ private:
     // The block at `page` (blockSize_ bytes), checked; the pointer holds until the next read or
     // write of a block.
     const unsigned char* ReadBlock(std::size_t tag, std::uint32_t page);
+    // Every write to the file goes through here, so that `front_` stays what the file holds.
+    bool Write(std::int64_t offset, const unsigned char* bytes, std::size_t size);
     const unsigned char* Cached(std::uint32_t page) const;
     // Where the block at `page` is to be kept (a scratch block when it cannot be).
     unsigned char* CacheSlot(std::uint32_t page);
@@ -185,6 +194,14 @@ private:
     int stampedDay_ = -1;
     bool deferCounters_ = false;
     std::vector<bool> dirtyCounters_; // per tag: counter bumped in memory, not yet written
+    // The file's first bytes up to the last tag header's counters, as Refresh read them and this
+    // object wrote them since; empty when they span more than kFrontBytes or a write failed.
+    static constexpr std::size_t kFrontBytes = 64 * 1024;
+    std::vector<unsigned char> front_;
+    // Insert's walk, key and node buffer, kept so that their memory is not allocated anew.
+    TagCursor insertCursor_;
+    std::string insertKey_;
+    std::vector<unsigned char> work_;
     // Blocks read or written since the last detected change: `slotOfPage_[page]` is the block's
     // slot in `blocks_` plus one, 0 for a block not kept. Bounded; dropped whole. Pages past
     // kCachePages are read into `scratch_` and not kept.

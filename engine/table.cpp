@@ -186,12 +186,13 @@ struct Table::Impl
     std::vector<std::unique_ptr<Expression>> tagExpressions;
     int tag = -1;
     TagCursor cursor;
-    TagCursor searchCursor;               // a keyed search's walk; swapped into `cursor` on a match
-    std::uint32_t recno = 0;              // current row, 0 at the end
-    std::vector<unsigned char> row;       // the current row's bytes
-    std::vector<unsigned char> buffer;    // the row being edited, appended, or the search values
-    std::vector<unsigned char> original;  // the row as it was when Edit began
-    std::vector<unsigned char> candidate; // a keyed search's row until it matches; then `row`
+    TagCursor searchCursor;                         // a keyed search's walk; swapped into `cursor` on a match
+    std::uint32_t recno = 0;                        // current row, 0 at the end
+    std::vector<unsigned char> row;                 // the current row's bytes
+    std::vector<unsigned char> buffer;              // the row being edited, appended, or the search values
+    std::vector<unsigned char> original;            // the row as it was when Edit began
+    std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
+    std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
     State state = State::Browse;
     bool exclusiveOpen = false;
     int lockDepth = 0;                   // nesting of UpdateLock
@@ -550,7 +551,10 @@ void Table::Impl::Post()
     }
     const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
     // Every key is formed before anything is written, so a value that makes no key changes nothing.
-    std::vector<std::string> newKeys(tagCount), oldKeys(tagCount);
+    std::vector<std::string>& newKeys = postKeys;
+    std::vector<std::string>& oldKeys = postOldKeys;
+    newKeys.resize(tagCount);
+    oldKeys.resize(tagCount);
     for (std::size_t t = 0; t < tagCount; ++t) {
         newKeys[t] = KeyOf(t, buffer);
         if (state == State::Edit)
@@ -561,7 +565,8 @@ void Table::Impl::Post()
         if (header.recordCount == 0xFFFFFFFFu)
             Fail(ErrorKind::BadTable, "tabela nie pomieści więcej rekordów");
         record = header.recordCount + 1;
-        std::vector<unsigned char> bytes(buffer);
+        std::vector<unsigned char>& bytes = candidate; // free until the next search
+        bytes.assign(buffer.begin(), buffer.end());
         bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
         if (!dbf->WriteAt(RecordOffset(record), bytes.data(), bytes.size()))
             FailWrite(record);
@@ -580,20 +585,31 @@ void Table::Impl::Post()
     }
     records.Written(record, buffer.data());
     bool changed = false;
-    for (std::size_t t = 0; t < tagCount; ++t) {
-        if (state == State::Edit) {
-            if (oldKeys[t] == newKeys[t])
-                continue;
-            const bool removed = mdx->Remove(t, oldKeys[t], record);
-            if (removed && mdx->Tags()[t].unique)
-                ReinsertFirstWithKey(t, oldKeys[t], record);
+    try {
+        for (std::size_t t = 0; t < tagCount; ++t) {
+            if (state == State::Edit) {
+                if (oldKeys[t] == newKeys[t])
+                    continue;
+                const bool removed = mdx->Remove(t, oldKeys[t], record);
+                if (removed && mdx->Tags()[t].unique)
+                    ReinsertFirstWithKey(t, oldKeys[t], record);
+            }
+            mdx->Insert(t, newKeys[t], record);
+            mdx->FinishUpdate(t);
+            changed = true;
         }
-        mdx->Insert(t, newKeys[t], record);
-        mdx->FinishUpdate(t);
-        changed = true;
+    } catch (const Error&) {
+        // Others must still learn that the tags done so far changed.
+        try {
+            if (changed)
+                mdx->WriteCounters();
+        } catch (const Error&) {}
+        throw;
     }
-    if (changed)
+    if (changed) {
+        mdx->WriteCounters();
         mdx->StampFile();
+    }
     row = buffer;
     recno = record;
     state = State::Browse;
@@ -833,6 +849,7 @@ void Table::Reindex()
         impl.mdx->BulkLoad(t, list);
         impl.mdx->FinishUpdate(t);
     }
+    impl.mdx->WriteCounters();
     impl.mdx->StampFile();
     impl.First();
 }
