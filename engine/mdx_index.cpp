@@ -236,12 +236,25 @@ const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
     if (block == nullptr && memoryOnly_)
         throw NotInMemory{};
     if (block == nullptr) {
-        unsigned char* slot = CacheSlot(page);
-        if (file_.ReadAt(offset, slot, blockSize_) != static_cast<std::int64_t>(blockSize_)) {
-            if (page < slotOfPage_.size())
-                slotOfPage_[page] = 0; // its slot stays unused until the cache is dropped
+        // The blocks that follow it in the file are read with it and kept (those not kept yet,
+        // while the cache has room): a tree's blocks mostly lie together, and one read of 8 KB
+        // costs hardly more than one of 1 KB.
+        const std::int64_t room = (fileSize_ - offset) / static_cast<std::int64_t>(blockSize_);
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(kReadAheadBlocks, room));
+        readAhead_.resize(wanted * blockSize_);
+        const std::int64_t got = file_.ReadAt(offset, readAhead_.data(), readAhead_.size());
+        if (got < static_cast<std::int64_t>(blockSize_))
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+        const std::size_t count = static_cast<std::size_t>(got) / blockSize_;
+        for (std::size_t k = 1; k < count && blocks_.Count() + 1 < cacheLimit_; ++k) {
+            const std::size_t next = std::size_t{page} + k * pagesPerBlock_;
+            if (next >= kCachePages || Cached(static_cast<std::uint32_t>(next)) != nullptr)
+                continue;
+            std::memcpy(CacheSlot(static_cast<std::uint32_t>(next)), readAhead_.data() + k * blockSize_,
+                        blockSize_);
         }
+        unsigned char* slot = CacheSlot(page); // last: keeping the others cannot drop it
+        std::memcpy(slot, readAhead_.data(), blockSize_);
         block = slot;
     }
     // Checked on every use, cached or not: the limits depend on the tag reading the block.

@@ -146,10 +146,10 @@ public:
     // be kept in memory and written by FlushCounters (on close): one write fewer per post.
     void SetDeferCounters(bool defer) { deferCounters_ = defer; }
 
-    // Blocks kept in memory at most (the cache is dropped whole when full): 16 MB worth by
-    // default, 128 MB for an exclusive open, which no other process can make stale.
-    static constexpr std::size_t kDefaultCacheBlocks = 16384;
-    static constexpr std::size_t kExclusiveCacheBlocks = 131072;
+    // Blocks kept in memory at most (the cache is dropped whole when full): 128 MB worth of
+    // 1024-byte blocks, the whole index of a table of a few million rows. A shared open's cache
+    // is dropped when another open posts; until then it serves searches without the lock.
+    static constexpr std::size_t kDefaultCacheBlocks = 131072;
     void SetCacheLimit(std::size_t blocks) { cacheLimit_ = blocks; }
     // Writes every counter bumped and not yet written, deferred or not.
     void FlushCounters();
@@ -209,7 +209,9 @@ private:
     std::vector<std::uint32_t> slotOfPage_;
     SlotArena blocks_;
     std::vector<unsigned char> scratch_;
-    bool memoryOnly_ = false; // SeekInMemory: a block not kept ends the search
+    static constexpr std::int64_t kReadAheadBlocks = 8;
+    std::vector<unsigned char> readAhead_; // a read of a block and the ones after it
+    bool memoryOnly_ = false;              // SeekInMemory: a block not kept ends the search
     std::size_t cacheLimit_ = kDefaultCacheBlocks;
 };
 

@@ -524,8 +524,6 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
         mdx->SetDeferCounters(exclusive);
-        if (exclusive) // nobody else changes the index: a larger part of it may stay in memory
-            mdx->SetCacheLimit(MdxIndex::kExclusiveCacheBlocks);
         CompileTags();
     }
     tag = -1;
@@ -829,8 +827,6 @@ void Table::Reindex()
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
     impl.mdx->SetDeferCounters(impl.exclusiveOpen);
-    if (impl.exclusiveOpen)
-        impl.mdx->SetCacheLimit(MdxIndex::kExclusiveCacheBlocks);
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];
