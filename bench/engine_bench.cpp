@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -33,14 +34,36 @@ std::string Precinct(std::int64_t i)
     return text;
 }
 
+// Reads a file through, so that it lies in the system's file cache as the raw floors' files do
+// (a file left alone for minutes may have been dropped from it).
+void Warm(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return;
+    std::vector<char> chunk(1 << 20);
+    for (off_t at = 0;; at += static_cast<off_t>(chunk.size()))
+        if (::pread(fd, chunk.data(), chunk.size(), at) <= 0)
+            break;
+    ::close(fd);
+}
+
+std::string IndexName(const std::string& table)
+{
+    return table.substr(0, table.size() - 4) + ".mdx";
+}
+
 // A parcel table of `rows` rows whose tags are then rebuilt: the records are written directly,
 // the way a bulk load would, so that large tables are quick to prepare.
 void Prepare(std::int64_t rows)
 {
     std::filesystem::create_directories(kDir);
     const std::string name = TableName(rows);
-    if (std::filesystem::exists(kDir + "/" + name))
+    if (std::filesystem::exists(kDir + "/" + name)) {
+        Warm(kDir + "/" + name);
+        Warm(kDir + "/" + IndexName(name));
         return;
+    }
     engine::CreateTable(kDir, name,
                         {{"ID_DZIALKI", 'C', 8, 0},
                          {"ID_OBR", 'C', 4, 0},
@@ -83,8 +106,7 @@ void BM_AppendWithThreeTags(benchmark::State& state)
     const std::string copy = "append" + std::to_string(rows) + ".dbf";
     std::filesystem::copy_file(kDir + "/" + TableName(rows), kDir + "/" + copy,
                                std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(kDir + "/dz" + std::to_string(rows) + ".mdx",
-                               kDir + "/append" + std::to_string(rows) + ".mdx",
+    std::filesystem::copy_file(kDir + "/" + IndexName(TableName(rows)), kDir + "/" + IndexName(copy),
                                std::filesystem::copy_options::overwrite_existing);
     engine::Table t(kDir, copy);
     t.SetExclusive(state.range(1) != 0);
@@ -143,48 +165,95 @@ BENCHMARK(BM_GotoKeyOverThreeFields)
     ->Iterations(100000)
     ->Unit(benchmark::kMicrosecond);
 
-// The physical limits on this machine, measured in the same run: one positioned read of a random
-// record of the same table (what a search of a shared open must do at least, besides taking and
-// releasing the update lock and checking the index for others' changes), and the five positioned
-// writes a post with three tags must make at least (record, header, one block per tag).
+// The physical limits on this machine, measured in the same run with the same files. A search
+// of a shared open must at least read the record it found (another open may have changed it)
+// and the index's update counters (to know whether the blocks in memory still hold): second
+// argument 1 makes both reads, 0 the record read alone.
 void BM_RawRecordRead(benchmark::State& state)
 {
     const std::int64_t rows = state.range(0);
+    const bool shared = state.range(1) != 0;
     Prepare(rows);
     const int fd = ::open((kDir + "/" + TableName(rows)).c_str(), O_RDONLY);
+    const int mdx = ::open((kDir + "/" + IndexName(TableName(rows))).c_str(), O_RDONLY);
     std::mt19937 rng(2);
     char record[41];
+    std::vector<char> front(6168);
     for (auto _ : state) {
         const std::int64_t i = static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(rows));
+        if (shared && ::pread(mdx, front.data(), front.size(), 0) != static_cast<ssize_t>(front.size()))
+            state.SkipWithError("read failed");
         if (::pread(fd, record, sizeof record, static_cast<off_t>(193 + i * 41)) != sizeof record)
             state.SkipWithError("read failed");
     }
     ::close(fd);
+    ::close(mdx);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawRecordRead)->Arg(10000)->Arg(1000000)->Iterations(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RawRecordRead)
+    ->Args({10000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000, 1})
+    ->Args({1000000, 1})
+    ->Iterations(100000)
+    ->Unit(benchmark::kMicrosecond);
 
+// What a post of one row to the same table must do at least, with the same files: write the
+// record at the end of the table, the header's count, and one block of each of the three tags
+// (at random places in the index). Second argument 1: a shared open's post, which also takes and
+// releases the update lock and re-reads the record count and the index's counters under it.
 void BM_RawPostWrites(benchmark::State& state)
 {
-    const std::string path = kDir + "/raw-writes.bin";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    char block[1024] = {};
-    std::int64_t i = 0;
+    const std::int64_t rows = state.range(0);
+    const bool shared = state.range(1) != 0;
+    Prepare(rows);
+    const std::string table = kDir + "/raw" + std::to_string(rows) + ".dbf";
+    const std::string index = IndexName(table);
+    std::filesystem::copy_file(kDir + "/" + TableName(rows), table,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(kDir + "/" + IndexName(TableName(rows)), index,
+                               std::filesystem::copy_options::overwrite_existing);
+    const int dbf = ::open(table.c_str(), O_RDWR);
+    const int mdx = ::open(index.c_str(), O_RDWR);
+    const off_t blocks = static_cast<off_t>(std::filesystem::file_size(index) / 1024);
+    std::mt19937 rng(3);
+    char block[6168] = {};
+    std::int64_t i = rows;
     for (auto _ : state) {
-        bool ok = ::pwrite(fd, block, 42, static_cast<off_t>(1 << 20) + i * 41) == 42;
-        ok = ok && ::pwrite(fd, block, 7, 1) == 7;
+        struct flock lock = {};
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0xEFFFFFFE;
+        lock.l_len = 1;
+        bool ok = true;
+        if (shared) {
+            lock.l_type = F_WRLCK;
+            ok = ::fcntl(dbf, F_OFD_SETLKW, &lock) == 0 && ::pread(dbf, block, 4, 4) == 4 &&
+                 ::pread(mdx, block, sizeof block, 0) == sizeof block;
+        }
+        ok = ok && ::pwrite(dbf, block, 42, static_cast<off_t>(193 + i * 41)) == 42;
+        ok = ok && ::pwrite(dbf, block, 7, 1) == 7;
         for (int tag = 0; tag < 3; ++tag)
-            ok = ok &&
-                 ::pwrite(fd, block, sizeof block, static_cast<off_t>(4096 + tag * 1024)) == sizeof block;
+            ok = ok && ::pwrite(mdx, block, 1024, static_cast<off_t>(rng() % blocks) * 1024) == 1024;
+        if (shared) {
+            ok = ok && ::pwrite(mdx, block, 4097, 2068) == 4097; // the three tags' counters
+            lock.l_type = F_UNLCK;
+            ok = ok && ::fcntl(dbf, F_OFD_SETLK, &lock) == 0;
+        }
         if (!ok)
             state.SkipWithError("write failed");
         ++i;
     }
-    ::close(fd);
-    std::filesystem::remove(path);
+    ::close(dbf);
+    ::close(mdx);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPostWrites)->Iterations(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RawPostWrites)
+    ->Args({10000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000, 1})
+    ->Args({1000000, 1})
+    ->Iterations(100000)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_RebuildThreeTags(benchmark::State& state)
 {
