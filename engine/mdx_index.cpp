@@ -450,13 +450,19 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
         if (depth == cursor->path_.size())
             cursor->path_.emplace_back();
         TagCursor::Level& level = cursor->path_[depth];
-        const unsigned char* cached = ReadBlock(tag, page);
-        level.block.assign(cached, cached + blockSize_);
+        const unsigned char* block = ReadBlock(tag, page);
         level.page = page;
-        const std::vector<unsigned char>& block = level.block;
         ++cursor->reads_;
         const std::size_t n = Count(block);
         const bool leaf = Trailing(block, t.itemLength) == 0;
+        // The cursor keeps a copy of the blocks it may use again; a search of an exclusive open
+        // keeps only its leaf's (SettleCursor reads an inner block again when it climbs to it).
+        if (leaf || record != 0 || !exclusive_) {
+            level.block.assign(block, block + blockSize_);
+            block = level.block.data(); // LastRecord below reads other blocks
+        } else {
+            level.block.clear();
+        }
         // Binary search for the first key not before `key`.
         std::size_t lo = 0, hi = n;
         while (lo < hi) {
@@ -544,6 +550,10 @@ void MdxIndex::SettleCursor(TagCursor* cursor)
                 return;
             }
             auto& up = cursor->path_.back();
+            if (up.block.empty()) { // not copied by the search (an exclusive open)
+                const unsigned char* block = ReadBlock(cursor->tag_, up.page);
+                up.block.assign(block, block + blockSize_);
+            }
             ++up.index;
             if (up.index <= Count(up.block))
                 break;

@@ -142,9 +142,16 @@ public:
     // otherwise. Nothing when the counters are deferred.
     void WriteCounters();
 
-    // With an exclusive open nobody else reads the counters while the file is held, so they may
-    // be kept in memory and written by FlushCounters (on close): one write fewer per post.
-    void SetDeferCounters(bool defer) { deferCounters_ = defer; }
+    // An exclusive open: nobody else reads the counters while the file is held, so they are kept
+    // in memory and written by FlushCounters (on close), one write fewer per post; and nobody
+    // else changes a block, so a search's cursor need not copy the inner blocks it passed (a
+    // walk onwards reads them again when it climbs back, and this open's own posts put the
+    // cursor anew).
+    void SetExclusive(bool exclusive)
+    {
+        deferCounters_ = exclusive;
+        exclusive_ = exclusive;
+    }
 
     // Blocks kept in memory at most (the cache is dropped whole when full): 128 MB worth of
     // 1024-byte blocks, the whole index of a table of a few million rows. A shared open's cache
@@ -193,6 +200,7 @@ private:
     std::int64_t fileSize_ = 0;
     int stampedDay_ = -1;
     bool deferCounters_ = false;
+    bool exclusive_ = false;
     std::vector<bool> dirtyCounters_; // per tag: counter bumped in memory, not yet written
     // The file's first bytes up to the last tag header's counters, as Refresh read them and this
     // object wrote them since; empty when they span more than kFrontBytes or a write failed.

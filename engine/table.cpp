@@ -523,7 +523,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         }
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
-        mdx->SetDeferCounters(exclusive);
+        mdx->SetExclusive(exclusive);
         CompileTags();
     }
     tag = -1;
@@ -826,7 +826,7 @@ void Table::Reindex()
     CreateMdx(*impl.mdxFile, base, definitions);
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
-    impl.mdx->SetDeferCounters(impl.exclusiveOpen);
+    impl.mdx->SetExclusive(impl.exclusiveOpen);
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];

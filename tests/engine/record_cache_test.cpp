@@ -163,6 +163,21 @@ TEST(RecordCache, ExclusiveTableSeesItsOwnChanges)
     again.Open();
     EXPECT_EQ(contents(again), expected);
     EXPECT_NE(expected.find("100496=pierwsza 496;100497=zmieniona 497;"), std::string::npos);
+    again.Close();
+
+    // A walk on from a search of a freshly opened exclusive table climbs through the inner
+    // blocks the search passed without copying them.
+    engine::Table third(dir.Path(), "t.dbf");
+    third.SetExclusive(true);
+    third.SetIndexName("NR");
+    third.Open();
+    third.EditKey();
+    third.FieldByName("NR").SetString("100100");
+    ASSERT_TRUE(third.GotoKey());
+    int next = 100100;
+    for (; !third.Eof(); third.Next(), ++next)
+        ASSERT_EQ(third.FieldByName("NR").AsString(), std::to_string(next));
+    EXPECT_EQ(next, 100500);
 }
 
 } // namespace
