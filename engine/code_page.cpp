@@ -93,10 +93,4 @@ std::string UpperCase(std::string_view text, CodePage page)
     return out;
 }
 
-// The letter classes of page 852 serve the Polish key order (collation.cpp).
-unsigned char LetterBase852(unsigned char byte)
-{
-    return kLetter852[byte];
-}
-
 } // namespace engine

@@ -1,70 +1,44 @@
-// Character-key orders: byte order and the db852po0 Polish order.
+// Character-key orders: byte order and the Polish order of the db852po0 language driver.
 #include "engine/collation.h"
 
-#include <array>
 #include <cstring>
 
 namespace engine {
 
-unsigned char LetterBase852(unsigned char byte); // code_page.cpp
-
 namespace {
 
-// Primary weight of each byte of code page 852 under db852po0.
-std::array<unsigned short, 256> BuildWeights()
-{
-    std::array<unsigned short, 256> weights{};
-    for (int b = 0; b < 256; ++b) {
-        const auto byte = static_cast<unsigned char>(b);
-        unsigned short weight = 0;
-        if (byte < 0x20) {
-            weight = static_cast<unsigned short>(1 + byte);
-        } else if (byte == 0x20) {
-            weight = 40;
-        } else if (byte >= '0' && byte <= '9') {
-            weight = static_cast<unsigned short>(50 + (byte - '0'));
-        } else if (const unsigned char base = LetterBase852(byte); base != 0) {
-            int rank = 0; // 0 base letter and foreign accents, 1 the Polish letter after it, 2 for Ż
-            switch (byte) {
-            case 0xA4:
-            case 0xA5: // Ą ą
-            case 0x8F:
-            case 0x86: // Ć ć
-            case 0xA8:
-            case 0xA9: // Ę ę
-            case 0x9D:
-            case 0x88: // Ł ł
-            case 0xE3:
-            case 0xE4: // Ń ń
-            case 0xE0:
-            case 0xA2: // Ó ó
-            case 0x97:
-            case 0x98: // Ś ś
-            case 0x8D:
-            case 0xAB: // Ź ź
-                rank = 1;
-                break;
-            case 0xBD:
-            case 0xBE: // Ż ż
-                rank = 2;
-                break;
-            default:
-                break;
-            }
-            weight = static_cast<unsigned short>(100 + (base - 'A') * 3 + rank);
-        } else {
-            weight = static_cast<unsigned short>(200 + byte); // punctuation and symbols after letters
-        }
-        weights[static_cast<std::size_t>(b)] = weight;
-    }
-    return weights;
-}
-
-const std::array<unsigned short, 256>& Weights()
-{
-    static const std::array<unsigned short, 256> weights = BuildWeights();
-    return weights;
-}
+// The db852po0 driver's sort table over code page 852, as its data is published (the Borland
+// language-driver tables carried in Firebird's international sources, collation db852po0):
+// each byte's primary weight, and its secondary weight plus one (0 where it has none; only
+// letters have one). Space and control characters come first, then digits, then letters, each
+// Polish letter right after its base letter (and Czech and Slovak letters such as Č Ň Ř Š Ž as
+// letters of their own), then punctuation and symbols in the driver's own order. Case and most
+// foreign accents differ only in the secondary weight.
+constexpr unsigned char kPrimary[256] = {
+    1,   0,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  12,  13,  14,  15,  16,  17,  18,  19,
+    20,  21,  22,  23,  24,  25,  26,  27,  28,  29,  30,  31,  32,  103, 112, 109, 110, 96,  108, 114,
+    85,  86,  97,  94,  99,  95,  98,  104, 33,  34,  35,  36,  37,  38,  39,  40,  41,  42,  101, 100,
+    91,  93,  92,  102, 107, 43,  45,  46,  50,  51,  53,  54,  55,  56,  57,  58,  59,  61,  62,  65,
+    68,  69,  70,  72,  75,  76,  77,  78,  79,  80,  81,  87,  105, 88,  115, 117, 113, 43,  45,  46,
+    50,  51,  53,  54,  55,  56,  57,  58,  59,  61,  62,  65,  68,  69,  70,  72,  75,  76,  77,  78,
+    79,  80,  81,  89,  106, 90,  116, 118, 48,  76,  51,  43,  43,  76,  47,  48,  60,  51,  67,  67,
+    56,  82,  43,  47,  51,  59,  59,  67,  67,  59,  59,  73,  73,  67,  76,  75,  75,  60,  111, 49,
+    43,  56,  66,  76,  44,  44,  84,  84,  52,  52,  119, 82,  49,  72,  120, 121, 122, 123, 124, 125,
+    126, 43,  43,  51,  72,  127, 128, 129, 130, 83,  83,  131, 132, 133, 134, 135, 136, 137, 43,  43,
+    138, 139, 140, 141, 142, 143, 144, 145, 50,  50,  50,  51,  50,  64,  56,  56,  51,  146, 147, 148,
+    149, 75,  76,  150, 66,  72,  67,  63,  63,  64,  74,  74,  70,  76,  70,  76,  80,  80,  75,  151,
+    152, 153, 154, 155, 156, 157, 158, 159, 160, 161, 162, 76,  71,  71,  163, 164,
+};
+constexpr unsigned char kSecondary[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,  2, 2, 2,  2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0, 0, 0, 0, 0,
+    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  1, 1, 1,  1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0,
+    2, 7, 3, 5, 9, 5, 1, 1, 1, 7, 6, 5,  5, 2, 10, 2, 4, 4, 3, 1, 3, 6, 5, 2, 1, 4, 8, 4, 3, 2, 0, 1,
+    3, 3, 1, 3, 1, 2, 2, 1, 2, 1, 0, 1,  2, 3, 0,  0, 0, 0, 0, 0, 0, 4, 8, 6, 4, 0, 0, 0, 0, 2, 1, 0,
+    0, 0, 0, 0, 0, 0, 7, 6, 0, 0, 0, 0,  0, 0, 0,  0, 5, 6, 4, 8, 3, 2, 4, 6, 5, 0, 0, 0, 0, 6, 6, 0,
+    2, 5, 2, 2, 1, 1, 2, 1, 4, 4, 3, 10, 3, 4, 5,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 2, 1, 0, 0,
+};
 
 } // namespace
 
@@ -79,17 +53,22 @@ int CompareBytes(std::string_view a, std::string_view b)
 
 int CompareDb852Po0(std::string_view a, std::string_view b)
 {
-    const auto& weights = Weights();
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
-        const int wa = weights[static_cast<unsigned char>(a[i])];
-        const int wb = weights[static_cast<unsigned char>(b[i])];
+        const int wa = kPrimary[static_cast<unsigned char>(a[i])];
+        const int wb = kPrimary[static_cast<unsigned char>(b[i])];
         if (wa != wb)
             return wa - wb;
     }
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
-    return CompareBytes(a, b);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int wa = kSecondary[static_cast<unsigned char>(a[i])];
+        const int wb = kSecondary[static_cast<unsigned char>(b[i])];
+        if (wa != wb)
+            return wa - wb;
+    }
+    return CompareBytes(a, b); // no two bytes share both weights: reached only by equal keys
 }
 
 CharCompare CompareFor(KeyOrder order)

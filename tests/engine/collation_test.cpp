@@ -40,13 +40,43 @@ TEST(KeyOrder, Db852Po0SpaceBeforeDigitsBeforeLettersBeforePunctuation)
     EXPECT_EQ(Sorted(expected, engine::CompareBytes), bytes);
 }
 
-TEST(KeyOrder, Db852Po0CaseIsOnlyASecondaryDifference)
+TEST(KeyOrder, Db852Po0CaseAndAccentsAreOnlySecondaryDifferences)
 {
     EXPECT_LT(engine::CompareDb852Po0("ab", "AC"), 0); // byte order would put "AC" first
-    EXPECT_LT(engine::CompareDb852Po0("AB", "ab"), 0); // equal weights: bytes decide, never "equal"
-    EXPECT_NE(engine::CompareDb852Po0("a", "A"), 0);
+    EXPECT_LT(engine::CompareDb852Po0("Ab", "aC"), 0);
+    EXPECT_LT(engine::CompareDb852Po0("ab", "AB"), 0); // equal letters: lower case first
+    EXPECT_LT(engine::CompareDb852Po0("Ab", "AB"), 0);
     EXPECT_LT(engine::CompareDb852Po0("\xA5", "B"), 0); // ą before B
-    EXPECT_GT(engine::CompareBytes("\xBD", "Z"), 0);    // bytes: Ż after every ASCII key
+    EXPECT_LT(engine::CompareDb852Po0("\xB5Z", "AZ\xA4"), 0) << "Á is an A";
+    EXPECT_LT(engine::CompareDb852Po0("Z\xB5", "ZB"), 0);
+    EXPECT_GT(engine::CompareBytes("\xBD", "Z"), 0); // bytes: Ż after every ASCII key
+
+    // No two bytes weigh the same at both levels, so different keys never compare equal, and
+    // the order is the same seen from either side.
+    for (int x = 0; x < 256; ++x) {
+        for (int y = 0; y < 256; ++y) {
+            const std::string a(1, static_cast<char>(x)), b(1, static_cast<char>(y));
+            const int ab = engine::CompareDb852Po0(a, b), ba = engine::CompareDb852Po0(b, a);
+            ASSERT_EQ(ab == 0, x == y) << x << " " << y;
+            ASSERT_EQ(ab<0, ba> 0) << x << " " << y;
+        }
+    }
+}
+
+TEST(KeyOrder, Db852Po0LettersOfNeighbouringLanguagesAndPunctuation)
+{
+    // Č, Ř, Š and Ž are letters of their own (Č after Ć, Ř after R, Š after Ś, Ž after Ż), and
+    // so are Ô, Ö, Ő together (after Ó); other accented letters sort with their base letter.
+    const std::string kCc = "\xAC", kRc = "\xFC", kSc = "\xE6", kZc = "\xA6", kOu = "\x99";
+    const std::vector<std::string> letters = {"C", kC_, kCc, "D", "O", kO_, kOu, "P",
+                                              "R", kRc, "S", kS_, kSc, "Z", kZd, kZc};
+    EXPECT_EQ(Sorted(std::vector<std::string>(letters.rbegin(), letters.rend()), engine::CompareDb852Po0),
+              letters);
+    // Punctuation in the driver's order, not in byte order ('.' before ',', '-' before '.').
+    const std::vector<std::string> marks = {"(", ")", "+", "-", ".", ",", ":", "!", "/", "&", "_"};
+    EXPECT_EQ(Sorted(std::vector<std::string>(marks.rbegin(), marks.rend()), engine::CompareDb852Po0), marks);
+    EXPECT_EQ(Sorted({"12-3", "12.3", "12/3", "12,3", "123 ", "12 3"}, engine::CompareDb852Po0),
+              (std::vector<std::string>{"12 3", "123 ", "12-3", "12.3", "12,3", "12/3"}));
 }
 
 TEST(KeyOrder, DriversChooseTheirComparison)
