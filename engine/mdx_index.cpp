@@ -301,11 +301,10 @@ std::uint32_t MdxIndex::Allocate(std::size_t tag)
         throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     // The caller writes the block's contents at once: the file grows by that write.
     TagInfo& t = tags_[tag];
-    if (t.pagesUsed != 0) {
+    if (t.pagesUsed != 0) { // written with the update counters
         t.pagesUsed += static_cast<std::uint32_t>(pagesPerBlock_);
-        Put32(next, t.pagesUsed);
-        if (!Write(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 4, next, 4))
-            throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
+        dirtyPages_.resize(tags_.size(), false);
+        dirtyPages_[tag] = true;
     }
     return page;
 }
@@ -321,6 +320,8 @@ void MdxIndex::WriteRoot(std::size_t tag, std::uint32_t root)
 
 void MdxIndex::Refresh()
 {
+    if (deferCounters_)
+        FlushCounters(); // what is kept back must not be taken for another open's change
     // One read covers the file header and every tag header's first bytes when they lie close
     // together at the front of the file, as they do in files written by the engine and most others.
     std::uint32_t lastHeader = 0;
@@ -387,36 +388,47 @@ void MdxIndex::WriteCounters()
 
 void MdxIndex::FlushCounters()
 {
-    std::int64_t first = -1, last = -1;
-    for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
-        if (!dirtyCounters_[tag])
-            continue;
-        const std::int64_t at =
-            std::int64_t{tags_[tag].headerPage} * static_cast<std::int64_t>(kMdxPage) + 20;
-        first = first < 0 ? at : std::min(first, at);
-        last = std::max(last, at);
+    // The fields to write: each tag's update counter (byte 20 of its header) and page count
+    // (bytes 4-7), where changed.
+    struct Field
+    {
+        std::int64_t offset;
+        unsigned char bytes[4];
+        std::size_t size;
+    };
+    std::vector<Field> fields;
+    for (std::size_t tag = 0; tag < tags_.size(); ++tag) {
+        const TagInfo& t = tags_[tag];
+        const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
+        if (tag < dirtyPages_.size() && dirtyPages_[tag]) {
+            Field f{header + 4, {}, 4};
+            Put32(f.bytes, t.pagesUsed);
+            fields.push_back(f);
+        }
+        if (tag < dirtyCounters_.size() && dirtyCounters_[tag])
+            fields.push_back({header + 20, {t.updateCounter}, 1});
     }
-    if (first < 0)
+    if (fields.empty())
         return;
-    if (last < static_cast<std::int64_t>(front_.size())) {
-        // The counters lie within the front of the file as last read (and as written since): one
+    std::int64_t first = fields.front().offset, last = 0;
+    for (const Field& f : fields) {
+        first = std::min(first, f.offset);
+        last = std::max(last, f.offset + static_cast<std::int64_t>(f.size));
+    }
+    if (last <= static_cast<std::int64_t>(front_.size())) {
+        // The fields lie within the front of the file as last read (and as written since): one
         // write carries them all, the bytes between them written back as they are.
-        for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag)
-            if (dirtyCounters_[tag])
-                front_[std::size_t{tags_[tag].headerPage} * kMdxPage + 20] = tags_[tag].updateCounter;
-        if (!Write(first, front_.data() + first, static_cast<std::size_t>(last - first + 1)))
+        for (const Field& f : fields)
+            std::memcpy(front_.data() + f.offset, f.bytes, f.size);
+        if (!Write(first, front_.data() + first, static_cast<std::size_t>(last - first)))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     } else {
-        for (std::size_t tag = 0; tag < dirtyCounters_.size() && tag < tags_.size(); ++tag) {
-            if (!dirtyCounters_[tag])
-                continue;
-            const TagInfo& t = tags_[tag];
-            if (!Write(std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) + 20,
-                       &t.updateCounter, 1))
+        for (const Field& f : fields)
+            if (!Write(f.offset, f.bytes, f.size))
                 throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
-        }
     }
     std::fill(dirtyCounters_.begin(), dirtyCounters_.end(), false);
+    std::fill(dirtyPages_.begin(), dirtyPages_.end(), false);
 }
 
 void MdxIndex::StampFile()

@@ -136,10 +136,10 @@ public:
     // (once a day per open).
     void FinishUpdate(std::size_t tag);
     void StampFile();
-    // Writes the counters FinishUpdate bumped, in one write when they lie in the front of the
-    // file that Refresh read (the bytes between them written back as read, and as this object
-    // wrote them since; valid while the update lock is held from that Refresh on), one by one
-    // otherwise. Nothing when the counters are deferred.
+    // Writes the counters FinishUpdate bumped (and the page counts that splits grew), in one
+    // write when they lie in the front of the file that Refresh read (the bytes between them
+    // written back as read, and as this object wrote them since; valid while the update lock is
+    // held from that Refresh on), one by one otherwise. Nothing when the counters are deferred.
     void WriteCounters();
 
     // An exclusive open: nobody else reads the counters while the file is held, so they are kept
@@ -202,6 +202,7 @@ private:
     bool deferCounters_ = false;
     bool exclusive_ = false;
     std::vector<bool> dirtyCounters_; // per tag: counter bumped in memory, not yet written
+    std::vector<bool> dirtyPages_;    // per tag: page count grown in memory, not yet written
     // The file's first bytes up to the last tag header's counters, as Refresh read them and this
     // object wrote them since; empty when they span more than kFrontBytes or a write failed.
     static constexpr std::size_t kFrontBytes = 64 * 1024;

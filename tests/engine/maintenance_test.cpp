@@ -277,6 +277,51 @@ TEST(IndexMaintenance, EditsThatEmptyWholeNodesKeepTheTreeValid)
     ExpectPerlAgrees(dir.File("T.MDX"), "KLUCZ", 400);
 }
 
+// A file whose writer keeps each tag's page count: splits grow it by the pages they take, and
+// every post bumps the update counter, whether the open is shared (written with each post) or
+// exclusive (written on close); the rest of the header stays as it was.
+TEST(IndexMaintenance, PageCountsAndCountersOfAWriterThatKeepsThem)
+{
+    for (const bool exclusive : {false, true}) {
+        SCOPED_TRACE(exclusive ? "exclusive" : "shared");
+        TempDir dir;
+        CopyTable("mdx", "DZ", dir.Path());
+        const std::string before = ReadFileBytes(dir.File("DZ.MDX"));
+        const auto get32 = [](const std::string& b, std::size_t at) {
+            return static_cast<std::uint32_t>(
+                static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
+                static_cast<unsigned char>(b[at + 2]) << 16 | static_cast<unsigned char>(b[at + 3]) << 24);
+        };
+        const std::size_t header = get32(before, 544) * 512; // the only tag's header block
+        constexpr int kPosts = 600;
+        {
+            engine::Table t(dir.Path(), "DZ.DBF");
+            t.SetExclusive(exclusive);
+            t.Open();
+            for (int i = 0; i < kPosts; ++i) {
+                t.Append();
+                t.FieldByName("ID_DZIALKI").SetString(std::to_string(200000 + i));
+                t.FieldByName("ID_OBR").SetString(std::to_string(i % 7));
+                t.FieldByName("DZIALKA").SetString(std::to_string(i) + "/" + std::to_string(i % 5));
+                t.Post();
+            }
+            if (!exclusive) { // written with each post already
+                EXPECT_EQ(static_cast<unsigned char>(ReadFileBytes(dir.File("DZ.MDX"))[header + 20]),
+                          static_cast<unsigned char>(before[header + 20] + kPosts));
+            }
+        }
+        const std::string after = ReadFileBytes(dir.File("DZ.MDX"));
+        const std::size_t newBlocks = (after.size() - before.size()) / 1024;
+        EXPECT_GT(newBlocks, 10u) << "the appends split nodes";
+        EXPECT_EQ(get32(after, header + 4), get32(before, header + 4) + 2 * newBlocks);
+        EXPECT_EQ(static_cast<unsigned char>(after[header + 20]),
+                  static_cast<unsigned char>(before[header + 20] + kPosts));
+        EXPECT_EQ(after.substr(header + 24, 200), before.substr(header + 24, 200)) << "expression kept";
+        EXPECT_EQ(get32(after, 32), after.size() / 512) << "next free page";
+        ExpectPerlAgrees(dir.File("DZ.MDX"), "OBR_DZ_ARK", 3000 + kPosts);
+    }
+}
+
 TEST(IndexMaintenance, ConfiguredDriverAppliesToNewTablesAndTablesNamingNone)
 {
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
