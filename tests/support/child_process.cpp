@@ -182,19 +182,25 @@ ChildProcess::~ChildProcess()
 
 std::string ChildProcess::Report()
 {
+    // A report is never empty. On Windows a file just renamed into place can briefly refuse to
+    // be opened, so a report that cannot be read yet is read again.
     const std::string report = Join(folder_, "report");
     const auto until = std::chrono::steady_clock::now() + kReportWait;
-    while (!platform::Exists(report)) {
-        if (!Running() && !platform::Exists(report))
-            return {};
+    for (;;) {
+        if (platform::Exists(report)) {
+            std::ifstream in(platform::NativePath(report), std::ios::binary);
+            std::ostringstream text;
+            if (in)
+                text << in.rdbuf();
+            if (!text.str().empty())
+                return text.str();
+        } else if (!Running() && !platform::Exists(report)) {
+            return "ended without a report, exit code " + std::to_string(exitCode_);
+        }
         if (std::chrono::steady_clock::now() > until)
-            return {};
+            return "no report within a minute";
         std::this_thread::sleep_for(kPoll);
     }
-    std::ifstream in(platform::NativePath(report), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void ChildProcess::Release()

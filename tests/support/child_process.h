@@ -51,8 +51,8 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // The task's first report; waits for it up to a minute. Empty when the child ended or
-    // failed to start without reporting.
+    // The task's first report; waits for it up to a minute. When none comes, a text saying so
+    // (with the child's exit code when it ended), which no task reports.
     std::string Report();
     // Lets the task go on past WaitForRelease().
     void Release();
