@@ -53,6 +53,25 @@ std::string IndexName(const std::string& table)
     return table.substr(0, table.size() - 4) + ".mdx";
 }
 
+// A working copy `name` (.dbf and .mdx) of the prepared table of `rows` rows; returns the path
+// of its .dbf.
+std::string CopyPrepared(std::int64_t rows, const std::string& name)
+{
+    const std::string table = kDir + "/" + name;
+    std::filesystem::copy_file(kDir + "/" + TableName(rows), table,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(kDir + "/" + IndexName(TableName(rows)), IndexName(table),
+                               std::filesystem::copy_options::overwrite_existing);
+    return table;
+}
+
+// Both sizes, each with second argument 0 and 1 (a shared or an exclusive open; for the raw
+// floors, without or with the work a shared open adds).
+void SizesAndOpens(benchmark::internal::Benchmark* b)
+{
+    b->Args({10000, 0})->Args({1000000, 0})->Args({10000, 1})->Args({1000000, 1});
+}
+
 // A parcel table of `rows` rows whose tags are then rebuilt: the records are written directly,
 // the way a bulk load would, so that large tables are quick to prepare.
 void Prepare(std::int64_t rows)
@@ -104,10 +123,7 @@ void BM_AppendWithThreeTags(benchmark::State& state)
     const std::int64_t rows = state.range(0);
     Prepare(rows);
     const std::string copy = "append" + std::to_string(rows) + ".dbf";
-    std::filesystem::copy_file(kDir + "/" + TableName(rows), kDir + "/" + copy,
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(kDir + "/" + IndexName(TableName(rows)), kDir + "/" + IndexName(copy),
-                               std::filesystem::copy_options::overwrite_existing);
+    CopyPrepared(rows, copy);
     engine::Table t(kDir, copy);
     t.SetExclusive(state.range(1) != 0);
     t.Open();
@@ -125,13 +141,7 @@ void BM_AppendWithThreeTags(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 // Second argument: 0 a shared open (the import's data tables), 1 an exclusive open.
-BENCHMARK(BM_AppendWithThreeTags)
-    ->Args({10000, 0})
-    ->Args({1000000, 0})
-    ->Args({10000, 1})
-    ->Args({1000000, 1})
-    ->Iterations(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AppendWithThreeTags)->Apply(SizesAndOpens)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 
 void BM_GotoKeyOverThreeFields(benchmark::State& state)
 {
@@ -201,13 +211,7 @@ void BM_RawRecordRead(benchmark::State& state)
     ::close(mdx);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawRecordRead)
-    ->Args({10000, 0})
-    ->Args({1000000, 0})
-    ->Args({10000, 1})
-    ->Args({1000000, 1})
-    ->Iterations(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RawRecordRead)->Apply(SizesAndOpens)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 
 // What a post of one row to the same table must do at least, with the same files: write the
 // record at the end of the table, the header's count, and one block of each of the three tags
@@ -218,12 +222,8 @@ void BM_RawPostWrites(benchmark::State& state)
     const std::int64_t rows = state.range(0);
     const bool shared = state.range(1) != 0;
     Prepare(rows);
-    const std::string table = kDir + "/raw" + std::to_string(rows) + ".dbf";
+    const std::string table = CopyPrepared(rows, "raw" + std::to_string(rows) + ".dbf");
     const std::string index = IndexName(table);
-    std::filesystem::copy_file(kDir + "/" + TableName(rows), table,
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(kDir + "/" + IndexName(TableName(rows)), index,
-                               std::filesystem::copy_options::overwrite_existing);
     const int dbf = ::open(table.c_str(), O_RDWR);
     const int mdx = ::open(index.c_str(), O_RDWR);
     const off_t blocks = static_cast<off_t>(std::filesystem::file_size(index) / 1024);
@@ -258,13 +258,7 @@ void BM_RawPostWrites(benchmark::State& state)
     ::close(mdx);
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RawPostWrites)
-    ->Args({10000, 0})
-    ->Args({1000000, 0})
-    ->Args({10000, 1})
-    ->Args({1000000, 1})
-    ->Iterations(100000)
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RawPostWrites)->Apply(SizesAndOpens)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 
 void BM_RebuildThreeTags(benchmark::State& state)
 {

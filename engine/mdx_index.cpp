@@ -17,9 +17,6 @@ namespace {
 struct NotInMemory
 {};
 
-} // namespace
-namespace {
-
 std::uint32_t Get32(const unsigned char* p)
 {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |

@@ -193,6 +193,7 @@ struct Table::Impl
     std::vector<unsigned char> original;            // the row as it was when Edit began
     std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
     std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
+    std::vector<unsigned char> appended;            // Post's new row with the end-of-file mark
     State state = State::Browse;
     bool exclusiveOpen = false;
     int lockDepth = 0;                   // nesting of UpdateLock
@@ -563,7 +564,7 @@ void Table::Impl::Post()
         if (header.recordCount == 0xFFFFFFFFu)
             Fail(ErrorKind::BadTable, "tabela nie pomieści więcej rekordów");
         record = header.recordCount + 1;
-        std::vector<unsigned char>& bytes = candidate; // free until the next search
+        std::vector<unsigned char>& bytes = appended;
         bytes.assign(buffer.begin(), buffer.end());
         bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
         if (!dbf->WriteAt(RecordOffset(record), bytes.data(), bytes.size()))
