@@ -924,9 +924,13 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
     };
     std::vector<unsigned char> rootLeaf(blockSize_, 0);
     std::vector<Child> level;
-    // Leaves, filled to the brim but for the last; the first goes into the old root's block.
-    for (std::size_t at = 0; at < sorted.size(); at += t.maxKeys) {
-        const std::size_t n = std::min(t.maxKeys, sorted.size() - at);
+    // Nodes are filled to three quarters, so that keys added later find room without splitting
+    // at once (a tree grown by random inserts is about that full). The first leaf goes into the
+    // old root's block.
+    const auto fill = [](std::size_t capacity) { return std::max<std::size_t>(1, capacity - capacity / 4); };
+    const std::size_t perLeaf = fill(t.maxKeys);
+    for (std::size_t at = 0; at < sorted.size(); at += perLeaf) {
+        const std::size_t n = std::min(perLeaf, sorted.size() - at);
         const std::uint32_t page = level.empty() ? t.rootPage : newBlock();
         unsigned char* block = level.empty() ? rootLeaf.data() : blockAt(page);
         Put32(block, static_cast<std::uint32_t>(n));
@@ -940,7 +944,7 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
     // Inner levels until one node is left: the new root.
     while (level.size() > 1) {
         std::vector<Child> up;
-        const std::size_t fan = t.maxKeys + 1;
+        const std::size_t fan = std::max<std::size_t>(2, fill(t.maxKeys + 1));
         for (std::size_t at = 0; at < level.size(); at += fan) {
             const std::size_t n = std::min(fan, level.size() - at);
             const std::uint32_t page = newBlock();

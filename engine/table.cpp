@@ -820,7 +820,7 @@ void Table::Reindex()
         for (std::size_t t = 0; t < definitions.size(); ++t)
             entries[t].push_back({impl.KeyOf(t, bytes), r});
     });
-    std::string base = impl.header.fields.empty() ? tableName_ : tableName_;
+    std::string base = tableName_;
     const auto dot = base.rfind('.');
     if (dot != std::string::npos)
         base.erase(dot);

@@ -1,6 +1,7 @@
 // Keeping the production index: thousands of appends and edits, in new tables and in copies of
 // files from an independent writer, checked by the engine's own check and by Perl XBase.
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -192,6 +193,43 @@ TEST(IndexMaintenance, ReindexRebuildsEqualWalks)
 #ifndef _WIN32
     EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "UPP_KLUCZ"), Records(before));
 #endif
+}
+
+// A rebuild leaves room in its nodes: keys added afterwards go into the leaves they belong to
+// without splitting them at once (a tree packed full splits on nearly every first insert into a
+// leaf and grows by half again after a tenth more rows). The rebuilt tree, with its partly filled
+// leaves and inner nodes, walks the same for Perl XBase.
+TEST(IndexMaintenance, RebuildLeavesRoomForLaterKeys)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"KLUCZ", 'C', 100, 0}}, {{"KLUCZ", "KLUCZ", false, false}},
+                        0x1B); // 9 keys a block
+    engine::Table t(dir.Path(), "T.DBF");
+    t.SetExclusive(true);
+    t.Open();
+    char text[16];
+    for (int i = 0; i < 1000; ++i) {
+        std::snprintf(text, sizeof text, "K%05d", 10 * i);
+        t.Append();
+        t.FieldByName("KLUCZ").SetString(text);
+        t.Post();
+    }
+    t.Reindex();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    const auto size = std::filesystem::file_size(dir.File("T.MDX"));
+    // Two more keys in each of a few places: every leaf has room for them.
+    for (const int at : {0, 2500, 5000, 7500, 9990}) {
+        for (const int more : {1, 2}) {
+            std::snprintf(text, sizeof text, "K%05d", at + more);
+            t.Append();
+            t.FieldByName("KLUCZ").SetString(text);
+            t.Post();
+        }
+    }
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Close();
+    EXPECT_EQ(std::filesystem::file_size(dir.File("T.MDX")), size) << "no block was added";
+    ExpectPerlAgrees(dir.File("T.MDX"), "KLUCZ", 1010);
 }
 
 TEST(IndexMaintenance, VerifyDirectoryReportsATagThatLostAnEntry)
