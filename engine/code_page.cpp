@@ -35,16 +35,20 @@ const std::array<unsigned char, 128>* FromProgramTable(CodePage page)
     return nullptr;
 }
 
+void TranslateInPlace(unsigned char* text, std::size_t size, const std::array<unsigned char, 128>* table)
+{
+    if (table == nullptr)
+        return;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (text[i] >= 0x80)
+            text[i] = (*table)[text[i] - 0x80];
+    }
+}
+
 std::string Translate(std::string_view text, const std::array<unsigned char, 128>* table)
 {
     std::string out(text);
-    if (table == nullptr)
-        return out;
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80)
-            c = static_cast<char>((*table)[byte - 0x80]);
-    }
+    TranslateInPlace(reinterpret_cast<unsigned char*>(out.data()), out.size(), table);
     return out;
 }
 
@@ -80,6 +84,11 @@ std::string FromProgramText(std::string_view text1250, CodePage page)
 std::string ToProgramText(std::string_view text, CodePage page)
 {
     return Translate(text, ToProgramTable(page));
+}
+
+void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page)
+{
+    TranslateInPlace(text, size, FromProgramTable(page));
 }
 
 std::string UpperCase(std::string_view text, CodePage page)

@@ -38,6 +38,8 @@ std::optional<LanguageDriver> DriverFromId(std::uint8_t id);
 // target page lacks become '?'.
 std::string FromProgramText(std::string_view text1250, CodePage page);
 std::string ToProgramText(std::string_view text, CodePage page);
+// The same as FromProgramText, over `size` bytes in place.
+void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page);
 
 // Upper case within `page` (every letter of the page, the Polish ones included).
 std::string UpperCase(std::string_view text, CodePage page);

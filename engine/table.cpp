@@ -668,41 +668,42 @@ bool Table::Active() const
     return impl_ != nullptr;
 }
 
-static Table::Impl& Require(const std::unique_ptr<Table::Impl>& impl, const std::string& path)
+// The open table's state; its path is put together only for the error.
+static Table::Impl& Require(const std::unique_ptr<Table::Impl>& impl, const Table& table)
 {
     if (!impl)
-        throw Error(ErrorKind::BadState, "Tabela " + path + " nie jest otwarta");
+        throw Error(ErrorKind::BadState, "Tabela " + table.Path() + " nie jest otwarta");
     return *impl;
 }
 
 void Table::First()
 {
-    Require(impl_, Path()).First();
+    Require(impl_, *this).First();
 }
 
 void Table::Next()
 {
-    Require(impl_, Path()).Next();
+    Require(impl_, *this).Next();
 }
 
 bool Table::Eof() const
 {
-    return Require(impl_, Path()).recno == 0;
+    return Require(impl_, *this).recno == 0;
 }
 
 std::int64_t Table::RecordCount() const
 {
-    return Require(impl_, Path()).FileRecordCount();
+    return Require(impl_, *this).FileRecordCount();
 }
 
 std::uint32_t Table::RecNo() const
 {
-    return Require(impl_, Path()).recno;
+    return Require(impl_, *this).recno;
 }
 
 Field Table::FieldByName(std::string_view name)
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     for (std::size_t i = 0; i < impl.upperNames.size(); ++i) {
         const std::string& candidate = impl.upperNames[i];
         if (candidate.size() == name.size() &&
@@ -716,12 +717,12 @@ Field Table::FieldByName(std::string_view name)
 
 std::size_t Table::FieldCount() const
 {
-    return Require(impl_, Path()).header.fields.size();
+    return Require(impl_, *this).header.fields.size();
 }
 
 Field Table::FieldAt(std::size_t index)
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     if (index >= impl.header.fields.size())
         impl.Fail(ErrorKind::BadValue, "brak pola numer " + std::to_string(index + 1));
     return Field(this, index);
@@ -729,7 +730,7 @@ Field Table::FieldAt(std::size_t index)
 
 void Table::Edit()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     if (impl.recno == 0)
         impl.Fail(ErrorKind::BadState, "brak bieżącego wiersza do edycji");
     impl.ReadRecord(impl.recno, &impl.row); // the row as it is in the file now
@@ -740,24 +741,24 @@ void Table::Edit()
 
 void Table::Append()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     impl.buffer.assign(impl.header.recordLength, ' ');
     impl.state = Impl::State::Insert;
 }
 
 void Table::Post()
 {
-    Require(impl_, Path()).Post();
+    Require(impl_, *this).Post();
 }
 
 void Table::Cancel()
 {
-    Require(impl_, Path()).state = Impl::State::Browse;
+    Require(impl_, *this).state = Impl::State::Browse;
 }
 
 void Table::EditKey()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     if (impl.tag < 0)
         impl.Fail(ErrorKind::BadState, "wyszukiwanie według klucza wymaga wybranego znacznika indeksu");
     impl.buffer.assign(impl.header.recordLength, ' ');
@@ -766,7 +767,7 @@ void Table::EditKey()
 
 bool Table::GotoKey()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     if (impl.tag < 0 || impl.state != Impl::State::SetKey)
         impl.Fail(ErrorKind::BadState, "GotoKey wymaga wcześniejszego EditKey przy wybranym znaczniku");
     const auto t = static_cast<std::size_t>(impl.tag);
@@ -805,7 +806,7 @@ std::string Table::Path() const
 
 void Table::Reindex()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     if (!impl.mdx)
         return;
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
@@ -853,7 +854,7 @@ void Table::Reindex()
 
 std::vector<std::string> Table::Verify()
 {
-    Impl& impl = Require(impl_, Path());
+    Impl& impl = Require(impl_, *this);
     std::vector<std::string> problems;
     if (!impl.mdx)
         return problems;
@@ -928,27 +929,27 @@ std::vector<std::string> Table::Verify()
 
 const std::string& Field::Name() const
 {
-    return Require(table_->impl_, table_->Path()).header.fields[index_].name;
+    return Require(table_->impl_, *table_).header.fields[index_].name;
 }
 
 char Field::Type() const
 {
-    return Require(table_->impl_, table_->Path()).header.fields[index_].type;
+    return Require(table_->impl_, *table_).header.fields[index_].type;
 }
 
 std::size_t Field::Width() const
 {
-    return Require(table_->impl_, table_->Path()).header.fields[index_].width;
+    return Require(table_->impl_, *table_).header.fields[index_].width;
 }
 
 int Field::Decimals() const
 {
-    return Require(table_->impl_, table_->Path()).header.fields[index_].decimals;
+    return Require(table_->impl_, *table_).header.fields[index_].decimals;
 }
 
 std::string Field::AsString() const
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     const auto& source = impl.Source();
     if (source.size() < impl.header.recordLength)
@@ -978,7 +979,7 @@ std::string Field::AsString() const
 
 std::int64_t Field::AsInteger() const
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     if (f.type == 'L') {
         return AsString() == "T" ? 1 : 0;
@@ -998,7 +999,7 @@ std::int64_t Field::AsInteger() const
 
 Variant Field::AsVariant() const
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     const std::string text = AsString();
     if (text.empty())
@@ -1018,7 +1019,7 @@ Variant Field::AsVariant() const
 
 void Field::Clear()
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     impl.CheckWritable(f);
     if (f.type == 'M')
@@ -1028,16 +1029,17 @@ void Field::Clear()
 
 void Field::SetString(std::string_view text1250)
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     impl.CheckWritable(f);
-    const std::string where = "pole " + f.name + ": ";
+    const auto where = [&f] { return "pole " + f.name + ": "; };
     switch (f.type) {
-    case 'C': {
-        std::string text =
-            FromProgramText(text1250.substr(0, std::min(text1250.size(), f.width)), impl.driver.codePage);
-        text.resize(f.width, ' ');
-        impl.Store(f, text);
+    case 'C': { // cut to the width, converted and padded in the row itself
+        const std::size_t n = std::min(text1250.size(), f.width);
+        unsigned char* out = impl.buffer.data() + f.offset;
+        std::memcpy(out, text1250.data(), n);
+        std::memset(out + n, ' ', f.width - n);
+        FromProgramTextInPlace(out, n, impl.driver.codePage);
         return;
     }
     case 'N':
@@ -1050,9 +1052,9 @@ void Field::SetString(std::string_view text1250)
         bool negative = false;
         std::string integer, fraction, out;
         if (!ParseDecimal(text, &negative, &integer, &fraction))
-            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest liczbą");
+            impl.Fail(ErrorKind::BadValue, where() + "„" + text + "” nie jest liczbą");
         if (!FormatNumber(negative, integer, fraction, f.width, f.decimals, &out))
-            impl.Fail(ErrorKind::BadValue, where + "liczba " + text + " nie mieści się w polu o długości " +
+            impl.Fail(ErrorKind::BadValue, where() + "liczba " + text + " nie mieści się w polu o długości " +
                                                std::to_string(f.width));
         impl.Store(f, out);
         return;
@@ -1072,7 +1074,7 @@ void Field::SetString(std::string_view text1250)
         const bool shaped = digits.size() == 8 && (text.size() == 8 || text.size() == 10);
         if (!shaped || !ValidDate(std::stoi(digits.substr(0, 4)), std::stoi(digits.substr(4, 2)),
                                   std::stoi(digits.substr(6, 2))))
-            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest datą");
+            impl.Fail(ErrorKind::BadValue, where() + "„" + text + "” nie jest datą");
         impl.Store(f, digits);
         return;
     }
@@ -1085,7 +1087,7 @@ void Field::SetString(std::string_view text1250)
         else if (text == "F" || text == "N" || text == "FALSE" || text == "0")
             impl.Store(f, "F");
         else
-            impl.Fail(ErrorKind::BadValue, where + "„" + text + "” nie jest wartością logiczną");
+            impl.Fail(ErrorKind::BadValue, where() + "„" + text + "” nie jest wartością logiczną");
         return;
     }
     default:
@@ -1095,7 +1097,7 @@ void Field::SetString(std::string_view text1250)
 
 void Field::SetInteger(std::int64_t value)
 {
-    Table::Impl& impl = Require(table_->impl_, table_->Path());
+    Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     if (f.type == 'D')
         impl.Fail(ErrorKind::BadValue, "pole " + f.name + ": liczba nie jest datą");
@@ -1112,7 +1114,7 @@ void Field::SetVariant(const Variant& value)
         SetInteger(*integer);
     } else if (const auto* number = std::get_if<double>(&value)) {
         if (!std::isfinite(*number)) {
-            Table::Impl& impl = Require(table_->impl_, table_->Path());
+            Table::Impl& impl = Require(table_->impl_, *table_);
             impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": wartość nie jest liczbą");
         }
         char buffer[64];
