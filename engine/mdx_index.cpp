@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <ctime>
 #include <functional>
 
 #include "engine/error.h"
+#include "platform/system.h"
 
 namespace engine {
 
@@ -94,16 +94,10 @@ void PutItem(std::vector<unsigned char>& b, std::size_t i, std::size_t item, std
 
 void TodayDate(unsigned char* out)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    out[0] = static_cast<unsigned char>(local.tm_year);
-    out[1] = static_cast<unsigned char>(local.tm_mon + 1);
-    out[2] = static_cast<unsigned char>(local.tm_mday);
+    const platform::LocalDate today = platform::Today();
+    out[0] = static_cast<unsigned char>(today.year - 1900);
+    out[1] = static_cast<unsigned char>(today.month);
+    out[2] = static_cast<unsigned char>(today.day);
 }
 
 } // namespace

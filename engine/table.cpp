@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -20,6 +19,7 @@
 #include "engine/record_cache.h"
 #include "platform/locked_file.h"
 #include "platform/paths.h"
+#include "platform/system.h"
 
 namespace engine {
 namespace {
@@ -46,20 +46,6 @@ std::string Trim(std::string_view text)
     while (end > begin && text[end - 1] == ' ')
         --end;
     return std::string(text.substr(begin, end - begin));
-}
-
-void Today(int* year, int* month, int* day)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    *year = local.tm_year + 1900;
-    *month = local.tm_mon + 1;
-    *day = local.tm_mday;
 }
 
 // Parses a decimal number: optional sign, digits, optional point and digits. False otherwise.
@@ -569,10 +555,10 @@ void Table::Impl::Post()
         bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
         if (!dbf->WriteAt(RecordOffset(record), bytes.data(), bytes.size()))
             FailWrite(record);
-        int year = 0, month = 0, day = 0;
-        Today(&year, &month, &day);
-        unsigned char stamp[7] = {static_cast<unsigned char>(year - 1900), static_cast<unsigned char>(month),
-                                  static_cast<unsigned char>(day)};
+        const platform::LocalDate today = platform::Today();
+        unsigned char stamp[7] = {static_cast<unsigned char>(today.year - 1900),
+                                  static_cast<unsigned char>(today.month),
+                                  static_cast<unsigned char>(today.day)};
         for (int i = 0; i < 4; ++i)
             stamp[3 + i] = static_cast<unsigned char>(record >> (8 * i));
         if (!dbf->WriteAt(1, stamp, sizeof stamp))
@@ -1164,9 +1150,8 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     std::string why;
     if (!ParseDbfHeader(bytes, static_cast<std::int64_t>(bytes.size()), &check, &why))
         throw Error(ErrorKind::BadValue, "Tabela " + path + ": niepoprawny układ pól: " + why);
-    int year = 0, month = 0, day = 0;
-    Today(&year, &month, &day);
-    bytes = BuildDbfHeader(header, year, month, day);
+    const platform::LocalDate today = platform::Today();
+    bytes = BuildDbfHeader(header, today.year, today.month, today.day);
     bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
 
     std::vector<TagDefinition> definitions;

@@ -1,6 +1,7 @@
 // Today's date and terminal detection on each system.
 #include "platform/system.h"
 
+#include <algorithm>
 #include <ctime>
 
 #ifdef _WIN32
@@ -22,14 +23,25 @@ namespace platform {
 
 LocalDate Today()
 {
+    // The date is worked out anew only when the day may have changed: a post asks for it each
+    // time, and the time-zone conversion costs more than the rest of a table's header write.
+    // The day cannot end sooner than the local clock's time to midnight less two hours (a clock
+    // put forward), so the date stands until then.
+    thread_local std::time_t validUntil = 0;
+    thread_local LocalDate date{};
     const std::time_t now = std::time(nullptr);
-    std::tm local{};
+    if (now >= validUntil || now < validUntil - 86400) {
+        std::tm local{};
 #ifdef _WIN32
-    localtime_s(&local, &now);
+        localtime_s(&local, &now);
 #else
-    localtime_r(&now, &local);
+        localtime_r(&now, &local);
 #endif
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+        date = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+        const long toMidnight = 86400L - (local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec);
+        validUntil = now + std::max(0L, toMidnight - 7200L);
+    }
+    return date;
 }
 
 bool IsTerminal(int stream)

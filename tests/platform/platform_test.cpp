@@ -3,9 +3,11 @@
 // of open files, the program file's own path, arguments handed to another process, and the
 // share modes of table files.
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -209,6 +211,30 @@ TEST(Process, ProgramFilePathNamesThisProgram)
     EXPECT_EQ(path[0], '/') << path;
 #endif
     EXPECT_TRUE(platform::Exists(path));
+}
+
+// Today's date is kept between calls; what it gives must still be the local calendar's date,
+// call after call (the check allows for midnight passing during the test).
+TEST(Process, TodayIsTheLocalDate)
+{
+    const auto local = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+#ifdef _WIN32
+        localtime_s(&tm, &now);
+#else
+        localtime_r(&now, &tm);
+#endif
+        return std::tuple(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    };
+    for (int i = 0; i < 3; ++i) {
+        const auto before = local();
+        const platform::LocalDate today = platform::Today();
+        const auto after = local();
+        const auto got = std::tuple(today.year, today.month, today.day);
+        EXPECT_TRUE(got == before || got == after)
+            << today.year << "-" << today.month << "-" << today.day << " is not today";
+    }
 }
 
 KERG_CHILD_TASK(echo_arguments)
