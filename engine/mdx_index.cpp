@@ -328,13 +328,14 @@ void MdxIndex::Refresh()
     // At least the file header's first 48 bytes, also when the file has no tags.
     const std::size_t span = std::max<std::size_t>(48, std::size_t{lastHeader} * kMdxPage + kTagBytes);
     std::vector<unsigned char>& front = front_;
-    front.clear();
     if (span <= kFrontBytes) {
-        front.resize(span);
+        front.resize(span); // the read fills it whole: no need to clear it first
         if (file_.ReadAt(0, front.data(), front.size()) != static_cast<std::int64_t>(front.size())) {
             front.clear();
             throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
         }
+    } else {
+        front.clear();
     }
     auto read = [&](std::int64_t offset, unsigned char* out, std::size_t size) {
         if (!front.empty()) {

@@ -694,7 +694,7 @@ Field Table::FieldByName(std::string_view name)
         const std::string& candidate = impl.upperNames[i];
         if (candidate.size() == name.size() &&
             std::equal(candidate.begin(), candidate.end(), name.begin(), [](char a, char b) {
-                return a == static_cast<char>(std::toupper(static_cast<unsigned char>(b)));
+                return a == (b >= 'a' && b <= 'z' ? static_cast<char>(b - 'a' + 'A') : b); // names are ASCII
             }))
             return Field(this, i);
     }

@@ -1,5 +1,6 @@
 // Order of keys: character keys under each language driver, numeric keys by value, date keys.
 #include <algorithm>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,37 @@ TEST(KeyOrder, Db852Po0CaseAndAccentsAreOnlySecondaryDifferences)
             ASSERT_EQ(ab<0, ba> 0) << x << " " << y;
         }
     }
+}
+
+// Keys that begin alike are ordered by what follows, whatever the length of the common
+// beginning; a difference in a letter decides before any difference of case or accent that
+// comes earlier, also far into long keys.
+TEST(KeyOrder, Db852Po0LongKeysWithCommonBeginnings)
+{
+    const std::string alphabet = "aAbBzZ09 /.-\xA5\xA4\x88\x9D\xB5\xA0"; // ą Ą ł Ł Á á
+    std::mt19937 rng(852);
+    const auto random = [&](std::size_t length) {
+        std::string s;
+        for (std::size_t i = 0; i < length; ++i)
+            s.push_back(alphabet[rng() % alphabet.size()]);
+        return s;
+    };
+    const auto sign = [](int c) { return (c > 0) - (c < 0); };
+    for (int round = 0; round < 2000; ++round) {
+        const std::string a = random(1 + rng() % 12), b = random(1 + rng() % 12);
+        const int expected = sign(engine::CompareDb852Po0(a, b));
+        for (const std::size_t common : {1u, 7u, 8u, 9u, 16u, 23u}) {
+            const std::string p = random(common);
+            ASSERT_EQ(sign(engine::CompareDb852Po0(p + a, p + b)), expected)
+                << common << " " << a << " " << b;
+            ASSERT_EQ(sign(engine::CompareDb852Po0(p + b, p + a)), -expected);
+        }
+    }
+    // Case early, letters late: the letters decide.
+    const std::string head(13, 'K');
+    EXPECT_LT(engine::CompareDb852Po0("a" + head + "B", "A" + head + "C"), 0);
+    EXPECT_GT(engine::CompareDb852Po0("a" + head + "C", "A" + head + "B"), 0);
+    EXPECT_LT(engine::CompareDb852Po0("a" + head + "B", "A" + head + "B"), 0) << "then the case";
 }
 
 TEST(KeyOrder, Db852Po0LettersOfNeighbouringLanguagesAndPunctuation)
