@@ -267,7 +267,8 @@ bool MdxIndex::Write(std::int64_t offset, const unsigned char* bytes, std::size_
         front_.clear(); // what the file holds there now is unknown
         return false;
     }
-    if (offset >= 0 && static_cast<std::size_t>(offset) < front_.size())
+    // The mirror of the front takes what was written, unless it was written from the mirror itself.
+    if (offset >= 0 && static_cast<std::size_t>(offset) < front_.size() && bytes != front_.data() + offset)
         std::memcpy(front_.data() + offset, bytes,
                     std::min(size, front_.size() - static_cast<std::size_t>(offset)));
     return true;
