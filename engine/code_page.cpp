@@ -93,13 +93,18 @@ void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page
 
 std::string UpperCase(std::string_view text, CodePage page)
 {
+    std::string out(text);
+    UpperCaseInPlace(out.data(), out.size(), page);
+    return out;
+}
+
+void UpperCaseInPlace(char* text, std::size_t size, CodePage page)
+{
     const auto& table = page == CodePage::Cp852    ? kUpper852
                         : page == CodePage::Cp1250 ? kUpper1250
                                                    : kUpper437;
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(table[static_cast<unsigned char>(c)]);
-    return out;
+    for (std::size_t i = 0; i < size; ++i)
+        text[i] = static_cast<char>(table[static_cast<unsigned char>(text[i])]);
 }
 
 } // namespace engine

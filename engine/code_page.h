@@ -43,5 +43,6 @@ void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page
 
 // Upper case within `page` (every letter of the page, the Polish ones included).
 std::string UpperCase(std::string_view text, CodePage page);
+void UpperCaseInPlace(char* text, std::size_t size, CodePage page);
 
 } // namespace engine

@@ -407,7 +407,27 @@ std::unique_ptr<Expression> Expression::Compile(std::string_view text, const std
     }
     e->fields_ = &fields;
     e->page_ = page;
+    e->joinedFields_ = e->Flatten(*e->root_, false);
+    if (!e->joinedFields_)
+        e->pieces_.clear();
     return e;
+}
+
+bool Expression::Flatten(const Node& node, bool upper)
+{
+    switch (node.op) {
+    case Node::Op::Field:
+        if (node.type != Value::Type::Char)
+            return false;
+        pieces_.push_back({(*fields_)[node.field].offset, (*fields_)[node.field].width, upper});
+        return true;
+    case Node::Op::Concat:
+        return Flatten(*node.args[0], upper) && Flatten(*node.args[1], upper);
+    case Node::Op::Function:
+        return node.name == "UPPER" && Flatten(*node.args[0], true);
+    default:
+        return false;
+    }
 }
 
 Value::Type Expression::ResultType() const
@@ -418,6 +438,21 @@ Value::Type Expression::ResultType() const
 Value Expression::Evaluate(const unsigned char* record) const
 {
     return Eval(*root_, record, *fields_, page_);
+}
+
+void Expression::EvaluateText(const unsigned char* record, std::string* out) const
+{
+    if (!joinedFields_) {
+        *out = Evaluate(record).text;
+        return;
+    }
+    out->clear();
+    for (const Piece& p : pieces_) {
+        const std::size_t at = out->size();
+        out->append(reinterpret_cast<const char*>(record + p.offset), p.width);
+        if (p.upper)
+            UpperCaseInPlace(out->data() + at, p.width, page_);
+    }
 }
 
 const std::vector<std::size_t>& Expression::FieldsUsed() const

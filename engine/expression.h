@@ -42,6 +42,9 @@ public:
 
     // Evaluates over `record` (the record's bytes, flag byte first, as long as the table's record).
     Value Evaluate(const unsigned char* record) const;
+    // The text of Evaluate, into `out` (whose memory is reused): for the keys of tags over
+    // character fields joined with "+", in UPPER() or not, by copying the fields' bytes.
+    void EvaluateText(const unsigned char* record, std::string* out) const;
 
     // Indexes (into the field list) of the fields the expression reads.
     const std::vector<std::size_t>& FieldsUsed() const;
@@ -50,7 +53,16 @@ public:
 
 private:
     Expression() = default;
+    bool Flatten(const Node& node, bool upper);
+    struct Piece
+    {
+        std::size_t offset;
+        std::size_t width;
+        bool upper;
+    };
     std::unique_ptr<Node> root_;
+    std::vector<Piece> pieces_; // the fields of a key of joined fields, in order
+    bool joinedFields_ = false;
     std::vector<std::size_t> fieldsUsed_;
     const std::vector<FieldInfo>* fields_ = nullptr;
     CodePage page_ = CodePage::Cp852;

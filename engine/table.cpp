@@ -179,6 +179,7 @@ struct Table::Impl
     std::vector<unsigned char> original;            // the row as it was when Edit began
     std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
     std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
+    std::string searchKey, checkKey;                // a keyed search's key, and a found row's
     std::vector<unsigned char> appended;            // Post's new row with the end-of-file mark
     State state = State::Browse;
     bool exclusiveOpen = false;
@@ -256,7 +257,10 @@ struct Table::Impl
             return false;
         const std::uint32_t r = searchCursor.Entry().record;
         try {
-            if (!ReadRecord(r, &candidate) || Deleted(candidate) || info.order(KeyOf(t, candidate), key) != 0)
+            if (!ReadRecord(r, &candidate) || Deleted(candidate))
+                return std::nullopt;
+            KeyInto(t, candidate, &checkKey);
+            if (info.order(checkKey, key) != 0)
                 return std::nullopt;
         } catch (const Error&) {
             return std::nullopt; // the locked search reports what is wrong
@@ -269,21 +273,27 @@ struct Table::Impl
 
     bool Deleted(const std::vector<unsigned char>& bytes) const { return !bytes.empty() && bytes[0] == '*'; }
 
-    std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes) const
+    // The key of tag `t` for a row's bytes, into `key` (whose memory is reused).
+    void KeyInto(std::size_t t, const std::vector<unsigned char>& bytes, std::string* key) const
     {
         const TagInfo& info = mdx->Tags()[t];
-        const Value v = tagExpressions[t]->Evaluate(bytes.data());
-        std::string key;
-        if (info.keyType == 'N') {
-            if (!EncodeNumericKey(v.text, &key))
+        if (info.keyType == 'N' || info.keyType == 'D') {
+            const Value v = tagExpressions[t]->Evaluate(bytes.data());
+            key->clear();
+            if (info.keyType == 'N' && !EncodeNumericKey(v.text, key))
                 Fail(ErrorKind::BadValue, "wartość „" + v.text + "” nie daje klucza znacznika " + info.name);
-        } else if (info.keyType == 'D') {
-            if (!EncodeDateKey(v.text, &key))
+            if (info.keyType == 'D' && !EncodeDateKey(v.text, key))
                 Fail(ErrorKind::BadValue, "data „" + v.text + "” nie daje klucza znacznika " + info.name);
-        } else {
-            key = v.text;
-            key.resize(info.keyLength, ' ');
+            return;
         }
+        tagExpressions[t]->EvaluateText(bytes.data(), key);
+        key->resize(info.keyLength, ' ');
+    }
+
+    std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes) const
+    {
+        std::string key;
+        KeyInto(t, bytes, &key);
         return key;
     }
 
@@ -541,9 +551,9 @@ void Table::Impl::Post()
     newKeys.resize(tagCount);
     oldKeys.resize(tagCount);
     for (std::size_t t = 0; t < tagCount; ++t) {
-        newKeys[t] = KeyOf(t, buffer);
+        KeyInto(t, buffer, &newKeys[t]);
         if (state == State::Edit)
-            oldKeys[t] = KeyOf(t, original);
+            KeyInto(t, original, &oldKeys[t]);
     }
     std::uint32_t record = recno;
     if (state == State::Insert) {
@@ -757,7 +767,8 @@ bool Table::GotoKey()
     if (impl.tag < 0 || impl.state != Impl::State::SetKey)
         impl.Fail(ErrorKind::BadState, "GotoKey wymaga wcześniejszego EditKey przy wybranym znaczniku");
     const auto t = static_cast<std::size_t>(impl.tag);
-    const std::string key = impl.KeyOf(t, impl.buffer);
+    std::string& key = impl.searchKey;
+    impl.KeyInto(t, impl.buffer, &key);
     impl.state = Impl::State::Browse;
     if (!impl.exclusiveOpen && impl.lockDepth == 0) {
         if (const std::optional<bool> found = impl.GotoKeyInMemory(t, key))
