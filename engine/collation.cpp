@@ -1,6 +1,7 @@
 // Character-key orders: byte order and the Polish order of the db852po0 language driver.
 #include "engine/collation.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -74,8 +75,11 @@ int CompareDb852Po0(std::string_view a, std::string_view b)
     for (std::uint64_t x = 0, y = 0; from + 8 <= n; from += 8) {
         std::memcpy(&x, a.data() + from, 8);
         std::memcpy(&y, b.data() + from, 8);
-        if (x != y)
+        if (x != y) {
+            if constexpr (std::endian::native == std::endian::little)
+                from += static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8; // the first byte that differs
             break;
+        }
     }
     while (from < n && a[from] == b[from])
         ++from;
