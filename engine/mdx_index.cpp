@@ -389,18 +389,13 @@ void MdxIndex::FlushCounters()
 {
     // The fields to write: each tag's update counter (byte 20 of its header) and page count
     // (bytes 4-7), where changed.
-    struct Field
-    {
-        std::int64_t offset;
-        unsigned char bytes[4];
-        std::size_t size;
-    };
-    std::vector<Field> fields;
+    std::vector<CounterField>& fields = counterFields_;
+    fields.clear();
     for (std::size_t tag = 0; tag < tags_.size(); ++tag) {
         const TagInfo& t = tags_[tag];
         const std::int64_t header = std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage);
         if (tag < dirtyPages_.size() && dirtyPages_[tag]) {
-            Field f{header + 4, {}, 4};
+            CounterField f{header + 4, {}, 4};
             Put32(f.bytes, t.pagesUsed);
             fields.push_back(f);
         }
@@ -410,19 +405,19 @@ void MdxIndex::FlushCounters()
     if (fields.empty())
         return;
     std::int64_t first = fields.front().offset, last = 0;
-    for (const Field& f : fields) {
+    for (const CounterField& f : fields) {
         first = std::min(first, f.offset);
         last = std::max(last, f.offset + static_cast<std::int64_t>(f.size));
     }
     if (last <= static_cast<std::int64_t>(front_.size())) {
         // The fields lie within the front of the file as last read (and as written since): one
         // write carries them all, the bytes between them written back as they are.
-        for (const Field& f : fields)
+        for (const CounterField& f : fields)
             std::memcpy(front_.data() + f.offset, f.bytes, f.size);
         if (!Write(first, front_.data() + first, static_cast<std::size_t>(last - first)))
             throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     } else {
-        for (const Field& f : fields)
+        for (const CounterField& f : fields)
             if (!Write(f.offset, f.bytes, f.size))
                 throw Error(ErrorKind::Io, "Błąd zapisu indeksu " + path_);
     }
@@ -692,8 +687,8 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
     const std::size_t total = n + 1;
     if (total <= t.maxKeys) {
         Put32(work.data(), static_cast<std::uint32_t>(total));
-        work.resize(blockSize_);
-        node.block.swap(work); // the node's old buffer serves the next insert
+        node.block.resize(blockSize_);
+        std::memcpy(node.block.data(), work.data(), blockSize_); // both buffers keep their memory
         WriteBlock(node.page, node.block);
         if (leaf && position == n)
             PropagateLargest(tag, path, level, key);

@@ -211,6 +211,13 @@ private:
     TagCursor insertCursor_;
     std::string insertKey_;
     std::vector<unsigned char> work_;
+    struct CounterField // a header field FlushCounters writes
+    {
+        std::int64_t offset;
+        unsigned char bytes[4];
+        std::size_t size;
+    };
+    std::vector<CounterField> counterFields_;
     // Blocks read or written since the last detected change: `slotOfPage_[page]` is the block's
     // slot in `blocks_` plus one, 0 for a block not kept. Bounded; dropped whole. Pages past
     // kCachePages are read into `scratch_` and not kept.
