@@ -441,8 +441,11 @@ void MdxIndex::StampFile()
 // `key`. Otherwise towards the place of (key, record): the first entry after it when `after`,
 // the first entry not before it otherwise. Equal keys are ordered by record number; an inner key
 // carries no record number, so where it equals `key` the largest record below decides.
+// `walk`: the cursor will walk on from there, and keeps the blocks it may use again; otherwise
+// (an insert's path, used before anything else reads the index) it keeps the leaf's alone, and
+// the changes that reach an inner node read it again (PathBlock).
 void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after,
-                       TagCursor* cursor)
+                       TagCursor* cursor, bool walk)
 {
     const TagInfo& t = tags_[tag];
     cursor->tag_ = tag;
@@ -463,7 +466,7 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
         const bool leaf = Trailing(block, t.itemLength) == 0;
         // The cursor keeps a copy of the blocks it may use again; a search of an exclusive open
         // keeps only its leaf's (SettleCursor reads an inner block again when it climbs to it).
-        if (leaf || record != 0 || !exclusive_) {
+        if (leaf || (walk && (record != 0 || !exclusive_))) {
             level.block.assign(block, block + blockSize_);
             block = level.block.data(); // LastRecord below reads other blocks
         } else {
@@ -497,6 +500,10 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
             std::size_t end = lo;
             while (end < n && t.order(KeyAt(block, end, t.itemLength, t.keyLength), key) == 0)
                 ++end;
+            if (end > lo && level.block.empty()) { // LastRecord reads other blocks
+                level.block.assign(block, block + blockSize_);
+                block = level.block.data();
+            }
             std::size_t first = lo, last = end;
             while (first < last) {
                 const std::size_t mid = (first + last) / 2;
@@ -605,7 +612,7 @@ void MdxIndex::First(std::size_t tag, TagCursor* cursor)
 
 void MdxIndex::Seek(std::size_t tag, std::string_view key, TagCursor* cursor)
 {
-    Descend(tag, key, 0, false, cursor);
+    Descend(tag, key, 0, false, cursor, true);
     SettleCursor(cursor);
 }
 
@@ -629,7 +636,7 @@ bool MdxIndex::SeekInMemory(std::size_t tag, std::string_view key, TagCursor* cu
 bool MdxIndex::SeekExact(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor)
 {
     const TagInfo& t = tags_[tag];
-    Descend(tag, key, record, false, cursor);
+    Descend(tag, key, record, false, cursor, true);
     SettleCursor(cursor);
     if (cursor->valid_ && cursor->entry_.record == record && t.order(cursor->entry_.key, key) == 0)
         return true;
@@ -652,10 +659,21 @@ void MdxIndex::Next(TagCursor* cursor)
     SettleCursor(cursor);
 }
 
+std::vector<unsigned char>& MdxIndex::PathBlock(std::size_t tag, TagCursor* path, std::size_t level)
+{
+    TagCursor::Level& node = path->path_[level];
+    if (node.block.empty()) {
+        const unsigned char* block = ReadBlock(tag, node.page);
+        node.block.assign(block, block + blockSize_);
+    }
+    return node.block;
+}
+
 void MdxIndex::PropagateLargest(std::size_t tag, TagCursor* path, std::size_t level, std::string_view key)
 {
     const TagInfo& t = tags_[tag];
     for (std::size_t l = level; l > 0; --l) {
+        PathBlock(tag, path, l - 1);
         auto& parent = path->path_[l - 1];
         if (parent.index < Count(parent.block)) {
             if (KeyAt(parent.block, parent.index, t.itemLength, t.keyLength) != key) {
@@ -674,6 +692,7 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
 {
     const TagInfo& t = tags_[tag];
     const std::size_t item = t.itemLength;
+    PathBlock(tag, path, level);
     auto& node = path->path_[level];
     const bool leaf = level + 1 == path->path_.size();
     const std::size_t n = Count(node.block);
@@ -754,7 +773,7 @@ void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t recor
             Remove(tag, later.key, later.record);
         }
     }
-    Descend(tag, padded, record, true, &cursor);
+    Descend(tag, padded, record, true, &cursor, false);
     const std::size_t level = cursor.path_.size() - 1;
     InsertAt(tag, &cursor, level, cursor.path_[level].index, record, padded);
 }
@@ -763,6 +782,7 @@ void MdxIndex::RemoveChild(std::size_t tag, TagCursor* path, std::size_t level)
 {
     const TagInfo& t = tags_[tag];
     const std::size_t item = t.itemLength;
+    PathBlock(tag, path, level);
     auto& node = path->path_[level];
     const std::size_t n = Count(node.block);
     const std::size_t ci = node.index;

@@ -181,7 +181,9 @@ private:
     void DropCache();
     void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);
     std::uint32_t Allocate(std::size_t tag);
-    void Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after, TagCursor* cursor);
+    void Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after, TagCursor* cursor,
+                 bool walk);
+    std::vector<unsigned char>& PathBlock(std::size_t tag, TagCursor* path, std::size_t level);
     void SettleCursor(TagCursor* cursor);
     std::uint32_t LastRecord(std::size_t tag, std::uint32_t page, std::size_t depth);
     void InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std::size_t position,
