@@ -696,23 +696,27 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
     auto& node = path->path_[level];
     const bool leaf = level + 1 == path->path_.size();
     const std::size_t n = Count(node.block);
-    // Work in a buffer one item larger than a block, so that an overfull node can be split.
+    const std::size_t total = n + 1;
+    if (total <= t.maxKeys) {
+        // It fits: the items from `position` on, and the trailing child after them, move up one
+        // place in the node itself; what follows them is zeroed, as in every block written.
+        unsigned char* b = node.block.data();
+        std::memmove(b + 8 + (position + 1) * item, b + 8 + position * item, (n - position) * item + 4);
+        PutItem(node.block, position, item, pointer, key);
+        Put32(b, static_cast<std::uint32_t>(total));
+        std::memset(b + 12 + total * item, 0, blockSize_ - (12 + total * item));
+        WriteBlock(node.page, node.block);
+        if (leaf && position == n)
+            PropagateLargest(tag, path, level, key);
+        return;
+    }
+    // Work in a buffer one item larger than a block, so that the overfull node can be split.
     std::vector<unsigned char>& work = work_;
     work.assign(blockSize_ + item, 0);
     std::memcpy(work.data(), node.block.data(), std::min(blockSize_, 12 + n * item));
     std::memmove(work.data() + 8 + (position + 1) * item, work.data() + 8 + position * item,
                  (n - position) * item + 4);
     PutItem(work, position, item, pointer, key);
-    const std::size_t total = n + 1;
-    if (total <= t.maxKeys) {
-        Put32(work.data(), static_cast<std::uint32_t>(total));
-        node.block.resize(blockSize_);
-        std::memcpy(node.block.data(), work.data(), blockSize_); // both buffers keep their memory
-        WriteBlock(node.page, node.block);
-        if (leaf && position == n)
-            PropagateLargest(tag, path, level, key);
-        return;
-    }
 
     // Split: the left half goes to a new block, the right half stays where the node was, so the
     // parent's entry for this node keeps pointing at the right half with the same largest key.
