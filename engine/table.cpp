@@ -185,6 +185,7 @@ struct Table::Impl
     bool exclusiveOpen = false;
     int lockDepth = 0;                   // nesting of UpdateLock
     RecordCache records;                 // an exclusive open's records in memory
+    std::size_t indexMemory = 0;         // blocks of the index kept in memory at most; 0 the default
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
@@ -427,6 +428,13 @@ struct Table::Impl
         }
     }
 
+    void ConfigureIndex()
+    {
+        mdx->SetExclusive(exclusiveOpen);
+        if (indexMemory != 0)
+            mdx->SetCacheLimit(indexMemory);
+    }
+
     void Post();
     void Open(const std::string& directory, const std::string& tableName, bool exclusive,
               const std::string& indexName);
@@ -520,7 +528,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         }
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
-        mdx->SetExclusive(exclusive);
+        ConfigureIndex();
         CompileTags();
     }
     tag = -1;
@@ -624,6 +632,13 @@ void Table::SetExclusive(bool exclusive)
     exclusive_ = exclusive;
 }
 
+void Table::SetIndexMemory(std::size_t blocks)
+{
+    if (impl_)
+        impl_->Fail(ErrorKind::BadState, "pamięć indeksu można zmienić tylko przy zamkniętej tabeli");
+    indexMemory_ = blocks;
+}
+
 void Table::SetIndexName(const std::string& tag)
 {
     if (impl_) {
@@ -650,6 +665,7 @@ void Table::Open()
     if (impl_)
         return;
     auto impl = std::make_unique<Impl>();
+    impl->indexMemory = indexMemory_;
     impl->Open(directory_, tableName_, exclusive_, indexName_);
     impl_ = std::move(impl);
 }
@@ -825,7 +841,7 @@ void Table::Reindex()
     CreateMdx(*impl.mdxFile, base, definitions);
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
-    impl.mdx->SetExclusive(impl.exclusiveOpen);
+    impl.ConfigureIndex();
     impl.CompileTags();
     for (std::size_t t = 0; t < definitions.size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];

@@ -84,6 +84,10 @@ public:
     void SetExclusive(bool exclusive);
     bool Exclusive() const { return exclusive_; }
 
+    // Set before Open: at most this many blocks of the index kept in memory (0: the engine's
+    // default, 128 MB worth). For machines short of memory, and for checks of the engine.
+    void SetIndexMemory(std::size_t blocks);
+
     // The current tag ("" for physical order). While open, the current row stays current.
     void SetIndexName(const std::string& tag);
     const std::string& IndexName() const { return indexName_; }
@@ -136,6 +140,7 @@ private:
     std::string tableName_;
     std::string indexName_;
     bool exclusive_ = false;
+    std::size_t indexMemory_ = 0;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -405,6 +405,65 @@ TEST(IndexMaintenance, AChangedNodeIsWrittenWithItsUnusedEndZeroed)
     EXPECT_EQ(Records(EngineWalk(dir.File("T.MDX"), "KLUCZ")), (std::vector<std::uint32_t>{5, 1, 2, 4, 3}));
 }
 
+// How many index blocks an open keeps in memory changes nothing it writes: with room for only a
+// few, the blocks an insert, a removal or a search has just read are dropped and read again under
+// it all the time, and the files come out byte for byte as with the whole index in memory.
+TEST(IndexMaintenance, ASmallBlockCacheWritesTheSameFiles)
+{
+    std::vector<std::string> tables, indexes;
+    for (const std::size_t blocks : {std::size_t{0}, std::size_t{2}, std::size_t{5}}) {
+        for (const bool exclusive : {false, true}) {
+            SCOPED_TRACE(std::to_string(blocks) + (exclusive ? " exclusive" : " shared"));
+            TempDir dir;
+            engine::CreateTable(dir.Path(), "T.DBF", {{"KLUCZ", 'C', 100, 0}, {"NR", 'N', 8, 0}},
+                                {{"KLUCZ", "UPPER(KLUCZ)", false, false}, {"NR", "NR", false, false}},
+                                0x23); // 9 keys a block: deep trees
+            engine::Table t(dir.Path(), "T.DBF");
+            t.SetExclusive(exclusive);
+            t.SetIndexMemory(blocks);
+            t.SetIndexName("KLUCZ");
+            t.Open();
+            std::mt19937 rng(33);
+            for (int i = 0; i < 800; ++i) {
+                t.Append();
+                t.FieldByName("KLUCZ").SetString(i % 5 == 0 ? "Kowalski" : RandomName(rng, 12));
+                t.FieldByName("NR").SetInteger(static_cast<std::int64_t>(rng() % 50));
+                t.Post();
+            }
+            for (int i = 0; i < 200; ++i) { // keys moved: removals and inserts, equal keys among them
+                t.EditKey();
+                t.FieldByName("KLUCZ").SetString("Kowalski");
+                ASSERT_TRUE(t.GotoKey());
+                t.Edit();
+                t.FieldByName("KLUCZ").SetString(RandomName(rng, 12));
+                t.FieldByName("NR").SetInteger(i % 3 ? 7 : 49);
+                t.Post();
+                if (i == 150) {
+                    for (int k = 0; k < 60; ++k) {
+                        t.Append();
+                        t.FieldByName("KLUCZ").SetString("Kowalski");
+                        t.Post();
+                    }
+                }
+            }
+            EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+            std::size_t walked = 0;
+            for (t.First(); !t.Eof(); t.Next())
+                ++walked;
+            EXPECT_EQ(walked, 860u);
+            t.Close();
+            tables.push_back(ReadFileBytes(dir.File("T.DBF")));
+            indexes.push_back(ReadFileBytes(dir.File("T.MDX")));
+            if (blocks == 2 && exclusive)
+                ExpectPerlAgrees(dir.File("T.MDX"), "KLUCZ", 860);
+        }
+    }
+    for (std::size_t i = 1; i < tables.size(); ++i) {
+        EXPECT_EQ(tables[i], tables[0]) << i;
+        EXPECT_TRUE(indexes[i] == indexes[0]) << i << ": the index differs";
+    }
+}
+
 TEST(IndexMaintenance, ConfiguredDriverAppliesToNewTablesAndTablesNamingNone)
 {
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
