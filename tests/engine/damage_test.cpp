@@ -30,14 +30,6 @@ void Put32(std::string& b, std::size_t at, std::uint32_t v)
         b[at + static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
 }
 
-std::uint32_t Get32(const std::string& b, std::size_t at)
-{
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
 // ASORTYM: tag UPP_ASORT's header block is at page 4, its root below.
 constexpr std::size_t kTagHeader = 4 * 512;
 
@@ -91,17 +83,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"RootInHeader", "MDX", [](std::string& b) { Put32(b, kTagHeader, 1); }},
                       Damage{"TagHeaderOutsideFile", "MDX", [](std::string& b) { Put32(b, 544, 70000); }},
                       Damage{"TooManyKeysInRoot", "MDX",
-                             [](std::string& b) { Put32(b, Get32(b, kTagHeader) * 512, 5000); }},
+                             [](std::string& b) { Put32(b, GetLe(b, kTagHeader) * 512, 5000); }},
                       Damage{"ChildPointsBackAtRoot", "MDX",
                              [](std::string& b) {
-                                 const std::uint32_t root = Get32(b, kTagHeader);
+                                 const std::uint32_t root = GetLe(b, kTagHeader);
                                  Put32(b, root * 512 + 8,
                                        root); // the first child is the root itself: a cycle
                              }},
                       Damage{"LeafPointsOutsideTable", "MDX",
                              [](std::string& b) {
-                                 const std::uint32_t root = Get32(b, kTagHeader);
-                                 const std::uint32_t leaf = Get32(b, root * 512 + 8);
+                                 const std::uint32_t root = GetLe(b, kTagHeader);
+                                 const std::uint32_t leaf = GetLe(b, root * 512 + 8);
                                  Put32(b, leaf * 512 + 8, 7777);
                              }},
                       Damage{"ItemLengthTooLarge", "MDX",

@@ -325,12 +325,7 @@ TEST(IndexMaintenance, PageCountsAndCountersOfAWriterThatKeepsThem)
         TempDir dir;
         CopyTable("mdx", "DZ", dir.Path());
         const std::string before = ReadFileBytes(dir.File("DZ.MDX"));
-        const auto get32 = [](const std::string& b, std::size_t at) {
-            return static_cast<std::uint32_t>(
-                static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
-                static_cast<unsigned char>(b[at + 2]) << 16 | static_cast<unsigned char>(b[at + 3]) << 24);
-        };
-        const std::size_t header = get32(before, 544) * 512; // the only tag's header block
+        const std::size_t header = GetLe(before, 544) * 512; // the only tag's header block
         constexpr int kPosts = 600;
         {
             engine::Table t(dir.Path(), "DZ.DBF");
@@ -351,11 +346,11 @@ TEST(IndexMaintenance, PageCountsAndCountersOfAWriterThatKeepsThem)
         const std::string after = ReadFileBytes(dir.File("DZ.MDX"));
         const std::size_t newBlocks = (after.size() - before.size()) / 1024;
         EXPECT_GT(newBlocks, 10u) << "the appends split nodes";
-        EXPECT_EQ(get32(after, header + 4), get32(before, header + 4) + 2 * newBlocks);
+        EXPECT_EQ(GetLe(after, header + 4), GetLe(before, header + 4) + 2 * newBlocks);
         EXPECT_EQ(static_cast<unsigned char>(after[header + 20]),
                   static_cast<unsigned char>(before[header + 20] + kPosts));
         EXPECT_EQ(after.substr(header + 24, 200), before.substr(header + 24, 200)) << "expression kept";
-        EXPECT_EQ(get32(after, 32), after.size() / 512) << "next free page";
+        EXPECT_EQ(GetLe(after, 32), after.size() / 512) << "next free page";
         ExpectPerlAgrees(dir.File("DZ.MDX"), "OBR_DZ_ARK", 3000 + kPosts);
     }
 }
@@ -376,16 +371,10 @@ TEST(IndexMaintenance, AChangedNodeIsWrittenWithItsUnusedEndZeroed)
             t.Post();
         }
     }
-    const auto get = [](const std::string& b, std::size_t at, int size) {
-        std::uint32_t v = 0;
-        for (int i = size - 1; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(b[at + static_cast<std::size_t>(i)]);
-        return v;
-    };
     std::string bytes = ReadFileBytes(dir.File("T.MDX"));
-    const std::size_t header = get(bytes, 544, 4) * 512;
-    const std::size_t root = get(bytes, header, 4) * 512, item = get(bytes, header + 18, 2);
-    ASSERT_EQ(get(bytes, root, 4), 3u) << "one leaf, the root";
+    const std::size_t header = GetLe(bytes, 544) * 512;
+    const std::size_t root = GetLe(bytes, header) * 512, item = GetLe(bytes, header + 18, 2);
+    ASSERT_EQ(GetLe(bytes, root), 3u) << "one leaf, the root";
     for (std::size_t at = root + 12 + 3 * item; at < root + 1024; ++at)
         bytes[at] = '\x5A'; // another writer's leftovers
     WriteFileBytes(dir.File("T.MDX"), bytes);
@@ -398,7 +387,7 @@ TEST(IndexMaintenance, AChangedNodeIsWrittenWithItsUnusedEndZeroed)
         t.Post();
     }
     bytes = ReadFileBytes(dir.File("T.MDX"));
-    ASSERT_EQ(get(bytes, root, 4), 5u);
+    ASSERT_EQ(GetLe(bytes, root), 5u);
     EXPECT_EQ(bytes.substr(root + 12 + 5 * item, 1024 - 12 - 5 * item),
               std::string(1024 - 12 - 5 * item, '\0'));
     ExpectPerlAgrees(dir.File("T.MDX"), "KLUCZ", 5);

@@ -69,6 +69,14 @@ std::string ReadFileBytes(const std::string& path)
     return out.str();
 }
 
+std::uint32_t GetLe(const std::string& bytes, std::size_t at, std::size_t size)
+{
+    std::uint32_t v = 0;
+    for (std::size_t i = size; i-- > 0;)
+        v = v << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return v;
+}
+
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(platform::NativePath(path), std::ios::binary | std::ios::trunc);

@@ -31,6 +31,8 @@ void CopyTable(const std::string& folder, const std::string& table, const std::s
 std::string Hex(const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// The little-endian number of `size` bytes (at most 4) at `at` of `bytes`.
+std::uint32_t GetLe(const std::string& bytes, std::size_t at, std::size_t size = 4);
 
 // A walk: (record number, key bytes in upper-case hex) per entry, in tag order.
 using Walk = std::vector<std::pair<std::uint32_t, std::string>>;
