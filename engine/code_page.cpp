@@ -91,6 +91,19 @@ void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page
     TranslateInPlace(text, size, FromProgramTable(page));
 }
 
+char AsciiUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string AsciiUpper(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = AsciiUpper(c);
+    return out;
+}
+
 std::string UpperCase(std::string_view text, CodePage page)
 {
     std::string out(text);

@@ -41,6 +41,11 @@ std::string ToProgramText(std::string_view text, CodePage page);
 // The same as FromProgramText, over `size` bytes in place.
 void FromProgramTextInPlace(unsigned char* text, std::size_t size, CodePage page);
 
+// Upper case of ASCII letters alone, whatever the process's locale: for the names of fields,
+// tags, functions and settings, which are ASCII.
+char AsciiUpper(char c);
+std::string AsciiUpper(std::string_view text);
+
 // Upper case within `page` (every letter of the page, the Polish ones included).
 std::string UpperCase(std::string_view text, CodePage page);
 void UpperCaseInPlace(char* text, std::size_t size, CodePage page);

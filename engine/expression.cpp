@@ -32,14 +32,6 @@ namespace {
 
 using Node = Expression::Node;
 
-std::string Upper(std::string_view text)
-{
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
-}
-
 class Parser
 {
 public:
@@ -173,7 +165,7 @@ private:
                 return FieldNode(name);
             }
             if (Take('('))
-                return Function(Upper(name));
+                return Function(AsciiUpper(name));
             return FieldNode(name);
         }
         Fail("nieoczekiwany znak '" + std::string(1, c) + "'");
@@ -193,9 +185,9 @@ private:
 
     std::unique_ptr<Node> FieldNode(const std::string& name)
     {
-        const std::string upper = Upper(name);
+        const std::string upper = AsciiUpper(name);
         for (std::size_t i = 0; i < fields_.size(); ++i) {
-            if (Upper(fields_[i].name) != upper)
+            if (AsciiUpper(fields_[i].name) != upper)
                 continue;
             auto node = std::make_unique<Node>();
             node->op = Node::Op::Field;

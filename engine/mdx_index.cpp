@@ -40,14 +40,6 @@ void Put16(unsigned char* p, std::size_t v)
     p[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
 }
 
-std::string UpperAscii(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // Accessors of a node block; `item` is the tag's item length.
 std::uint32_t Count(const unsigned char* b)
 {
@@ -138,7 +130,7 @@ void MdxIndex::Load()
         t.headerPage = Get32(entry);
         for (std::size_t c = 4; c < 15 && entry[c] != 0; ++c)
             t.name.push_back(static_cast<char>(entry[c]));
-        t.name = UpperAscii(t.name);
+        t.name = AsciiUpper(t.name);
         const std::string label = "znacznik nr " + std::to_string(i + 1) + " (" + t.name + ")";
         if (t.headerPage == 0 || std::int64_t{t.headerPage} * static_cast<std::int64_t>(kMdxPage) +
                                          static_cast<std::int64_t>(blockSize_) >
@@ -182,7 +174,7 @@ void MdxIndex::Load()
 
 int MdxIndex::FindTag(std::string_view name) const
 {
-    const std::string wanted = UpperAscii(name);
+    const std::string wanted = AsciiUpper(name);
     for (std::size_t i = 0; i < tags_.size(); ++i)
         if (tags_[i].name == wanted)
             return static_cast<int>(i);
@@ -1011,7 +1003,7 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
     std::vector<unsigned char> head(4 * kMdxPage, 0);
     head[0] = 2;
     TodayDate(&head[1]);
-    const std::string name = UpperAscii(tableName).substr(0, 16);
+    const std::string name = AsciiUpper(tableName).substr(0, 16);
     std::memcpy(&head[4], name.data(), name.size());
     Put16(&head[20], 2);
     Put16(&head[22], block);
@@ -1028,7 +1020,7 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
     for (std::size_t i = 1; i < tags.size(); ++i) {
         std::size_t at = 0;
         for (;;) {
-            auto& next = UpperAscii(tags[i].name) < UpperAscii(tags[at].name) ? left[at] : right[at];
+            auto& next = AsciiUpper(tags[i].name) < AsciiUpper(tags[at].name) ? left[at] : right[at];
             if (next == 0) {
                 next = static_cast<int>(i + 1);
                 parent[i] = static_cast<int>(at + 1);
@@ -1043,7 +1035,7 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
         const std::uint32_t headerPage = static_cast<std::uint32_t>(4 + 4 * i);
         unsigned char* entry = &head[kMdxTagTableOffset + i * kMdxTagEntrySize];
         Put32(entry, headerPage);
-        const std::string tagName = UpperAscii(d.name).substr(0, 10);
+        const std::string tagName = AsciiUpper(d.name).substr(0, 10);
         std::memcpy(entry + 4, tagName.data(), tagName.size());
         entry[15] = 0x10;
         entry[16] = static_cast<unsigned char>(left[i]);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/code_page.h"
 #include "engine/error.h"
 
 namespace engine {
@@ -15,26 +16,19 @@ DriverSettings& Settings()
     return settings;
 }
 
-std::string Upper(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
 } // namespace
 
 void ConfigureDbaseDriver(const std::string& driver, const std::vector<std::string>& parameters)
 {
-    if (Upper(driver) != "DBASE")
+    if (AsciiUpper(driver) != "DBASE")
         throw Error(ErrorKind::BadValue, "Nieznany sterownik bazy danych: " + driver);
     DriverSettings next = Settings();
     for (const std::string& parameter : parameters) {
         const auto equals = parameter.find('=');
         if (equals == std::string::npos)
             continue;
-        const std::string name = Upper(parameter.substr(0, equals));
-        const std::string value = Upper(parameter.substr(equals + 1));
+        const std::string name = AsciiUpper(parameter.substr(0, equals));
+        const std::string value = AsciiUpper(parameter.substr(equals + 1));
         if (name == "LANGDRIVER") {
             if (value == "DB852PO0")
                 next.languageDriver = 0x23;

@@ -30,14 +30,6 @@ std::string Hex(unsigned value)
     return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
 }
 
-std::string UpperAscii(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string Trim(std::string_view text)
 {
     std::size_t begin = 0, end = text.size();
@@ -510,7 +502,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
     exclusiveOpen = exclusive;
     records.Reset(exclusive ? header.recordLength : 0);
     for (const FieldInfo& f : header.fields)
-        upperNames.push_back(UpperAscii(f.name));
+        upperNames.push_back(AsciiUpper(f.name));
 
     if (header.hasProductionIndex) {
         std::string base = tableName;
@@ -718,10 +710,8 @@ Field Table::FieldByName(std::string_view name)
     Impl& impl = Require(impl_, *this);
     for (std::size_t i = 0; i < impl.upperNames.size(); ++i) {
         const std::string& candidate = impl.upperNames[i];
-        if (candidate.size() == name.size() &&
-            std::equal(candidate.begin(), candidate.end(), name.begin(), [](char a, char b) {
-                return a == (b >= 'a' && b <= 'z' ? static_cast<char>(b - 'a' + 'A') : b); // names are ASCII
-            }))
+        if (candidate.size() == name.size() && std::equal(candidate.begin(), candidate.end(), name.begin(),
+                                                          [](char a, char b) { return a == AsciiUpper(b); }))
             return Field(this, i);
     }
     impl.Fail(ErrorKind::BadValue, "brak pola " + std::string(name));
@@ -1092,7 +1082,7 @@ void Field::SetString(std::string_view text1250)
         return;
     }
     case 'L': {
-        const std::string text = UpperAscii(Trim(text1250));
+        const std::string text = AsciiUpper(Trim(text1250));
         if (text.empty() || text == "?")
             impl.Store(f, " ");
         else if (text == "T" || text == "Y" || text == "TRUE" || text == "1")
@@ -1155,7 +1145,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     bool memo = false;
     for (const FieldDefinition& d : fields) {
         FieldInfo f;
-        f.name = UpperAscii(d.name).substr(0, 10);
+        f.name = AsciiUpper(d.name).substr(0, 10);
         f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(d.type)));
         f.width = f.type == 'D' ? 8 : f.type == 'L' ? 1 : f.type == 'M' ? 10 : d.width;
         f.decimals = d.decimals;
@@ -1163,7 +1153,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
         memo = memo || f.type == 'M';
         offset += f.width;
         for (const auto& t : tags)
-            if (UpperAscii(t.expression) == f.name)
+            if (AsciiUpper(t.expression) == f.name)
                 f.ownTag = true;
         header.fields.push_back(f);
     }
@@ -1241,7 +1231,7 @@ std::vector<std::string> VerifyDirectory(const std::string& directory)
     std::vector<std::filesystem::path> tables;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec) && UpperAscii(platform::Utf8Path(it->path().extension())) == ".DBF")
+        if (it->is_regular_file(ec) && AsciiUpper(platform::Utf8Path(it->path().extension())) == ".DBF")
             tables.push_back(it->path());
     }
     std::sort(tables.begin(), tables.end());
