@@ -167,6 +167,10 @@ void MdxIndex::Load()
         tags.push_back(std::move(t));
     }
     tags_ = std::move(tags);
+    // Whatever was kept back belongs to the file as it was before; it is read anew.
+    dirtyCounters_.assign(tags_.size(), false);
+    dirtyPages_.assign(tags_.size(), false);
+    stampedDay_ = -1;
     front_.clear();
     blocks_.Reset(blockSize_);
     slotOfPage_.clear();

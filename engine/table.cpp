@@ -17,6 +17,7 @@
 #include "engine/expression.h"
 #include "engine/mdx_index.h"
 #include "engine/record_cache.h"
+#include "engine/transaction_file.h"
 #include "platform/locked_file.h"
 #include "platform/paths.h"
 #include "platform/system.h"
@@ -145,7 +146,7 @@ private:
     bool counted_ = false;
 };
 
-struct Table::Impl
+struct Table::Impl final : TransactionMember
 {
     enum class State
     {
@@ -156,8 +157,8 @@ struct Table::Impl
     };
 
     std::string path;
-    std::unique_ptr<platform::LockedFile> dbf;
-    std::unique_ptr<platform::LockedFile> mdxFile;
+    std::unique_ptr<TransactionFile> dbf;
+    std::unique_ptr<TransactionFile> mdxFile;
     std::unique_ptr<MdxIndex> mdx;
     DbfHeader header;
     LanguageDriver driver;
@@ -179,6 +180,7 @@ struct Table::Impl
     RecordCache records;                 // an exclusive open's records in memory
     std::size_t indexMemory = 0;         // blocks of the index kept in memory at most; 0 the default
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
+    Transaction::Impl* transaction = nullptr;
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
     {
@@ -410,7 +412,7 @@ struct Table::Impl
         }
     }
 
-    ~Impl()
+    ~Impl() override
     {
         try {
             if (mdx)
@@ -418,6 +420,69 @@ struct Table::Impl
         } catch (const Error&) {
             // Closing goes on: the counters only tell other programs that the tags changed.
         }
+        // Changes not yet committed stay with the transaction, which keeps the files open.
+        if (transaction)
+            transaction->Leave(this);
+    }
+
+    // Joins `joined` (nullptr: leaves the transaction it is in).
+    void Join(Transaction::Impl* joined)
+    {
+        if (joined == transaction)
+            return;
+        if (state != State::Browse)
+            Fail(ErrorKind::BadState, "tabela może dołączyć do transakcji tylko poza edycją wiersza");
+        dbf->Join(joined);
+        if (mdxFile)
+            mdxFile->Join(joined);
+        if (transaction)
+            transaction->Leave(this);
+        transaction = joined;
+        if (transaction)
+            transaction->Join(this);
+    }
+
+    // A change is about to be made under the update lock: in a transaction the lock stays taken
+    // until the transaction ends.
+    void KeepLockForChange()
+    {
+        if (transaction && !exclusiveOpen)
+            dbf->KeepLockInTransaction();
+    }
+
+    // Reads the header, the index and their counters anew, dropping what is kept in memory: after
+    // a rollback the files may hold less than the table remembers.
+    void Reload()
+    {
+        state = State::Browse;
+        recno = 0;
+        records.Reset(exclusiveOpen ? header.recordLength : 0);
+        FileRecordCount();
+        if (mdx) {
+            mdx->Load();
+            ConfigureIndex();
+            CompileTags();
+        }
+    }
+
+    void BeforeCommit() override
+    {
+        if (mdx)
+            mdx->FlushCounters();
+    }
+
+    void AfterRollBack() override { Reload(); }
+
+    void TransactionGone() override
+    {
+        try {
+            dbf->Join(nullptr);
+            if (mdxFile)
+                mdxFile->Join(nullptr);
+        } catch (const Error&) {
+            // Only a transaction that could not roll back leaves changes; they are gone with it.
+        }
+        transaction = nullptr;
     }
 
     void ConfigureIndex()
@@ -465,8 +530,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         throw Error(ErrorKind::NotFound, "Brak katalogu " + directory + " (tabela " + path + ")");
     platform::OpenFailure failure = platform::OpenFailure::None;
     const platform::ShareMode mode = exclusive ? platform::ShareMode::Exclusive : platform::ShareMode::Shared;
-    dbf = platform::OpenLocked(path, mode, &failure);
-    if (!dbf) {
+    auto dbfFile = platform::OpenLocked(path, mode, &failure);
+    if (!dbfFile) {
         if (failure == platform::OpenFailure::NotFound)
             throw Error(ErrorKind::NotFound, "Brak tabeli " + path);
         if (failure == platform::OpenFailure::Locked)
@@ -478,6 +543,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                                                            "inny program");
         throw Error(ErrorKind::Io, "Nie można otworzyć tabeli " + path);
     }
+    dbf = std::make_unique<TransactionFile>(std::move(dbfFile), platform::ResolveCaseInsensitive(path));
     // The header, the index and the first row are read while no post of another open is under way.
     UpdateLock lock(*dbf, &lockDepth, !exclusive);
     const std::int64_t size = dbf->Size();
@@ -511,13 +577,14 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
             base.erase(dot);
         const std::string mdxPath =
             platform::ResolveCaseInsensitive(directory + platform::kSeparator + base + ".mdx");
-        mdxFile = platform::OpenLocked(mdxPath, mode, &failure);
-        if (!mdxFile) {
+        auto indexFile = platform::OpenLocked(mdxPath, mode, &failure);
+        if (!indexFile) {
             if (failure == platform::OpenFailure::NotFound)
                 throw Error(ErrorKind::NotFound, "Tabela " + path + ": brak indeksu " + mdxPath);
             throw Error(failure == platform::OpenFailure::Locked ? ErrorKind::Locked : ErrorKind::Io,
                         "Tabela " + path + ": nie można otworzyć indeksu " + mdxPath);
         }
+        mdxFile = std::make_unique<TransactionFile>(std::move(indexFile), mdxPath);
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
         ConfigureIndex();
@@ -538,6 +605,7 @@ void Table::Impl::Post()
         Fail(ErrorKind::BadState, "brak wiersza w trybie edycji lub dopisywania do zapisania");
     // An exclusive open has nobody to wait for and nothing to re-read.
     UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
+    KeepLockForChange();
     if (!exclusiveOpen) {
         if (state == State::Insert) // a new row goes after the rows others may have appended
             FileRecordCount();
@@ -624,6 +692,13 @@ void Table::SetExclusive(bool exclusive)
     exclusive_ = exclusive;
 }
 
+void Table::SetTransaction(Transaction* transaction)
+{
+    if (impl_)
+        impl_->Join(transaction ? transaction->impl_.get() : nullptr);
+    transaction_ = transaction;
+}
+
 void Table::SetIndexMemory(std::size_t blocks)
 {
     if (impl_)
@@ -659,6 +734,8 @@ void Table::Open()
     auto impl = std::make_unique<Impl>();
     impl->indexMemory = indexMemory_;
     impl->Open(directory_, tableName_, exclusive_, indexName_);
+    if (transaction_)
+        impl->Join(transaction_->impl_.get());
     impl_ = std::move(impl);
 }
 
@@ -813,6 +890,7 @@ void Table::Reindex()
     if (!impl.mdx)
         return;
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
+    impl.KeepLockForChange();
     impl.FileRecordCount();
     std::vector<TagDefinition> definitions;
     for (const TagInfo& t : impl.mdx->Tags())
@@ -1246,6 +1324,28 @@ std::vector<std::string> VerifyDirectory(const std::string& directory)
         }
     }
     return problems;
+}
+
+Recovery RecoverJournal(const std::string& directory, const std::vector<Table*>& held, bool checkContents)
+{
+    std::vector<HeldFile> files;
+    for (Table* table : held) {
+        if (!table->impl_)
+            continue;
+        Table::Impl& impl = *table->impl_;
+        if (impl.dbf->HasPendingChanges() || (impl.mdxFile && impl.mdxFile->HasPendingChanges()))
+            impl.Fail(ErrorKind::BadState, "tabela ma niezatwierdzone zmiany; nie można wycofywać dziennika");
+        files.push_back({impl.dbf->Path(), &impl.dbf->Own()});
+        if (impl.mdxFile)
+            files.push_back({impl.mdxFile->Path(), &impl.mdxFile->Own()});
+    }
+    Recovery recovery = RecoverJournalWith(directory, files, checkContents);
+    if (recovery.rolledBack) {
+        for (Table* table : held)
+            if (table->impl_)
+                table->impl_->Reload();
+    }
+    return recovery;
 }
 
 } // namespace engine

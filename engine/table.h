@@ -12,6 +12,7 @@
 
 #include "engine/error.h"
 #include "engine/settings.h"
+#include "engine/transaction.h"
 
 namespace engine {
 
@@ -88,6 +89,12 @@ public:
     // default, 128 MB worth). For machines short of memory, and for checks of the engine.
     void SetIndexMemory(std::size_t blocks);
 
+    // Joins a transaction (nullptr: none); before Open or while open and not editing. In a
+    // transaction the table's changes wait in memory and reach its files at the commit; a shared
+    // open keeps the update lock from its first change to the end of the commit, so that no other
+    // program changes the table in between. The transaction must outlive the table's part in it.
+    void SetTransaction(Transaction* transaction);
+
     // The current tag ("" for physical order). While open, the current row stays current.
     void SetIndexName(const std::string& tag);
     const std::string& IndexName() const { return indexName_; }
@@ -136,11 +143,14 @@ public:
 
 private:
     friend class Field;
+    friend Recovery RecoverJournal(const std::string& directory, const std::vector<Table*>& held,
+                                   bool checkContents);
     std::string directory_;
     std::string tableName_;
     std::string indexName_;
     bool exclusive_ = false;
     std::size_t indexMemory_ = 0;
+    Transaction* transaction_ = nullptr;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -2,6 +2,7 @@
 // through the wide-character API.
 #include "platform/file.h"
 
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/utf.h"
 
@@ -41,6 +42,7 @@ public:
 
     std::int64_t Read(void* buffer, std::size_t size) override
     {
+        detail::CountRead();
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -96,6 +98,7 @@ public:
 
     std::int64_t Read(void* buffer, std::size_t size) override
     {
+        detail::CountRead();
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -117,6 +120,7 @@ public:
     {
         if (offset < 0)
             return -1;
+        detail::CountRead();
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -161,6 +165,7 @@ private:
 std::unique_ptr<File> OpenForReading(const std::string& path)
 {
     const std::string name = ResolveCaseInsensitive(path);
+    detail::CountOpen();
 #ifdef _WIN32
     const std::wstring wide = Utf8ToWide(name);
     HANDLE handle =

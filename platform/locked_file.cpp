@@ -2,6 +2,7 @@
 // locks, or Windows handles with share modes.
 #include "platform/locked_file.h"
 
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 
 #ifdef _WIN32
@@ -33,6 +34,7 @@ public:
 
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override
     {
+        detail::CountRead();
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -57,6 +59,13 @@ public:
 
     bool WriteAt(std::int64_t offset, const void* buffer, std::size_t size) override
     {
+        const detail::ChangeVerdict verdict = detail::BeforeChange(true);
+        if (verdict == detail::ChangeVerdict::Fail)
+            return false;
+        detail::CountWrite();
+        const bool tear = verdict == detail::ChangeVerdict::Tear;
+        if (tear)
+            size = detail::TornSize(offset, size);
         std::int64_t total = 0;
         const auto* in = static_cast<const unsigned char*>(buffer);
         while (size > 0) {
@@ -71,6 +80,8 @@ public:
             total += put;
             size -= put;
         }
+        if (tear)
+            detail::EndProcessAfterTear();
         return true;
     }
 
@@ -84,14 +95,37 @@ public:
 
     bool Resize(std::int64_t size) override
     {
+        if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+            return false;
+        detail::CountWrite();
         LARGE_INTEGER to;
         to.QuadPart = size;
         return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) != 0 && SetEndOfFile(handle_) != 0;
     }
 
+    bool Flush() override
+    {
+        if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+            return false;
+        detail::CountFlush();
+        return FlushFileBuffers(handle_) != 0;
+    }
+
+    std::string Identity() override
+    {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(handle_, &info))
+            return std::string();
+        return std::to_string(info.dwVolumeSerialNumber) + ":" +
+               std::to_string((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow) + ":" +
+               std::to_string((std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                              info.ftCreationTime.dwLowDateTime);
+    }
+
     // Shared opens on Windows lock a byte range for the duration of an update.
     bool LockForUpdate() override
     {
+        detail::CountLock();
         OVERLAPPED at{};
         at.Offset = kUpdateLockOffset;
         return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
@@ -99,6 +133,7 @@ public:
 
     void UnlockForUpdate() override
     {
+        detail::CountLock();
         OVERLAPPED at{};
         at.Offset = kUpdateLockOffset;
         UnlockFileEx(handle_, 0, 1, 0, &at);
@@ -119,6 +154,7 @@ std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, DWORD 
         access |= GENERIC_WRITE;
     if (mode == ShareMode::Exclusive)
         share = 0;
+    detail::CountOpen();
     HANDLE handle =
         CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -146,6 +182,7 @@ constexpr off_t kUpdateLockOffset = 0xEFFFFFFE;
 
 bool SetLock(int fd, short type, off_t offset, bool wait)
 {
+    detail::CountLock();
     struct flock lock
     {};
     lock.l_type = type;
@@ -171,6 +208,7 @@ public:
 
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override
     {
+        detail::CountRead();
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -190,6 +228,15 @@ public:
 
     bool WriteAt(std::int64_t offset, const void* buffer, std::size_t size) override
     {
+        const detail::ChangeVerdict verdict = detail::BeforeChange(true);
+        if (verdict == detail::ChangeVerdict::Fail) {
+            errno = ENOSPC;
+            return false;
+        }
+        detail::CountWrite();
+        const bool tear = verdict == detail::ChangeVerdict::Tear;
+        if (tear)
+            size = detail::TornSize(offset, size);
         std::int64_t total = 0;
         const auto* in = static_cast<const unsigned char*>(buffer);
         while (size > 0) {
@@ -204,6 +251,8 @@ public:
             total += put;
             size -= static_cast<std::size_t>(put);
         }
+        if (tear)
+            detail::EndProcessAfterTear();
         return true;
     }
 
@@ -216,7 +265,31 @@ public:
         return info.st_size;
     }
 
-    bool Resize(std::int64_t size) override { return ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+    bool Resize(std::int64_t size) override
+    {
+        if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+            return false;
+        detail::CountWrite();
+        return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+    }
+
+    bool Flush() override
+    {
+        if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+            return false;
+        detail::CountFlush();
+        return fsync(fd_) == 0;
+    }
+
+    std::string Identity() override
+    {
+        struct stat info
+        {};
+        if (fstat(fd_, &info) != 0)
+            return std::string();
+        return std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+               std::to_string(static_cast<unsigned long long>(info.st_ino));
+    }
 
     bool LockForUpdate() override { return SetLock(fd_, F_WRLCK, kUpdateLockOffset, true); }
     void UnlockForUpdate() override { SetLock(fd_, F_UNLCK, kUpdateLockOffset, false); }
@@ -227,6 +300,7 @@ private:
 
 std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, int flags, OpenFailure* failure)
 {
+    detail::CountOpen();
     const int fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (failure)
@@ -268,6 +342,38 @@ std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* f
     return Open(path, ShareMode::Exclusive, CREATE_ALWAYS, failure);
 #else
     return Open(path, ShareMode::Exclusive, O_RDWR | O_CREAT | O_TRUNC, failure);
+#endif
+}
+
+bool RemoveFile(const std::string& path)
+{
+    if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+        return false;
+    detail::CountRemoval();
+    const std::string resolved = ResolveCaseInsensitive(path);
+#ifdef _WIN32
+    return DeleteFileW(Utf8ToWide(resolved).c_str()) != 0;
+#else
+    return unlink(resolved.c_str()) == 0;
+#endif
+}
+
+bool SyncDirectory(const std::string& path)
+{
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
+        return false;
+    detail::CountOpen();
+    const int fd = open(ResolveCaseInsensitive(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    detail::CountFlush();
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
 #endif
 }
 

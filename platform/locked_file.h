@@ -26,7 +26,8 @@ enum class OpenFailure
     Other,
 };
 
-// An open file with positional reads and writes. Nothing here throws.
+// An open file with positional reads and writes. Nothing here throws. Every call is counted
+// (file_operations.h), and writes, size changes and flushes meet the faults tests inject.
 class LockedFile
 {
 public:
@@ -44,6 +45,14 @@ public:
     // Cuts or extends the file to `size` bytes.
     virtual bool Resize(std::int64_t size) = 0;
 
+    // Writes what the system still holds of the file to the disk (fsync, FlushFileBuffers).
+    virtual bool Flush() = 0;
+
+    // Which file this is, as the file system knows it: device and file number (on Windows the
+    // volume, the file index and the creation time). Another file put in its place under the same
+    // name has another identity. Empty when the system cannot tell.
+    virtual std::string Identity() = 0;
+
     // Takes (blocking) or releases the short-lived update lock that serialises changes of the
     // file between shared opens. On Windows the whole-file share modes already settle it.
     virtual bool LockForUpdate() = 0;
@@ -59,5 +68,14 @@ std::unique_ptr<LockedFile> OpenLocked(const std::string& path, ShareMode mode, 
 
 // Creates a new file (or truncates an existing one) and opens it exclusively.
 std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* failure);
+
+// Removes a file (found without regard to letter case). False when it cannot be removed or does
+// not exist.
+bool RemoveFile(const std::string& path);
+
+// Makes the creation and removal of files in a directory durable: fsync of the directory on
+// POSIX systems; nothing on Windows, whose file systems keep their directories in their own
+// journal.
+bool SyncDirectory(const std::string& path);
 
 } // namespace platform

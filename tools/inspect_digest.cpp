@@ -3,7 +3,6 @@
 // the headers of tables and production indexes are left out, so that offices written on
 // different days still compare equal when their data are.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/checksum.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "tools/inspect.h"
@@ -19,25 +19,6 @@ namespace fs = std::filesystem;
 
 namespace tools {
 namespace {
-
-// CRC-32 (the polynomial of zip and PNG), table made once.
-std::uint32_t Crc32(const std::string& bytes)
-{
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (char byte : bytes)
-        crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
 
 std::string UpperExtension(const fs::path& path)
 {
@@ -92,7 +73,7 @@ int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostre
         }
         BlankDates(UpperExtension(path), bytes);
         char crc[9];
-        std::snprintf(crc, sizeof crc, "%08X", Crc32(bytes));
+        std::snprintf(crc, sizeof crc, "%08X", engine::Crc32(bytes));
         out << crc << ' ' << size << ' ' << relative << '\n';
     }
     return kInspectOk;
