@@ -68,8 +68,15 @@ std::string TargetSubdirectory(const std::string& targetDir, const std::string& 
     return targetDir + "BAZA" + platform::kSeparator + name;
 }
 
+std::string JournalDirectory(const std::string& targetDir)
+{
+    return targetDir + "BAZA";
+}
+
 bool TargetDatabaseExists(const std::string& targetDir)
 {
+    if (engine::JournalPending(JournalDirectory(targetDir)))
+        return true;
     try {
         engine::Table works(TargetSubdirectory(targetDir, "KERG"), "Roboty.dbf");
         works.Open();
@@ -225,9 +232,20 @@ void ImportRun::Locked(const std::string& targetDir)
         reader_.SourceCodePage = archive::kRowCp852;
         reader_.ResetWorkAreas();
 
-        // 14.
+        // 14. The counters table, held exclusively: nobody else works in the target now. An
+        // import interrupted before left a journal: its changes are withdrawn first, so that
+        // this run starts from the last whole work the other one committed.
+        if (!OpenCounters(targetDir)) {
+            ui_.ShowMessage(Info(messages::kCountersLocked));
+            return;
+        }
+        if (!WithdrawInterrupted(targetDir)) {
+            counters_.reset();
+            return;
+        }
         std::string missing;
-        if (!ReadCounters(targetDir, missing)) {
+        if (!ReadCounters(missing)) {
+            counters_.reset();
             if (missing.empty())
                 ui_.ShowMessage(Info(messages::kCountersLocked));
             else
@@ -238,28 +256,41 @@ void ImportRun::Locked(const std::string& targetDir)
         state_.CreatorStamp = BuildCreatorStamp(today_());
         state_.ImportErrorText.clear();
 
-        // 16, 17. An engine error leaves the work at once; the rows posted before it stay
-        // written, so the counters are written back all the same before it is shown.
+        // 16 to 18. The works are committed in batches together with the counters that cover
+        // the ids they used: whatever instant the run ends at, the target holds whole works and
+        // counters above every id in it. An error withdraws the batch under way.
         std::string engineError;
         try {
-            RunContext context{ui_, reader_, state_, renumbering_};
+            if (commits_.transactions) {
+                transaction_ = std::make_unique<engine::Transaction>(JournalDirectory(targetDir));
+                transaction_->SetMemoryLimit(commits_.memoryLimit);
+                counters_->table.SetTransaction(transaction_.get());
+            }
+            worksInBatch_ = 0;
+            batchStart_ = std::chrono::steady_clock::now();
+            RunContext context{ui_,
+                               reader_,
+                               state_,
+                               renumbering_,
+                               transaction_.get(),
+                               [this](bool last) { CommitPoint(last); }};
             if (state_.ImportErrorText.empty())
                 ReconcilePrecincts(context, targetDir);
             if (state_.ImportErrorText.empty())
                 ConvertKerg(context, targetDir);
+            reader_.CloseAllTables();
+            // 18.
+            StoreCounters();
+            if (transaction_)
+                transaction_->Commit();
         } catch (const std::exception& e) {
-            engineError = e.what();
+            engineError = e.what() + RollBackAfterError();
+        } catch (...) {
+            engineError = "Nieoczekiwany błąd." + RollBackAfterError();
         }
         reader_.CloseAllTables();
-
-        // 18.
-        try {
-            WriteCounters();
-        } catch (const std::exception& e) {
-            if (engineError.empty())
-                engineError = e.what();
-        }
         counters_.reset();
+        transaction_.reset();
         if (!engineError.empty()) {
             ui_.ShowError(engineError);
             return;
@@ -282,13 +313,39 @@ void ImportRun::Locked(const std::string& targetDir)
         ui_.CloseAfterSuccess();
 }
 
-bool ImportRun::ReadCounters(const std::string& targetDir, std::string& missing)
+bool ImportRun::OpenCounters(const std::string& targetDir)
 {
     try {
         counters_ = std::make_unique<CountersTable>(TargetSubdirectory(targetDir, "ADMIN"));
+        counters_->table.SetExclusive(true);
+        counters_->table.Open();
+        return true;
+    } catch (...) {
+        counters_.reset();
+        return false;
+    }
+}
+
+bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
+{
+    const std::string directory = JournalDirectory(targetDir);
+    try {
+        // A journal a commit made void but could not remove goes too, without a word.
+        if (engine::RecoverJournal(directory, {&counters_->table}).rolledBack)
+            ui_.ShowMessage(Info(messages::kInterruptedWithdrawn));
+        return true;
+    } catch (const std::exception& e) {
+        ui_.ShowMessage(Message{std::string(messages::kInterruptedNotWithdrawn) + "\r\n" + e.what(),
+                                messages::kCaptionError, Buttons::Ok, Icon::Stop, Answer::Ok});
+        return false;
+    }
+}
+
+bool ImportRun::ReadCounters(std::string& missing)
+{
+    missing.clear();
+    try {
         engine::Table& table = counters_->table;
-        table.SetExclusive(true);
-        table.Open();
         engine::Field name = table.FieldByName("tablename");
         engine::Field next = table.FieldByName("nextval");
         bool person = false, assortment = false, parcel = false;
@@ -307,22 +364,15 @@ bool ImportRun::ReadCounters(const std::string& targetDir, std::string& missing)
         }
         // Without all three counters the ids handed out could repeat ids already in use.
         missing = !person ? "OSOBY" : !assortment ? "ASORTYM" : !parcel ? "DZ" : "";
-        if (!missing.empty()) {
-            counters_.reset();
-            return false;
-        }
-        return true;
+        return missing.empty();
     } catch (...) {
-        counters_.reset();
         missing.clear();
         return false;
     }
 }
 
-void ImportRun::WriteCounters()
+void ImportRun::StoreCounters()
 {
-    if (!counters_)
-        return;
     engine::Table& table = counters_->table;
     engine::Field name = table.FieldByName("tablename");
     engine::Field next = table.FieldByName("nextval");
@@ -341,7 +391,34 @@ void ImportRun::WriteCounters()
         next.SetInteger(value);
         table.Post();
     }
-    table.Close();
+}
+
+void ImportRun::CommitPoint(bool last)
+{
+    if (!transaction_)
+        return;
+    if (!last) {
+        ++worksInBatch_;
+        if (worksInBatch_ < commits_.worksPerCommit &&
+            std::chrono::steady_clock::now() - batchStart_ < commits_.interval)
+            return;
+    }
+    StoreCounters();
+    transaction_->Commit();
+    worksInBatch_ = 0;
+    batchStart_ = std::chrono::steady_clock::now();
+}
+
+std::string ImportRun::RollBackAfterError()
+{
+    if (!transaction_)
+        return std::string();
+    try {
+        transaction_->RollBack();
+        return std::string();
+    } catch (const std::exception& e) {
+        return std::string("\r\n") + e.what();
+    }
 }
 
 } // namespace convert

@@ -3,6 +3,7 @@
 // and reaches the user only through RunUi.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "archive/reader.h"
 #include "convert/run_ui.h"
+#include "engine/transaction.h"
 #include "renumber/commune_renumbering.h"
 
 namespace convert {
@@ -70,6 +72,24 @@ struct RunContext
     archive::Reader& reader;
     RunState& state;
     renumber::CommuneRenumbering& renumbering;
+    // The transaction the target tables join (none: every post reaches the files at once).
+    engine::Transaction* transaction = nullptr;
+    // Called after each completed work (false) and after the last (true): the points where the
+    // run may commit, since the target then holds whole works only.
+    std::function<void(bool last)> workDone;
+};
+
+// How the run commits its transactions.
+struct CommitSettings
+{
+    // Without transactions every post goes straight to the files; only for comparisons in the
+    // benchmarks: an import killed then leaves ids twice and rows doubled.
+    bool transactions = true;
+    // A commit after this many completed works, or after this long, whichever comes first.
+    int worksPerCommit = 500;
+    std::chrono::milliseconds interval{1000};
+    // Changes kept in memory before they are written ahead of the commit (journal first).
+    std::size_t memoryLimit = std::size_t{64} << 20;
 };
 
 // The messages of the run, exactly as the office knows them.
@@ -82,6 +102,11 @@ inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy u
 inline constexpr const char* kCountersLocked =
     "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
+inline constexpr const char* kInterruptedWithdrawn =
+    "Poprzedni import został przerwany przed zakończeniem. Jego niedokończone zmiany zostały wycofane z "
+    "bazy; ten import dokończy pracę.";
+inline constexpr const char* kInterruptedNotWithdrawn =
+    "Poprzedni import został przerwany, a jego niedokończonych zmian nie można wycofać:";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
 inline constexpr const char* kFailedTail =
@@ -105,8 +130,13 @@ inline constexpr const char* kCaptionConversionError = "Błąd konwersji";
 // The directory joined with a name and the separator: `dir` ends with a separator already.
 std::string TargetSubdirectory(const std::string& targetDir, const std::string& name);
 
-// True when the target's works table (BAZA/KERG/Roboty.dbf) opens through the table engine.
+// True when the target's works table (BAZA/KERG/Roboty.dbf) opens through the table engine, or
+// when BAZA holds the journal of an interrupted import (its tables may be half written until the
+// import withdraws the journal's changes).
 bool TargetDatabaseExists(const std::string& targetDir);
+
+// The directory of the target's journal: targetDir + "BAZA".
+std::string JournalDirectory(const std::string& targetDir);
 
 // Builds the precinct list from the archive's and the target's precinct tables; may ask the user
 // and set ImportErrorText.
@@ -126,13 +156,21 @@ public:
     void BitBtn1Click();
 
     RunState& State() { return state_; }
+    CommitSettings& Commits() { return commits_; }
     archive::Reader& Reader() { return reader_; }
     renumber::CommuneRenumbering& Renumbering() { return renumbering_; }
 
 private:
     void Locked(const std::string& targetDir);
-    bool ReadCounters(const std::string& targetDir, std::string& missing);
-    void WriteCounters();
+    bool OpenCounters(const std::string& targetDir);
+    bool WithdrawInterrupted(const std::string& targetDir);
+    bool ReadCounters(std::string& missing);
+    // Puts the three counters into their rows of the counters table.
+    void StoreCounters();
+    void CommitPoint(bool last);
+    // Withdraws what the open transaction holds after an error; returns words to add to the
+    // error when that fails.
+    std::string RollBackAfterError();
 
     RunUi& ui_;
     std::string renumberingFile_;
@@ -140,8 +178,12 @@ private:
     archive::Reader reader_;
     RunState state_;
     renumber::CommuneRenumbering renumbering_;
+    CommitSettings commits_;
     struct CountersTable;
     std::unique_ptr<CountersTable> counters_;
+    std::unique_ptr<engine::Transaction> transaction_;
+    int worksInBatch_ = 0;
+    std::chrono::steady_clock::time_point batchStart_;
 };
 
 } // namespace convert

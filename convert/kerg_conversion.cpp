@@ -82,10 +82,13 @@ struct Archive
 struct TargetTable
 {
     engine::Table table;
-    TargetTable(const std::string& directory, const char* name, const char* tag) : table(directory, name)
+    TargetTable(const std::string& directory, const char* name, const char* tag,
+                engine::Transaction* transaction)
+        : table(directory, name)
     {
         if (tag != nullptr)
             table.SetIndexName(tag);
+        table.SetTransaction(transaction);
         table.Open();
     }
     engine::Field operator[](const char* name) { return table.FieldByName(name); }
@@ -95,14 +98,14 @@ struct Target
 {
     TargetTable zakrRas, dz, asortym, osoby, roboty, kergasor, obdg;
 
-    explicit Target(const std::string& targetDir)
-        : zakrRas(TargetSubdirectory(targetDir, "KERG"), "zakr_ras.dbf", nullptr),
-          dz(TargetSubdirectory(targetDir, "KERG"), "dz.dbf", "OBR_DZ_ARK"),
-          asortym(TargetSubdirectory(targetDir, "KERG"), "Asortym.dbf", "UPP_ASORT"),
-          osoby(TargetSubdirectory(targetDir, "OSOBY"), "Osoby.dbf", "UPP_KLUCZ"),
-          roboty(TargetSubdirectory(targetDir, "KERG"), "Roboty.dbf", nullptr),
-          kergasor(TargetSubdirectory(targetDir, "KERG"), "Kergasor.dbf", nullptr),
-          obdg(TargetSubdirectory(targetDir, "KERG"), "obdg.dbf", nullptr)
+    Target(const std::string& targetDir, engine::Transaction* t)
+        : zakrRas(TargetSubdirectory(targetDir, "KERG"), "zakr_ras.dbf", nullptr, t),
+          dz(TargetSubdirectory(targetDir, "KERG"), "dz.dbf", "OBR_DZ_ARK", t),
+          asortym(TargetSubdirectory(targetDir, "KERG"), "Asortym.dbf", "UPP_ASORT", t),
+          osoby(TargetSubdirectory(targetDir, "OSOBY"), "Osoby.dbf", "UPP_KLUCZ", t),
+          roboty(TargetSubdirectory(targetDir, "KERG"), "Roboty.dbf", nullptr, t),
+          kergasor(TargetSubdirectory(targetDir, "KERG"), "Kergasor.dbf", nullptr, t),
+          obdg(TargetSubdirectory(targetDir, "KERG"), "obdg.dbf", nullptr, t)
     {
         // Every field the conversion uses must exist, also those it never writes.
         for (const char* f : {"id_rodzica", "uklad", "godlo", "rastry"})
@@ -144,7 +147,10 @@ public:
     Conversion& operator=(const Conversion&) = delete;
 
     bool OpenArchive();
-    void OpenTarget(const std::string& targetDir) { target_ = std::make_unique<Target>(targetDir); }
+    void OpenTarget(const std::string& targetDir)
+    {
+        target_ = std::make_unique<Target>(targetDir, context_.transaction);
+    }
     void Walk();
 
 private:
@@ -343,7 +349,12 @@ void Conversion::Walk()
         if (context_.ui.RastersTicked())
             ImportRasterRanges(n);
         works.Post();
+        // The work is whole in the target: a point where the run may commit.
+        if (context_.workDone)
+            context_.workDone(false);
     }
+    if (context_.workDone)
+        context_.workDone(true);
 
     if (!precinctErrorText_.empty()) {
         context_.ui.ShowMessage(Message{std::string(messages::kPrecinctNumberError) + precinctErrorText_,

@@ -116,13 +116,16 @@ public:
     void WriteArchive() { ASSERT_TRUE(archive.Write(archiveDir)); }
 
     // Runs the import as "Importuj" does, on 6 December 2026.
-    void Run()
+    void Run() { Runner().BitBtn1Click(); }
+
+    // The program's run object, made at the first use and kept (as the main window keeps it).
+    convert::ImportRun& Runner()
     {
         if (!run)
             run = std::make_unique<convert::ImportRun>(ui, renumberingFile, [] {
                 return convert::Date{2026, 12, 6};
             });
-        run->BitBtn1Click();
+        return *run;
     }
 
     std::vector<std::map<std::string, std::string>> Rows(const std::string& directory,

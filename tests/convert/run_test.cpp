@@ -341,11 +341,10 @@ TEST(ImportRun, MissingArchiveFileIsReportedAndCountersWrittenBack)
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
 }
 
-TEST(ImportRun, EngineErrorHalfWayKeepsTheIdsHandedOut)
+// The link table's quantity is too narrow for the second work's quantity: the engine refuses
+// that row after the first work and its persons are posted.
+void OfficeWhoseSecondWorkIsRefused(Office& o)
 {
-    // The link table's quantity is too narrow for the second work's quantity: the engine refuses
-    // that row after the first work and its persons are posted.
-    Office o;
     BasicOffice(o);
     o.archive.AddWork({"P", 13, 1998, 3, "", true, 101});
     tools::ArchiveKerg kerg;
@@ -360,22 +359,54 @@ TEST(ImportRun, EngineErrorHalfWayKeepsTheIdsHandedOut)
     tools::AppendTargetRow(
         o.Kerg(), "Roboty.dbf",
         {{"ID_ROBOTY", "00000004"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "13"}, {"ROK", "1998"}, {"LP", "3"}});
-    o.Run();
+}
 
+void ExpectErrorShownAndTableReleased(Office& o)
+{
     ASSERT_EQ(o.ui.errors.size(), 1u);
     EXPECT_NE(o.ui.errors[0].find("WIELKOSC"), std::string::npos) << o.ui.errors[0];
     EXPECT_FALSE(o.ui.closed);
     EXPECT_FALSE(o.ui.busy);
-    // The first work and its persons stay written; the counters say so.
-    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
-    EXPECT_EQ(o.Counter("OSOBY"), "7");
-    EXPECT_EQ(o.Counter("ASORTYM"), "11");
     // The counters table is released: an exclusive open works again.
     engine::Table counters(o.Admin(), "Dostep.dbf");
     counters.SetExclusive(true);
     EXPECT_NO_THROW(counters.Open());
     counters.Close();
+    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(o.targetDir)));
     o.ExpectTargetSound();
+}
+
+TEST(ImportRun, EngineErrorWithdrawsTheBatchUnderWay)
+{
+    // Both works in one batch: the error withdraws the first work too, with its persons, and the
+    // counters keep the values that cover what stays.
+    Office o;
+    OfficeWhoseSecondWorkIsRefused(o);
+    o.Run();
+    ExpectErrorShownAndTableReleased(o);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+    EXPECT_TRUE(o.Rows(o.Persons(), "Osoby.dbf").empty());
+    EXPECT_TRUE(o.Rows(o.Kerg(), "Kergasor.dbf").empty());
+    EXPECT_EQ(o.Counter("OSOBY"), "5");
+    EXPECT_EQ(o.Counter("ASORTYM"), "10");
+}
+
+TEST(ImportRun, EngineErrorKeepsTheWorksCommittedBefore)
+{
+    // A commit after every work: the first work and its persons stay, the counters say so, and
+    // nothing of the refused work is left.
+    Office o;
+    OfficeWhoseSecondWorkIsRefused(o);
+    o.Runner().Commits().worksPerCommit = 1;
+    o.Run();
+    ExpectErrorShownAndTableReleased(o);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[3].at("WYKON"), "");
+    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
+    ASSERT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf").size(), 1u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf")[0].at("ID_ROBOTY"), "00000001");
+    EXPECT_EQ(o.Counter("OSOBY"), "7");
+    EXPECT_EQ(o.Counter("ASORTYM"), "11");
 }
 
 TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)

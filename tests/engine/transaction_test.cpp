@@ -24,6 +24,14 @@ namespace {
 
 using namespace enginetest;
 
+// Under wine a second process takes long to start: the Windows build tries every fifth crash
+// point where this system tries every one.
+#ifdef _WIN32
+constexpr std::uint64_t kStride = 5;
+#else
+constexpr std::uint64_t kStride = 1;
+#endif
+
 using Files = std::map<std::string, std::string>;
 
 // Every file of a database directory with its bytes, the journal left out; the last-update dates
@@ -412,7 +420,11 @@ TEST_F(Transactions, EveryCrashPointRecoversToACommit)
 
     int recoveredSome = 0;
     for (const char* mode : {"exit", "tear"}) {
-        for (std::uint64_t k = 1; k <= changes + 1; ++k) {
+        std::vector<std::uint64_t> points;
+        for (std::uint64_t k = 1; k <= changes; k += kStride)
+            points.push_back(k);
+        points.push_back(changes + 1); // past the last change: the work ends normally
+        for (const std::uint64_t k : points) {
             SCOPED_TRACE(std::string(mode) + " at change " + std::to_string(k));
             const std::string copy = FreshCopy(std::string(mode) + std::to_string(k));
             const std::string markers = scratch.File(std::string("marker-") + mode + std::to_string(k));
@@ -445,7 +457,8 @@ TEST_F(Transactions, EveryCrashPointRecoversToACommit)
             EXPECT_EQ(engine::VerifyDirectory(copy), std::vector<std::string>{});
         }
     }
-    EXPECT_GT(recoveredSome, 10) << "the deaths should leave journals to roll back";
+    EXPECT_GT(recoveredSome, static_cast<int>(10 / kStride))
+        << "the deaths should leave journals to roll back";
 }
 
 // A crash during the second commit, after early write-outs: the journal's last records are cut
@@ -485,7 +498,7 @@ TEST_F(Transactions, ARecoveryThatDiesIsRunAgainToTheSameResult)
     const Files expected = Snapshot(whole);
 
     bool finished = false;
-    for (int k = 1; k < 200 && !finished; ++k) {
+    for (int k = 1; k < 200 && !finished; k += static_cast<int>(kStride)) {
         SCOPED_TRACE("recovery dies at change " + std::to_string(k));
         const std::string copy = scratch.File("r" + std::to_string(k));
         fs::copy(crashed, copy);
