@@ -1297,7 +1297,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     }
 }
 
-std::vector<std::string> VerifyDirectory(const std::string& directory)
+std::vector<std::string> VerifyDirectory(const std::string& directory, std::size_t* tablesChecked)
 {
     std::vector<std::string> problems;
     std::error_code ec;
@@ -1313,6 +1313,8 @@ std::vector<std::string> VerifyDirectory(const std::string& directory)
             tables.push_back(it->path());
     }
     std::sort(tables.begin(), tables.end());
+    if (tablesChecked != nullptr)
+        *tablesChecked = tables.size();
     for (const auto& p : tables) {
         Table table(platform::Utf8Path(p.parent_path()), platform::Utf8Path(p.filename()));
         try {

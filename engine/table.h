@@ -161,7 +161,8 @@ void CreateTable(const std::string& directory, const std::string& tableName,
                  const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver = 0);
 
 // Checks every table under `directory` (recursively): it opens, and every tag holds exactly its
-// records' keys in order. Returns the problems in plain words, each naming its table.
-std::vector<std::string> VerifyDirectory(const std::string& directory);
+// records' keys in order. Returns the problems in plain words, each naming its table; `tables`
+// gets the number of tables checked.
+std::vector<std::string> VerifyDirectory(const std::string& directory, std::size_t* tables = nullptr);
 
 } // namespace engine

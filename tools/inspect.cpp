@@ -18,8 +18,8 @@ namespace {
 
 constexpr const char* kUsage =
     "użycie: kerg-inspect table PLIK | dump PLIK [POLE...] | index PLIK.ntx | seek PLIK.ntx KLUCZ | "
-    "seek PLIK.ntx --hex HEX | check KATALOG | digest KATALOG | "
-    "import KATALOG_ARCHIWUM KATALOG_DOCELOWY [opcje]";
+    "seek PLIK.ntx --hex HEX | check KATALOG | digest KATALOG | verify KATALOG | reindex TABELA | "
+    "recover KATALOG_DOCELOWY [--force] | import KATALOG_ARCHIWUM KATALOG_DOCELOWY [opcje]";
 
 std::string Hex(std::string_view bytes)
 {
@@ -478,6 +478,12 @@ int RunInspect(const std::vector<std::string>& args, std::ostream& out, std::ost
             return RunImportCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (args.size() == 2 && args[0] == "digest")
             return RunDigestCommand(args[1], out, err);
+        if (args.size() == 2 && args[0] == "verify")
+            return RunVerifyCommand(args[1], out, err);
+        if (args.size() == 2 && args[0] == "reindex")
+            return RunReindexCommand(args[1], out, err);
+        if (!args.empty() && args[0] == "recover")
+            return RunRecoverCommand(std::vector<std::string>(args.begin() + 1, args.end()), out, err);
         if (args.size() == 2 && args[0] == "check") {
             if (!platform::Exists(args[1])) {
                 err << "kerg-inspect: katalog " << args[1] << " nie istnieje\n";

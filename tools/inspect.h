@@ -26,4 +26,16 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
 // the directory with "/"), sorted by path; the header dates of tables and indexes left out.
 int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostream& err);
 
+// The "verify" command: every table under `directory` opens and every tag holds exactly its
+// records' keys in order; problems, and journals of interrupted imports, one per line.
+int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostream& err);
+
+// The "reindex" command: rebuilds every tag of the table's production index from its records,
+// under an exclusive open and in one transaction.
+int RunReindexCommand(const std::string& tablePath, std::ostream& out, std::ostream& err);
+
+// The "recover" command (`args` after the word): withdraws the changes of an interrupted import of
+// the target directory; "--force" skips the check that the files hold only the import's bytes.
+int RunRecoverCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 } // namespace tools

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "engine/transaction.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "platform/system.h"
 #include "tests/convert/office.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
@@ -25,6 +27,7 @@
 #include "tools/sample_office.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -59,7 +62,11 @@ Outcome Import(const std::string& archive, const std::string& target, int worksP
     office::ScriptedUi ui;
     ui.archiveText = archive;
     ui.targetText = target;
-    convert::ImportRun run(ui, target + "brak.gm", [] { return convert::Date{2026, 12, 6}; });
+    // Today, as kerg-inspect import stamps the rows it adds.
+    convert::ImportRun run(ui, target + "brak.gm", [] {
+        const platform::LocalDate today = platform::Today();
+        return convert::Date{today.year, today.month, today.day};
+    });
     run.Commits().worksPerCommit = worksPerCommit;
     run.Commits().interval = std::chrono::hours(1);
     run.BitBtn1Click();
@@ -87,6 +94,22 @@ KERG_CHILD_TASK(import_dies)
     platform::InjectFault(std::stoull(args.at(2)), args.at(3) == "tear" ? platform::FaultAction::TearThenExit
                                                                         : platform::FaultAction::Exit);
     const Outcome outcome = Import(args.at(0), args.at(1), std::stoi(args.at(4)));
+    return outcome.done ? 0 : 1;
+}
+
+// The import in a second process without the rights of an administrator (on this system, where
+// the tests may run as root, whom file modes do not stop); it writes what it showed to the file
+// named third (the channel's folder is root's).
+KERG_CHILD_TASK(import_without_rights)
+{
+#ifndef _WIN32
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        return 3;
+#endif
+    const Outcome outcome = Import(channel.Args().at(0), channel.Args().at(1), 4);
+    std::ofstream shown(platform::NativePath(channel.Args().at(2)), std::ios::binary);
+    for (const std::string& line : outcome.lines)
+        shown << line << "\n";
     return outcome.done ? 0 : 1;
 }
 
@@ -179,12 +202,30 @@ protected:
         return child.Wait();
     }
 
+    // A copy of the target whose import died in the middle of a commit, leaving a journal to
+    // withdraw: the first such death from the middle of the import on.
+    std::string DiesWithJournal(const std::string& name)
+    {
+        for (std::uint64_t k = changes / 2; k < changes; ++k) {
+            const std::string target = Copy(name + std::to_string(k));
+            EXPECT_EQ(DiesAt(target, k), platform::kFaultExitCode);
+            if (engine::JournalPending(convert::JournalDirectory(target))) {
+                journalDeath = k;
+                return target;
+            }
+            fs::remove_all(platform::NativePath(target));
+        }
+        ADD_FAILURE() << "no death left a journal";
+        return Copy(name);
+    }
+
     test_support::TempDir dir;
     std::string archive, pristine, reference;
     std::vector<std::string> referenceLines;
     std::uint64_t changes = 0;
     int batch = 0;
-    int withdrawnTold = 0; // reruns that said they withdrew an interrupted import's changes
+    int withdrawnTold = 0;          // reruns that said they withdrew an interrupted import's changes
+    std::uint64_t journalDeath = 0; // the change DiesWithJournal's import died at
 };
 
 // About thirty works with persons, assortments, parcels and raster ranges, committed four works
@@ -230,7 +271,8 @@ TEST_F(InterruptedImport, SampledCrashPointsOfALargerImportRerunToTheSameFiles)
 TEST_F(InterruptedImport, AWithdrawalThatDiesIsWithdrawnAgain)
 {
     MakeOffice(30, 12, 4);
-    const std::uint64_t k = changes / 2;
+    DiesWithJournal("probe");
+    const std::uint64_t k = journalDeath;
     bool withdrawn = false;
     for (std::uint64_t j = 1; j < 200 && !withdrawn; j += kStride) {
         SCOPED_TRACE("first run dies at " + std::to_string(k) + ", the second at " + std::to_string(j));
@@ -283,5 +325,125 @@ TEST_F(InterruptedImport, AFailedWriteEndsTheRunAndTheNextRunFinishes)
         }
     }
 }
+
+// Support staff withdraw an interrupted import's changes with kerg-inspect recover; the next
+// import then has nothing to withdraw and finishes the job. A file that has been replaced since
+// is refused until --force says the staff know better.
+TEST_F(InterruptedImport, TheRecoverCommandWithdrawsWhatTheImportLeft)
+{
+    MakeOffice(30, 14, 4);
+    const std::string target = DiesWithJournal("recover");
+    std::ostringstream out, err;
+    EXPECT_EQ(tools::RunInspect({"recover", target}, out, err), tools::kInspectOk) << err.str();
+    EXPECT_NE(out.str().find("Wycofano niedokończone zmiany przerwanego importu."), std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("KERG/"), std::string::npos) << "the restored files are named: " << out.str();
+    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+    ExpectRerunFinishes(target);
+
+    // The works table put back from an old copy while the journal waited: not the import's bytes.
+    const std::string replaced = DiesWithJournal("replaced");
+    const std::string works = tools::TargetDir(replaced, "KERG") + platform::kSeparator + "Roboty.dbf";
+    fs::copy_file(
+        platform::NativePath(tools::TargetDir(pristine, "KERG") + platform::kSeparator + "Roboty.dbf"),
+        platform::NativePath(works), fs::copy_options::overwrite_existing);
+    std::ostringstream refusedOut, refusedErr;
+    EXPECT_EQ(tools::RunInspect({"recover", replaced}, refusedOut, refusedErr), tools::kInspectProblems);
+    EXPECT_NE(refusedOut.str().find("Roboty.dbf zmienił się"), std::string::npos) << refusedOut.str();
+    EXPECT_TRUE(engine::JournalPending(convert::JournalDirectory(replaced)));
+    // The import refuses as well, before anything is written, and says why.
+    const Outcome refused = Import(archive, replaced, batch);
+    EXPECT_FALSE(refused.done);
+    ASSERT_FALSE(refused.lines.empty());
+    EXPECT_EQ(
+        refused.lines.back().rfind(std::string("Błąd: ") + convert::messages::kInterruptedNotWithdrawn, 0),
+        0u)
+        << Joined(refused.lines);
+    std::ostringstream forcedOut, forcedErr;
+    EXPECT_EQ(tools::RunInspect({"recover", replaced, "--force"}, forcedOut, forcedErr), tools::kInspectOk);
+    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(replaced)));
+}
+
+// A target table the program may not write: the run stops with the table's name before anything
+// is written, and once the table may be written again the import finishes as ever.
+TEST_F(InterruptedImport, AReadOnlyTableStopsTheRunBeforeAnythingIsWritten)
+{
+    MakeOffice(30, 15, 4);
+    const std::string target = Copy("readonly");
+    const std::string before = Digest(target);
+    const fs::path links =
+        platform::NativePath(tools::TargetDir(target, "KERG") + platform::kSeparator + "Kergasor.dbf");
+    // Everything else may be written by anybody (the run below gives up the rights of root).
+    for (const auto& entry : fs::recursive_directory_iterator(platform::NativePath(target)))
+        fs::permissions(entry.path(), entry.is_directory()
+                                          ? fs::perms::all
+                                          : fs::perms::owner_read | fs::perms::owner_write |
+                                                fs::perms::group_read | fs::perms::group_write |
+                                                fs::perms::others_read | fs::perms::others_write);
+    fs::permissions(platform::NativePath(target), fs::perms::all);
+    fs::permissions(links, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string report = dir.File("shown");
+    fs::create_directory(platform::NativePath(report));
+    fs::permissions(platform::NativePath(report), fs::perms::all);
+    {
+        test_support::ChildProcess child("import_without_rights",
+                                         {archive, target, report + platform::kSeparator + "lines"});
+        EXPECT_EQ(child.Wait(), 1);
+        const std::string shown = test_support::ReadWholeFile(report + platform::kSeparator + "lines");
+        EXPECT_NE(shown.find("error: Nie można otworzyć tabeli"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Kergasor.dbf"), std::string::npos) << shown;
+    }
+    fs::permissions(links, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(Digest(target), before) << "nothing was written";
+    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+    ExpectRerunFinishes(target);
+}
+
+#ifndef _WIN32
+// kerg-inspect import killed for real (SIGKILL) at moments spread over its run, then run again.
+TEST_F(InterruptedImport, AKilledImportCommandRerunsToTheSameFiles)
+{
+    MakeOffice(400, 16, 25);
+    auto start = [&](const std::string& target) {
+        std::vector<std::string> args = {KERG_INSPECT_PROGRAM, "import", archive, target, "--backup-done"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return spawned == 0 ? pid : -1;
+    };
+    // How long an uninterrupted run takes here.
+    const std::string timed = Copy("timed");
+    const auto begin = std::chrono::steady_clock::now();
+    const pid_t whole = start(timed);
+    ASSERT_GT(whole, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(whole, &status, 0), whole);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto duration = std::chrono::steady_clock::now() - begin;
+    EXPECT_EQ(Digest(timed), reference) << "the command's commits, whenever they fall, give the same files";
+
+    int killedInTime = 0;
+    for (int trial = 0; trial < 4; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        const std::string target = Copy("killed" + std::to_string(trial));
+        const pid_t pid = start(target);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(duration * (2 * trial + 1) / 8);
+        kill(pid, SIGKILL);
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        killedInTime += WIFSIGNALED(status) ? 1 : 0;
+        ExpectRerunFinishes(target);
+    }
+    EXPECT_GT(killedInTime, 0) << "no run was killed before it ended";
+}
+#endif
 
 } // namespace

@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "archive/reader.h"
+#include "engine/checksum.h"
+#include "engine/table.h"
+#include "engine/transaction.h"
+#include "platform/file_operations.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
 #include "tools/cp852.h"
 #include "tools/dbf_writer.h"
@@ -316,6 +321,111 @@ TEST(Inspect, DigestLinesAndFailures)
     const Outcome missing = Inspect({"digest", dir.File("brak")});
     EXPECT_EQ(missing.status, tools::kInspectBadInput);
     EXPECT_EQ(missing.err, "kerg-inspect: katalog " + dir.File("brak") + " nie istnieje\n");
+}
+
+// A rebuild in a second process that ends at its k-th change of a file.
+KERG_CHILD_TASK(reindex_dies)
+{
+    platform::InjectFault(std::stoull(channel.Args().at(1)), platform::FaultAction::Exit);
+    std::ostringstream out, err;
+    return tools::RunInspect({"reindex", channel.Args().at(0)}, out, err);
+}
+
+// A key changed in a table behind its index's back: "Nowak" becomes "Zowak" in the persons table.
+void DamagePersons(const std::string& target)
+{
+    const std::string persons = target + "/BAZA/OSOBY/Osoby.dbf";
+    std::string bytes = test_support::ReadWholeFile(persons);
+    const auto at = bytes.rfind("Nowak"); // the key; the name lines come before it
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'Z';
+    ASSERT_TRUE(writers::WriteFile(persons, bytes));
+}
+
+TEST(Inspect, VerifyChecksEveryTableAndTagAndReindexMendsThem)
+{
+    test_support::TempDir dir;
+    const std::string target = dir.File("CEL");
+    ASSERT_TRUE(tools::WriteSampleOffice(dir.File("ARCH"), target, {40, 2}));
+    const Outcome sound = Inspect({"verify", target});
+    EXPECT_EQ(sound.status, tools::kInspectOk) << sound.out;
+    EXPECT_NE(sound.out.find("Sprawdzono tabel: 9."), std::string::npos) << sound.out;
+
+    DamagePersons(target);
+    const Outcome damaged = Inspect({"verify", target});
+    EXPECT_EQ(damaged.status, tools::kInspectProblems);
+    EXPECT_NE(damaged.out.find("Osoby.dbf, znacznik UPP_KLUCZ: klucz rekordu 1 nie zgadza się"),
+              std::string::npos)
+        << damaged.out;
+    EXPECT_NE(damaged.out.find("Znalezione problemy: 1."), std::string::npos) << damaged.out;
+
+    const Outcome rebuilt = Inspect({"reindex", target + "/BAZA/OSOBY/Osoby.dbf"});
+    EXPECT_EQ(rebuilt.status, tools::kInspectOk) << rebuilt.out << rebuilt.err;
+    EXPECT_EQ(Inspect({"verify", target}).status, tools::kInspectOk);
+    EXPECT_FALSE(engine::JournalPending(target + "/BAZA/OSOBY"));
+
+    const Outcome missing = Inspect({"reindex", target + "/BAZA/OSOBY/Brak.dbf"});
+    EXPECT_EQ(missing.status, tools::kInspectBadInput);
+    EXPECT_EQ(Inspect({"verify", dir.File("brak")}).status, tools::kInspectBadInput);
+}
+
+TEST(Inspect, VerifyNamesAJournalWaitingToBeWithdrawnAndRecoverTakesItAway)
+{
+    test_support::TempDir dir;
+    const std::string target = dir.File("CEL");
+    ASSERT_TRUE(tools::WriteSampleOffice(dir.File("ARCH"), target, {20, 2}));
+    // The beginning of a journal whose records never reached the disk.
+    std::string header = "KERGJRNL";
+    header += std::string("\x01\0\0\0\0\0\0\0", 8) + "12345678";
+    const std::uint32_t crc = engine::Crc32(header);
+    for (int i = 0; i < 4; ++i)
+        header.push_back(static_cast<char>((crc >> (8 * i)) & 0xFF));
+    header.append(4, '\0');
+    ASSERT_TRUE(writers::WriteFile(target + "/BAZA/" + engine::kJournalFileName, header));
+    const Outcome pending = Inspect({"verify", target});
+    EXPECT_EQ(pending.status, tools::kInspectProblems);
+    EXPECT_NE(pending.out.find("Dziennik przerwanego importu"), std::string::npos) << pending.out;
+
+    // It names no file yet: the recovery removes it and changes nothing.
+    const Outcome recovered = Inspect({"recover", target});
+    EXPECT_EQ(recovered.status, tools::kInspectOk);
+    EXPECT_NE(recovered.out.find("nie ma czego wycofywać"), std::string::npos) << recovered.out;
+    EXPECT_EQ(Inspect({"verify", target}).status, tools::kInspectOk);
+    EXPECT_EQ(Inspect({"recover"}).status, tools::kInspectBadInput);
+}
+
+// A rebuild of an index is one transaction: killed at any change of a file, it leaves the old
+// index or the new one, and the next rebuild finishes the job.
+TEST(Inspect, AReindexKilledAnywhereIsFinishedByTheNext)
+{
+    test_support::TempDir dir;
+    const std::string pristine = dir.File("CEL");
+    ASSERT_TRUE(tools::WriteSampleOffice(dir.File("ARCH"), pristine, {60, 2}));
+    DamagePersons(pristine);
+    const std::string table = "/BAZA/OSOBY/Osoby.dbf";
+    std::uint64_t changes = 0;
+    {
+        const std::string copy = dir.File("count");
+        std::filesystem::copy(pristine, copy, std::filesystem::copy_options::recursive);
+        const std::uint64_t before = platform::FileChanges();
+        ASSERT_EQ(Inspect({"reindex", copy + table}).status, tools::kInspectOk);
+        changes = platform::FileChanges() - before;
+    }
+    ASSERT_GT(changes, 3u);
+    const std::string records = test_support::ReadWholeFile(pristine + table);
+    for (std::uint64_t k = 1; k <= changes; ++k) {
+        SCOPED_TRACE("rebuild dies at change " + std::to_string(k));
+        const std::string copy = dir.File("k" + std::to_string(k));
+        std::filesystem::copy(pristine, copy, std::filesystem::copy_options::recursive);
+        test_support::ChildProcess child("reindex_dies", {copy + table, std::to_string(k)});
+        ASSERT_EQ(child.Wait(), platform::kFaultExitCode);
+        const Outcome again = Inspect({"reindex", copy + table});
+        EXPECT_EQ(again.status, tools::kInspectOk) << again.out << again.err;
+        EXPECT_EQ(Inspect({"verify", copy}).status, tools::kInspectOk);
+        EXPECT_EQ(test_support::ReadWholeFile(copy + table).substr(4), records.substr(4))
+            << "the records stay as they were";
+        std::filesystem::remove_all(copy);
+    }
 }
 
 } // namespace
