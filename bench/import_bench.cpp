@@ -1,6 +1,9 @@
 // The import end to end over sample offices of 10,000 and 100,000 works (a few assortments,
 // parcels and raster ranges each; a person for every five works). The offices are written once by
 // kerg-sample under the build folder; every iteration imports into a fresh copy of the target.
+// The second argument is the number of works per commit (with a commit at least every second,
+// as the program commits); 0 runs without transactions, every post going straight to the files,
+// the way the import worked before it had them: the yardstick of what journaling costs.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +13,7 @@
 
 #include "convert/import_run.h"
 #include "engine/settings.h"
+#include "platform/file_operations.h"
 
 namespace fs = std::filesystem;
 
@@ -54,6 +58,7 @@ std::string Office(int works)
 void BM_Import(benchmark::State& state)
 {
     const int works = static_cast<int>(state.range(0));
+    const int perCommit = static_cast<int>(state.range(1));
     const std::string office = Office(works);
     if (office.empty()) {
         state.SkipWithError("kerg-sample failed");
@@ -70,9 +75,16 @@ void BM_Import(benchmark::State& state)
         ui.archive = office + "/ARCH/";
         ui.target = target + "/";
         convert::ImportRun run(ui, "", [] { return convert::Date{2026, 12, 6}; });
+        run.Commits().transactions = perCommit > 0;
+        if (perCommit > 0)
+            run.Commits().worksPerCommit = perCommit;
+        platform::ResetFileOperations();
         state.ResumeTiming();
         run.BitBtn1Click();
         ok = ok && ui.succeeded;
+        state.counters["file_ops_per_work"] =
+            static_cast<double>(platform::FileOperations().Total()) / static_cast<double>(works);
+        state.counters["flushes"] = static_cast<double>(platform::FileOperations().flushes);
     }
     if (!ok)
         state.SkipWithError("the import did not succeed");
@@ -83,7 +95,27 @@ void BM_Import(benchmark::State& state)
         static_cast<double>(works) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
-BENCHMARK(BM_Import)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Import)
+    ->ArgNames({"works", "per_commit"})
+    ->Args({10000, 0})
+    ->Args({10000, convert::CommitSettings{}.worksPerCommit})
+    ->Args({100000, 0})
+    ->Args({100000, convert::CommitSettings{}.worksPerCommit})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+// The choice of the batch size: from a commit every 50 works to commits by the second alone.
+BENCHMARK(BM_Import)
+    ->Name("BM_ImportBatchSize")
+    ->ArgNames({"works", "per_commit"})
+    ->Args({100000, 50})
+    ->Args({100000, 200})
+    ->Args({100000, 500})
+    ->Args({100000, 1000})
+    ->Args({100000, 2000})
+    ->Args({100000, 5000})
+    ->Args({100000, 1000000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace
 
