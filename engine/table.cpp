@@ -493,8 +493,11 @@ struct Table::Impl final : TransactionMember
     }
 
     void Post();
+    // Opens the table; with `joining`, its files join that transaction before anything is read,
+    // so that the open reads what the transaction holds and does not wait for the update lock the
+    // transaction keeps.
     void Open(const std::string& directory, const std::string& tableName, bool exclusive,
-              const std::string& indexName);
+              const std::string& indexName, Transaction::Impl* joining);
     void CompileTags();
 };
 
@@ -523,7 +526,7 @@ void Table::Impl::CompileTags()
 }
 
 void Table::Impl::Open(const std::string& directory, const std::string& tableName, bool exclusive,
-                       const std::string& indexName)
+                       const std::string& indexName, Transaction::Impl* joining)
 {
     path = directory + platform::kSeparator + tableName;
     if (directory.empty() || !platform::IsDirectory(directory))
@@ -544,6 +547,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
         throw Error(ErrorKind::Io, "Nie można otworzyć tabeli " + path);
     }
     dbf = std::make_unique<TransactionFile>(std::move(dbfFile), platform::ResolveCaseInsensitive(path));
+    if (joining)
+        dbf->Join(joining);
     // The header, the index and the first row are read while no post of another open is under way.
     UpdateLock lock(*dbf, &lockDepth, !exclusive);
     const std::int64_t size = dbf->Size();
@@ -585,6 +590,8 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
                         "Tabela " + path + ": nie można otworzyć indeksu " + mdxPath);
         }
         mdxFile = std::make_unique<TransactionFile>(std::move(indexFile), mdxPath);
+        if (joining)
+            mdxFile->Join(joining);
         mdx = std::make_unique<MdxIndex>(*mdxFile, mdxPath);
         mdx->Load();
         ConfigureIndex();
@@ -733,9 +740,11 @@ void Table::Open()
         return;
     auto impl = std::make_unique<Impl>();
     impl->indexMemory = indexMemory_;
-    impl->Open(directory_, tableName_, exclusive_, indexName_);
-    if (transaction_)
-        impl->Join(transaction_->impl_.get());
+    Transaction::Impl* joining = transaction_ ? transaction_->impl_.get() : nullptr;
+    impl->Open(directory_, tableName_, exclusive_, indexName_, joining);
+    impl->transaction = joining;
+    if (joining)
+        joining->Join(impl.get());
     impl_ = std::move(impl);
 }
 

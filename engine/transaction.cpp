@@ -759,7 +759,8 @@ void Transaction::Impl::WriteOut(bool finish)
         }
         if (created) {
             platform::OpenFailure failure = platform::OpenFailure::None;
-            journal = platform::CreateLocked(JournalPath(), &failure);
+            // Others may read it (to learn that a transaction is under way), never change it.
+            journal = platform::CreateLocked(JournalPath(), &failure, true);
             if (!journal)
                 throw Error(ErrorKind::Io, "Nie można utworzyć dziennika zmian " + JournalPath());
             journalEnd = 0;

@@ -145,7 +145,7 @@ private:
 };
 
 std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, DWORD disposition,
-                                 OpenFailure* failure)
+                                 OpenFailure* failure, bool othersMayRead = false)
 {
     const std::wstring wide = Utf8ToWide(path);
     DWORD access = GENERIC_READ;
@@ -153,7 +153,7 @@ std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, DWORD 
     if (mode != ShareMode::ReadOnly)
         access |= GENERIC_WRITE;
     if (mode == ShareMode::Exclusive)
-        share = 0;
+        share = othersMayRead ? FILE_SHARE_READ : 0;
     detail::CountOpen();
     HANDLE handle =
         CreateFileW(wide.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -336,11 +336,12 @@ std::unique_ptr<LockedFile> OpenLocked(const std::string& path, ShareMode mode, 
 #endif
 }
 
-std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* failure)
+std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* failure, bool othersMayRead)
 {
 #ifdef _WIN32
-    return Open(path, ShareMode::Exclusive, CREATE_ALWAYS, failure);
+    return Open(path, ShareMode::Exclusive, CREATE_ALWAYS, failure, othersMayRead);
 #else
+    (void)othersMayRead;
     return Open(path, ShareMode::Exclusive, O_RDWR | O_CREAT | O_TRUNC, failure);
 #endif
 }

@@ -66,8 +66,11 @@ public:
 // `failure` when the open is refused.
 std::unique_ptr<LockedFile> OpenLocked(const std::string& path, ShareMode mode, OpenFailure* failure);
 
-// Creates a new file (or truncates an existing one) and opens it exclusively.
-std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* failure);
+// Creates a new file (or truncates an existing one) and opens it exclusively; with `othersMayRead`
+// other opens may still read it (on Windows the share mode allows reading; elsewhere readers take
+// no lock anyway).
+std::unique_ptr<LockedFile> CreateLocked(const std::string& path, OpenFailure* failure,
+                                         bool othersMayRead = false);
 
 // Removes a file (found without regard to letter case). False when it cannot be removed or does
 // not exist.

@@ -18,6 +18,7 @@
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/file_operations.h"
+#include "platform/locked_file.h"
 #include "platform/paths.h"
 #include "platform/system.h"
 #include "tests/convert/office.h"
@@ -168,12 +169,13 @@ protected:
         ExpectIdsSound(target);
     }
 
-    // A fresh copy of the office's target.
+    // A fresh copy of the office's target (the directories named without their trailing separator:
+    // the Windows library refuses to copy them otherwise).
     std::string Copy(const std::string& name)
     {
-        const std::string target = dir.File(name) + platform::kSeparator;
-        fs::copy(platform::NativePath(pristine), platform::NativePath(target), fs::copy_options::recursive);
-        return target;
+        fs::copy(platform::NativePath(dir.File("CEL")), platform::NativePath(dir.File(name)),
+                 fs::copy_options::recursive);
+        return dir.File(name) + platform::kSeparator;
     }
 
     // Runs the import again to its end: the target must be the reference, sound, and the run must
@@ -279,8 +281,12 @@ TEST_F(InterruptedImport, AWithdrawalThatDiesIsWithdrawnAgain)
         const std::string target = Copy("twice" + std::to_string(j));
         ASSERT_EQ(DiesAt(target, k), platform::kFaultExitCode);
         ASSERT_TRUE(engine::JournalPending(convert::JournalDirectory(target)));
-        ASSERT_EQ(DiesAt(target, j), platform::kFaultExitCode);
-        // Once the second run has withdrawn the journal, its own changes begin.
+        const int second = DiesAt(target, j);
+        // Once the second run has withdrawn the journal, its own changes begin (it may even end
+        // before its j-th change, where the crash points are taken in strides).
+        if (second != 0) {
+            ASSERT_EQ(second, platform::kFaultExitCode);
+        }
         withdrawn = !engine::JournalPending(convert::JournalDirectory(target));
         ExpectRerunFinishes(target);
         fs::remove_all(platform::NativePath(target));
@@ -344,9 +350,10 @@ TEST_F(InterruptedImport, TheRecoverCommandWithdrawsWhatTheImportLeft)
     // The works table put back from an old copy while the journal waited: not the import's bytes.
     const std::string replaced = DiesWithJournal("replaced");
     const std::string works = tools::TargetDir(replaced, "KERG") + platform::kSeparator + "Roboty.dbf";
+    fs::remove(platform::NativePath(works));
     fs::copy_file(
         platform::NativePath(tools::TargetDir(pristine, "KERG") + platform::kSeparator + "Roboty.dbf"),
-        platform::NativePath(works), fs::copy_options::overwrite_existing);
+        platform::NativePath(works));
     std::ostringstream refusedOut, refusedErr;
     EXPECT_EQ(tools::RunInspect({"recover", replaced}, refusedOut, refusedErr), tools::kInspectProblems);
     EXPECT_NE(refusedOut.str().find("Roboty.dbf zmienił się"), std::string::npos) << refusedOut.str();
@@ -382,6 +389,13 @@ TEST_F(InterruptedImport, AReadOnlyTableStopsTheRunBeforeAnythingIsWritten)
                                                 fs::perms::others_read | fs::perms::others_write);
     fs::permissions(platform::NativePath(target), fs::perms::all);
     fs::permissions(links, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+#ifdef _WIN32
+    // Under wine run by root the read-only attribute stops nobody; on Windows it does.
+    if (platform::OpenLocked(platform::Utf8Path(links), platform::ShareMode::Shared, nullptr) != nullptr) {
+        fs::permissions(links, fs::perms::owner_write, fs::perm_options::add);
+        GTEST_SKIP() << "this system lets a read-only file be written";
+    }
+#endif
     const std::string report = dir.File("shown");
     fs::create_directory(platform::NativePath(report));
     fs::permissions(platform::NativePath(report), fs::perms::all);
