@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,7 @@
 
 #include "engine/table.h"
 #include "engine/transaction.h"
+#include "engine/transaction_file.h"
 #include "platform/file_operations.h"
 #include "platform/locked_file.h"
 #include "tests/engine/support.h"
@@ -287,6 +289,65 @@ protected:
     std::uint64_t totalChanges = 0, beforeSecondCommit = 0;
     Files firstCommit;
 };
+
+// The changes a transaction lays over a file read exactly as the file would after them: random
+// writes (overlapping, touching, past the end), cuts and extensions, checked after each step
+// against a plain copy of the bytes.
+TEST(PendingFile, ReadsAsTheFileWouldAfterTheChanges)
+{
+    TempDir dir;
+    std::mt19937 random(2026);
+    std::string model(3000, '\0');
+    for (std::size_t i = 0; i < model.size(); ++i)
+        model[i] = static_cast<char>('a' + i % 26);
+    WriteFileBytes(dir.File("data"), model);
+    engine::PendingFile pending;
+    pending.file = platform::OpenLocked(dir.File("data"), platform::ShareMode::Shared, nullptr);
+    ASSERT_TRUE(pending.file);
+    ASSERT_TRUE(pending.Begin());
+    auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(random); };
+    std::size_t runBytes = 0;
+    for (int step = 0; step < 4000; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const int what = pick(0, 19);
+        if (what < 14) {
+            const auto offset = static_cast<std::size_t>(pick(0, static_cast<int>(model.size()) + 100));
+            std::string bytes(static_cast<std::size_t>(pick(1, what < 3 ? 900 : 40)), '\0');
+            for (char& c : bytes)
+                c = static_cast<char>(pick(0, 255));
+            if (offset + bytes.size() > model.size())
+                model.resize(offset + bytes.size(), '\0');
+            model.replace(offset, bytes.size(), bytes);
+            runBytes += static_cast<std::size_t>(
+                pending.Put(static_cast<std::int64_t>(offset),
+                            reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+        } else if (what == 14) {
+            const auto size = static_cast<std::size_t>(pick(0, static_cast<int>(model.size()) + 200));
+            model.resize(size, '\0');
+            runBytes += static_cast<std::size_t>(pending.Cut(static_cast<std::int64_t>(size)));
+        } else {
+            const auto offset = static_cast<std::size_t>(pick(0, static_cast<int>(model.size()) + 10));
+            const auto size = static_cast<std::size_t>(pick(0, 1200));
+            std::string got(size, '?');
+            const std::int64_t n = pending.Read(static_cast<std::int64_t>(offset),
+                                                reinterpret_cast<unsigned char*>(got.data()), size);
+            const std::string expected = offset < model.size() ? model.substr(offset, size) : std::string();
+            ASSERT_EQ(n, static_cast<std::int64_t>(expected.size()));
+            ASSERT_EQ(got.substr(0, expected.size()), expected);
+        }
+        ASSERT_EQ(pending.size, static_cast<std::int64_t>(model.size()));
+        ASSERT_EQ(runBytes, pending.runBytes);
+        // The runs stay apart and sorted: none overlaps or touches the next.
+        std::int64_t end = -1;
+        for (const auto& [start, run] : pending.runs) {
+            ASSERT_GT(start, end);
+            end = start + static_cast<std::int64_t>(run.size());
+        }
+    }
+    // The file itself was never written.
+    pending.file.reset();
+    EXPECT_EQ(ReadFileBytes(dir.File("data")).size(), 3000u);
+}
 
 TEST_F(Transactions, ChangesReachTheFilesAtTheCommitAsPostsWithoutATransactionWriteThem)
 {
