@@ -29,10 +29,20 @@ bool ParseDbfHeader(const std::vector<unsigned char>& bytes, std::int64_t fileSi
 {
     if (fileSize < static_cast<std::int64_t>(kDbfHeaderSize) || bytes.size() < kDbfHeaderSize)
         return Fail(why, "plik jest krótszy niż nagłówek tabeli dBase");
+    // dBase III to 5 (with or without a memo file, dBase IV's SQL tables too); not dBase 7, whose
+    // field descriptors are laid out otherwise, nor FoxPro's.
     const unsigned char version = bytes[0];
-    const unsigned level = version & 0x07u;
-    if (level != 3 && level != 4 && level != 5)
-        return Fail(why, "nieznana wersja pliku dBase (bajt 0 = " + std::to_string(version) + ")");
+    if (version != 0x03 && version != 0x83 && version != 0x8B && version != 0xCB && version != 0x43 &&
+        version != 0x63) {
+        static const char digits[] = "0123456789ABCDEF";
+        const std::string hex = std::string("0x") + digits[version >> 4] + digits[version & 15];
+        const char* what = version == 0x04 || version == 0x8C                      ? " (dBase 7)"
+                           : version == 0x30 || version == 0x31 || version == 0x32 ? " (Visual FoxPro)"
+                           : version == 0xF5 || version == 0xFB || version == 0x02 ? " (FoxPro lub FoxBASE)"
+                                                                                   : "";
+        return Fail(why, "nieobsługiwana wersja pliku (bajt 0 = " + hex + what +
+                             "); program obsługuje tabele dBase III, IV i 5");
+    }
     DbfHeader h;
     h.version = version;
     h.recordCount = Get32(bytes, 4);
@@ -82,11 +92,14 @@ bool ParseDbfHeader(const std::vector<unsigned char>& bytes, std::int64_t fileSi
         case 'L':
             sound = f.width == 1;
             break;
-        case 'M':
+        case 'M': // memo, binary and OLE fields of dBase 5 hold a block number of the memo file
+        case 'B':
+        case 'G':
             sound = f.width == 10 || f.width == 4;
             break;
         default:
-            return Fail(why, "pole " + f.name + " ma nieobsługiwany typ '" + std::string(1, f.type) + "'");
+            return Fail(why, "pole " + f.name + " ma nieobsługiwany typ '" + std::string(1, f.type) +
+                                 "' (dBase 5 zna typy C, N, F, D, L, M, B i G)");
         }
         if (!sound)
             return Fail(why, "pole " + f.name + " ma niedozwoloną długość " + std::to_string(f.width));

@@ -1,7 +1,7 @@
 // The dBase table file (.dbf) as this engine reads and writes it. Byte facts: docs/engine-formats.md.
 //
 // Header, 32 bytes:
-//   0      version (0x03 no memo, 0x83 / 0x8B with a .DBT memo file)
+//   0      version (0x03 no memo, 0x83 / 0x8B with a .DBT memo file; 0x43, 0x63, 0xCB dBase IV SQL)
 //   1-3    date of last update: year - 1900, month, day
 //   4-7    record count
 //   8-9    header length (32 + 32 x fields + 1, some writers add a byte)
@@ -29,7 +29,7 @@ inline constexpr std::size_t kDbfMaxFields = 255;
 struct FieldInfo
 {
     std::string name;       // upper case, as stored
-    char type = 'C';        // C, N, F, D, L or M
+    char type = 'C';        // C, N, F, D, L, or M, B, G (a block number of the memo file)
     std::size_t offset = 0; // within the record, after the flag byte's position (flag is byte 0)
     std::size_t width = 0;
     int decimals = 0;

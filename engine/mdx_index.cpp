@@ -1061,6 +1061,10 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
         Put16(&h[18], itemLength);
         h[23] = d.unique ? 0x40 : 0;
         std::memcpy(&h[24], d.expression.data(), std::min<std::size_t>(d.expression.size(), 220));
+        if (!d.forExpression.empty()) { // a conditional tag: the flag, and the clause at 762
+            h[245] = 0x01;
+            std::memcpy(&h[762], d.forExpression.data(), std::min<std::size_t>(d.forExpression.size(), 220));
+        }
         body.insert(body.end(), h.begin(), h.end());
         body.insert(body.end(), block, 0); // the empty root leaf
     }

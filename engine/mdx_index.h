@@ -90,6 +90,7 @@ struct TagDefinition
     std::size_t keyLength = 0;
     bool descending = false;
     bool unique = false;
+    std::string forExpression = {}; // empty: no FOR clause
 };
 
 // Reads, searches and updates the tags of one MDX file. Every block read is checked before use

@@ -38,6 +38,18 @@ void ConfigureDbaseDriver(const std::string& driver, const std::vector<std::stri
                 next.languageDriver = 0x1B;
             else
                 throw Error(ErrorKind::BadValue, "Nieznany sterownik języka LANGDRIVER=" + value);
+        } else if (name == "DATEFORMAT") {
+            const auto count = [&](const char* part) {
+                std::size_t n = 0;
+                for (auto at = value.find(part); at != std::string::npos; at = value.find(part, at + 1))
+                    ++n;
+                return n;
+            };
+            const bool fourDigits = count("YYYY") == 1;
+            if (count("DD") != 1 || count("MM") != 1 || (!fourDigits && count("YY") != 1) ||
+                (fourDigits && count("YY") != 3) || value.size() > 16)
+                throw Error(ErrorKind::BadValue, "Nieobsługiwany format daty DATEFORMAT=" + value);
+            next.dateFormat = value;
         } else if (name == "LEVEL") {
             if (value != "3" && value != "4" && value != "5" && value != "7")
                 throw Error(ErrorKind::BadValue, "Nieobsługiwany poziom dBase LEVEL=" + value);

@@ -163,6 +163,7 @@ struct Table::Impl final : TransactionMember
     DbfHeader header;
     LanguageDriver driver;
     std::vector<std::unique_ptr<Expression>> tagExpressions;
+    std::vector<std::unique_ptr<Expression>> forExpressions; // a tag's FOR clause; null when none
     int tag = -1;
     TagCursor cursor;
     TagCursor searchCursor;                         // a keyed search's walk; swapped into `cursor` on a match
@@ -172,6 +173,7 @@ struct Table::Impl final : TransactionMember
     std::vector<unsigned char> original;            // the row as it was when Edit began
     std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
     std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
+    std::vector<char> postIn, postWasIn;            // Post: whether the row is, and was, in each tag
     std::string searchKey, checkKey;                // a keyed search's key, and a found row's
     std::vector<unsigned char> appended;            // Post's new row with the end-of-file mark
     State state = State::Browse;
@@ -181,6 +183,7 @@ struct Table::Impl final : TransactionMember
     std::size_t indexMemory = 0;         // blocks of the index kept in memory at most; 0 the default
     std::vector<std::string> upperNames; // field names in upper case, for FieldByName
     Transaction::Impl* transaction = nullptr;
+    unsigned char headerDate[3] = {0, 0, 0}; // the header's date of last update, as last read or written
 
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
     {
@@ -254,7 +257,7 @@ struct Table::Impl final : TransactionMember
         try {
             if (!ReadRecord(r, &candidate) || Deleted(candidate))
                 return std::nullopt;
-            KeyInto(t, candidate, &checkKey);
+            KeyInto(t, candidate, &checkKey, r);
             if (info.order(checkKey, key) != 0)
                 return std::nullopt;
         } catch (const Error&) {
@@ -268,28 +271,53 @@ struct Table::Impl final : TransactionMember
 
     bool Deleted(const std::vector<unsigned char>& bytes) const { return !bytes.empty() && bytes[0] == '*'; }
 
-    // The key of tag `t` for a row's bytes, into `key` (whose memory is reused).
-    void KeyInto(std::size_t t, const std::vector<unsigned char>& bytes, std::string* key) const
+    // The key of tag `t` for a row's bytes (record number `r`, for RECNO()), into `key` (whose
+    // memory is reused). An expression that stops with an error (a division by zero) is the
+    // engine's error naming the tag: the row is not stored.
+    void KeyInto(std::size_t t, const std::vector<unsigned char>& bytes, std::string* key,
+                 std::uint32_t r) const
     {
         const TagInfo& info = mdx->Tags()[t];
-        if (info.keyType == 'N' || info.keyType == 'D') {
-            const Value v = tagExpressions[t]->Evaluate(bytes.data());
-            key->clear();
-            if (info.keyType == 'N' && !EncodeNumericKey(v.text, key))
-                Fail(ErrorKind::BadValue, "wartość „" + v.text + "” nie daje klucza znacznika " + info.name);
-            if (info.keyType == 'D' && !EncodeDateKey(v.text, key))
-                Fail(ErrorKind::BadValue, "data „" + v.text + "” nie daje klucza znacznika " + info.name);
-            return;
+        try {
+            if (info.keyType == 'N' || info.keyType == 'D') {
+                const Value v = tagExpressions[t]->Evaluate(bytes.data(), r);
+                key->clear();
+                if (info.keyType == 'N' && !EncodeNumericKey(v.text, key))
+                    Fail(ErrorKind::BadValue,
+                         "wartość „" + v.text + "” nie daje klucza znacznika " + info.name);
+                if (info.keyType == 'D' && !EncodeDateKey(v.text, key))
+                    Fail(ErrorKind::BadValue, "data „" + v.text + "” nie daje klucza znacznika " + info.name);
+                return;
+            }
+            tagExpressions[t]->EvaluateText(bytes.data(), key, r);
+        } catch (const Error& e) {
+            if (e.Kind() != ErrorKind::BadValue || std::string(e.what()).rfind("Tabela ", 0) == 0)
+                throw;
+            Fail(ErrorKind::BadValue,
+                 "znacznik " + info.name + " (wyrażenie „" + info.expression + "”): " + e.what());
         }
-        tagExpressions[t]->EvaluateText(bytes.data(), key);
         key->resize(info.keyLength, ' ');
     }
 
-    std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes) const
+    std::string KeyOf(std::size_t t, const std::vector<unsigned char>& bytes, std::uint32_t r) const
     {
         std::string key;
-        KeyInto(t, bytes, &key);
+        KeyInto(t, bytes, &key, r);
         return key;
+    }
+
+    // Whether a row belongs in tag `t`: the tag has no FOR clause, or the row meets it.
+    bool InTag(std::size_t t, const std::vector<unsigned char>& bytes, std::uint32_t r) const
+    {
+        if (!forExpressions[t])
+            return true;
+        try {
+            return forExpressions[t]->EvaluateLogical(bytes.data(), r);
+        } catch (const Error& e) {
+            const TagInfo& info = mdx->Tags()[t];
+            Fail(ErrorKind::BadValue,
+                 "znacznik " + info.name + " (warunek FOR „" + info.forExpression + "”): " + e.what());
+        }
     }
 
     // Moves to the first live row at or after the cursor's entry (tag order) or `from` (physical).
@@ -355,12 +383,13 @@ struct Table::Impl final : TransactionMember
         if (tag < 0 || recno == 0)
             return;
         const auto t = static_cast<std::size_t>(tag);
-        const std::string key = KeyOf(t, row);
+        const std::string key = KeyOf(t, row, recno);
         if (mdx->SeekExact(t, key, recno, &cursor))
             return;
-        // A unique tag holds only the first record of each key: a later record with the same key
-        // is not in it, and the walk goes on from the record that holds the key.
-        if (!mdx->Tags()[t].unique)
+        // A unique tag holds only the first record of each key, and a conditional tag only the
+        // rows that meet its FOR clause: a row not in the tag stays current, and the walk goes on
+        // from the entries after its key.
+        if (!mdx->Tags()[t].unique && InTag(t, row, recno))
             Fail(ErrorKind::BadIndex,
                  "znacznik " + mdx->Tags()[t].name + " nie zawiera rekordu " + std::to_string(recno));
         mdx->Seek(t, key, &cursor);
@@ -379,12 +408,14 @@ struct Table::Impl final : TransactionMember
         std::memcpy(buffer.data() + f.offset, text.data(), f.width);
     }
 
-    // Gives back the row bytes of `record`, for the unique-tag repair after a removal.
+    // After the entry of `key` left a unique tag: the first other row with that key (and in the
+    // tag's FOR clause) takes its place.
     void ReinsertFirstWithKey(std::size_t t, const std::string& key, std::uint32_t except)
     {
         std::uint32_t first = 0;
         ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
-            if (first == 0 && r != except && mdx->Tags()[t].order(KeyOf(t, bytes), key) == 0)
+            if (first == 0 && r != except && mdx->Tags()[t].order(KeyOf(t, bytes, r), key) == 0 &&
+                InTag(t, bytes, r))
                 first = r;
         });
         if (first != 0)
@@ -440,6 +471,20 @@ struct Table::Impl final : TransactionMember
         transaction = joined;
         if (transaction)
             transaction->Join(this);
+    }
+
+    // The header's date of last update becomes today's (an append writes it with the count).
+    void StampDate()
+    {
+        const platform::LocalDate today = platform::Today();
+        const unsigned char date[3] = {static_cast<unsigned char>(today.year - 1900),
+                                       static_cast<unsigned char>(today.month),
+                                       static_cast<unsigned char>(today.day)};
+        if (std::memcmp(date, headerDate, sizeof date) == 0)
+            return;
+        if (!dbf->WriteAt(1, date, sizeof date))
+            Fail(ErrorKind::Io, "błąd zapisu nagłówka");
+        std::memcpy(headerDate, date, sizeof date);
     }
 
     // A change is about to be made under the update lock: in a transaction the lock stays taken
@@ -504,13 +549,15 @@ struct Table::Impl final : TransactionMember
 void Table::Impl::CompileTags()
 {
     tagExpressions.clear();
+    forExpressions.clear();
+    ExpressionSettings settings;
+    settings.page = driver.codePage;
+    settings.compare = CompareFor(driver.keyOrder);
+    settings.dateFormat = CurrentSettings().dateFormat;
     for (TagInfo& t : mdx->MutableTags()) {
         const std::string where = "znacznik " + t.name + " (wyrażenie „" + t.expression + "”)";
-        if (!t.forExpression.empty())
-            Fail(ErrorKind::BadIndex, where + " ma warunek FOR „" + t.forExpression +
-                                          "”, którego program nie obsługuje; tabela nie może być zmieniana");
         std::string why;
-        auto e = Expression::Compile(t.expression, header.fields, driver.codePage, &why);
+        auto e = Expression::Compile(t.expression, header.fields, settings, &why);
         if (!e)
             Fail(ErrorKind::BadIndex, where + ": nie można obliczyć wyrażenia: " + why);
         const Value::Type type = e->ResultType();
@@ -520,8 +567,19 @@ void Table::Impl::CompileTags()
         if (!matches)
             Fail(ErrorKind::BadIndex,
                  where + ": typ wyrażenia nie zgadza się z typem klucza " + std::string(1, t.keyType));
+        std::unique_ptr<Expression> condition;
+        if (!t.forExpression.empty()) {
+            condition = Expression::Compile(t.forExpression, header.fields, settings, &why);
+            if (!condition)
+                Fail(ErrorKind::BadIndex,
+                     where + ": nie można obliczyć warunku FOR „" + t.forExpression + "”: " + why);
+            if (condition->ResultType() != Value::Type::Logical)
+                Fail(ErrorKind::BadIndex,
+                     where + ": warunek FOR „" + t.forExpression + "” nie jest logiczny");
+        }
         t.order.compareChars = CompareFor(driver.keyOrder);
         tagExpressions.push_back(std::move(e));
+        forExpressions.push_back(std::move(condition));
     }
 }
 
@@ -565,6 +623,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
     std::string why;
     if (!ParseDbfHeader(head, size, &header, &why))
         Fail(ErrorKind::BadTable, "to nie jest poprawna tabela dBase: " + why);
+    std::memcpy(headerDate, &head[1], sizeof headerDate);
     const auto found = DriverFromId(header.languageDriver);
     if (!found)
         Fail(ErrorKind::BadTable, "nieznany sterownik języka (strona kodowa) " + Hex(header.languageDriver) +
@@ -620,21 +679,29 @@ void Table::Impl::Post()
             mdx->Refresh();
     }
     const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
-    // Every key is formed before anything is written, so a value that makes no key changes nothing.
-    std::vector<std::string>& newKeys = postKeys;
-    std::vector<std::string>& oldKeys = postOldKeys;
-    newKeys.resize(tagCount);
-    oldKeys.resize(tagCount);
-    for (std::size_t t = 0; t < tagCount; ++t) {
-        KeyInto(t, buffer, &newKeys[t]);
-        if (state == State::Edit)
-            KeyInto(t, original, &oldKeys[t]);
-    }
     std::uint32_t record = recno;
     if (state == State::Insert) {
         if (header.recordCount == 0xFFFFFFFFu)
             Fail(ErrorKind::BadTable, "tabela nie pomieści więcej rekordów");
         record = header.recordCount + 1;
+    }
+    // Every key and FOR clause is worked out before anything is written, so a value that makes
+    // no key changes nothing.
+    std::vector<std::string>& newKeys = postKeys;
+    std::vector<std::string>& oldKeys = postOldKeys;
+    newKeys.resize(tagCount);
+    oldKeys.resize(tagCount);
+    postIn.assign(tagCount, 1);
+    postWasIn.assign(tagCount, 0);
+    for (std::size_t t = 0; t < tagCount; ++t) {
+        KeyInto(t, buffer, &newKeys[t], record);
+        postIn[t] = InTag(t, buffer, record) ? 1 : 0;
+        if (state == State::Edit) {
+            KeyInto(t, original, &oldKeys[t], record);
+            postWasIn[t] = InTag(t, original, record) ? 1 : 0;
+        }
+    }
+    if (state == State::Insert) {
         std::vector<unsigned char>& bytes = appended;
         bytes.assign(buffer.begin(), buffer.end());
         bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
@@ -648,23 +715,34 @@ void Table::Impl::Post()
             stamp[3 + i] = static_cast<unsigned char>(record >> (8 * i));
         if (!dbf->WriteAt(1, stamp, sizeof stamp))
             Fail(ErrorKind::Io, "błąd zapisu nagłówka");
+        std::memcpy(headerDate, stamp, sizeof headerDate);
         header.recordCount = record;
     } else {
         if (!dbf->WriteAt(RecordOffset(record), buffer.data(), buffer.size()))
             FailWrite(record);
+        StampDate();
     }
     records.Written(record, buffer.data());
     bool changed = false;
     try {
         for (std::size_t t = 0; t < tagCount; ++t) {
+            // A row enters, stays in, moves within or leaves a tag as its key and the tag's FOR
+            // clause say.
+            const bool in = postIn[t] != 0;
             if (state == State::Edit) {
-                if (oldKeys[t] == newKeys[t])
+                const bool wasIn = postWasIn[t] != 0;
+                if (wasIn == in && (!in || oldKeys[t] == newKeys[t]))
                     continue;
-                const bool removed = mdx->Remove(t, oldKeys[t], record);
-                if (removed && mdx->Tags()[t].unique)
-                    ReinsertFirstWithKey(t, oldKeys[t], record);
+                if (wasIn) {
+                    const bool removed = mdx->Remove(t, oldKeys[t], record);
+                    if (removed && mdx->Tags()[t].unique)
+                        ReinsertFirstWithKey(t, oldKeys[t], record);
+                }
+            } else if (!in) {
+                continue;
             }
-            mdx->Insert(t, newKeys[t], record);
+            if (in)
+                mdx->Insert(t, newKeys[t], record);
             mdx->FinishUpdate(t);
             changed = true;
         }
@@ -839,6 +917,37 @@ void Table::Post()
     Require(impl_, *this).Post();
 }
 
+void Table::MoveTo(std::uint32_t record)
+{
+    Impl& impl = Require(impl_, *this);
+    impl.state = Impl::State::Browse;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
+    if (!impl.ReadRecord(record, &impl.row))
+        impl.Fail(ErrorKind::BadState, "brak rekordu " + std::to_string(record));
+    impl.recno = record;
+    if (impl.tag >= 0) {
+        if (!impl.exclusiveOpen)
+            impl.mdx->Refresh();
+        impl.Reposition();
+    }
+}
+
+void Table::Delete()
+{
+    Impl& impl = Require(impl_, *this);
+    Edit();
+    impl.buffer[0] = '*';
+    impl.Post();
+}
+
+void Table::Recall()
+{
+    Impl& impl = Require(impl_, *this);
+    Edit();
+    impl.buffer[0] = ' ';
+    impl.Post();
+}
+
 void Table::Cancel()
 {
     Require(impl_, *this).state = Impl::State::Browse;
@@ -860,7 +969,7 @@ bool Table::GotoKey()
         impl.Fail(ErrorKind::BadState, "GotoKey wymaga wcześniejszego EditKey przy wybranym znaczniku");
     const auto t = static_cast<std::size_t>(impl.tag);
     std::string& key = impl.searchKey;
-    impl.KeyInto(t, impl.buffer, &key);
+    impl.KeyInto(t, impl.buffer, &key, 0);
     impl.state = Impl::State::Browse;
     if (!impl.exclusiveOpen && impl.lockDepth == 0) {
         if (const std::optional<bool> found = impl.GotoKeyInMemory(t, key))
@@ -903,13 +1012,15 @@ void Table::Reindex()
     impl.FileRecordCount();
     std::vector<TagDefinition> definitions;
     for (const TagInfo& t : impl.mdx->Tags())
-        definitions.push_back({t.name, t.expression, t.keyType, t.keyLength, t.descending, t.unique});
+        definitions.push_back(
+            {t.name, t.expression, t.keyType, t.keyLength, t.descending, t.unique, t.forExpression});
     std::vector<std::vector<IndexEntry>> entries(definitions.size());
     for (auto& list : entries)
         list.reserve(impl.header.recordCount);
     impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
         for (std::size_t t = 0; t < definitions.size(); ++t)
-            entries[t].push_back({impl.KeyOf(t, bytes), r});
+            if (impl.InTag(t, bytes, r))
+                entries[t].push_back({impl.KeyOf(t, bytes, r), r});
     });
     std::string base = tableName_;
     const auto dot = base.rfind('.');
@@ -960,7 +1071,8 @@ std::vector<std::string> Table::Verify()
             problems.push_back(Path() + ": " + p);
         std::vector<IndexEntry> expected;
         impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& record) {
-            expected.push_back({impl.KeyOf(t, record), r});
+            if (impl.InTag(t, record, r))
+                expected.push_back({impl.KeyOf(t, record, r), r});
         });
         auto less = [&](const IndexEntry& a, const IndexEntry& b) {
             const int c = info.order(a.key, b.key);
@@ -1112,7 +1224,7 @@ void Field::Clear()
     Table::Impl& impl = Require(table_->impl_, *table_);
     const FieldInfo& f = impl.header.fields[index_];
     impl.CheckWritable(f);
-    if (f.type == 'M')
+    if (f.type == 'M' || f.type == 'B' || f.type == 'G')
         impl.Fail(ErrorKind::BadValue, "pole memo " + f.name + " nie może być zmieniane");
     impl.Store(f, std::string(f.width, ' '));
 }
@@ -1183,6 +1295,16 @@ void Field::SetString(std::string_view text1250)
     default:
         impl.Fail(ErrorKind::BadValue, "pole memo " + f.name + " nie może być zmieniane");
     }
+}
+
+void Field::SetBytes(std::string_view bytes)
+{
+    Table::Impl& impl = Require(table_->impl_, *table_);
+    const FieldInfo& f = impl.header.fields[index_];
+    impl.CheckWritable(f);
+    std::string stored(bytes.substr(0, f.width));
+    stored.resize(f.width, ' ');
+    impl.Store(f, stored);
 }
 
 void Field::SetInteger(std::int64_t value)
@@ -1259,14 +1381,23 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
 
     std::vector<TagDefinition> definitions;
-    const std::vector<unsigned char> blank(header.recordLength, ' ');
+    ExpressionSettings settings;
+    settings.page = driver->codePage;
+    settings.compare = CompareFor(driver->keyOrder);
+    settings.dateFormat = CurrentSettings().dateFormat;
     for (const auto& t : tags) {
+        const std::string where = "Tabela " + path + ", znacznik " + t.name;
         std::string reason;
-        auto e = Expression::Compile(t.expression, header.fields, driver->codePage, &reason);
+        auto e = Expression::Compile(t.expression, header.fields, settings, &reason);
         if (!e)
-            throw Error(ErrorKind::BadValue, "Tabela " + path + ", znacznik " + t.name + " (wyrażenie „" +
-                                                 t.expression + "”): " + reason);
-        TagDefinition d{t.name, t.expression, 'C', 0, t.descending, t.unique};
+            throw Error(ErrorKind::BadValue, where + " (wyrażenie „" + t.expression + "”): " + reason);
+        if (!t.forExpression.empty()) {
+            auto condition = Expression::Compile(t.forExpression, header.fields, settings, &reason);
+            if (!condition || condition->ResultType() != Value::Type::Logical)
+                throw Error(ErrorKind::BadValue, where + " (warunek FOR „" + t.forExpression + "”): " +
+                                                     (condition ? "warunek nie jest logiczny" : reason));
+        }
+        TagDefinition d{t.name, t.expression, 'C', 0, t.descending, t.unique, t.forExpression};
         switch (e->ResultType()) {
         case Value::Type::Num:
             d.keyType = 'N';
@@ -1277,12 +1408,13 @@ void CreateTable(const std::string& directory, const std::string& tableName,
             d.keyLength = kDateKeyLength;
             break;
         case Value::Type::Char:
-            d.keyLength = e->Evaluate(blank.data()).text.size();
-            if (d.keyLength == 0 || d.keyLength > 100)
-                throw Error(ErrorKind::BadValue, "Tabela " + path + ", znacznik " + t.name +
-                                                     ": niedozwolona długość klucza " +
-                                                     std::to_string(d.keyLength));
+            d.keyLength = e->ResultWidth();
+            if (d.keyLength == 0 || d.keyLength > kMaxCharKeyLength)
+                throw Error(ErrorKind::BadValue,
+                            where + ": niedozwolona długość klucza " + std::to_string(d.keyLength));
             break;
+        case Value::Type::Logical:
+            throw Error(ErrorKind::BadValue, where + ": klucz indeksu nie może być wartością logiczną");
         }
         definitions.push_back(d);
     }

@@ -47,6 +47,9 @@ public:
     void SetInteger(std::int64_t value);
     void SetVariant(const Variant& value);
     void Clear();
+    // The field's bytes exactly as stored (its width, in the table's own code page), without any
+    // conversion or check: for tools that copy rows between tables of one layout, and for tests.
+    void SetBytes(std::string_view bytes);
 
 private:
     friend class Table;
@@ -64,14 +67,18 @@ struct FieldDefinition
     int decimals = 0;
 };
 
-// Tag layout for CreateTable: the key type and length follow from the expression.
+// Tag layout for CreateTable: the key type and length follow from the expression (a character
+// key as long as the longest text the expression can give, at most 100 bytes).
 struct TagDefinitionByExpression
 {
     std::string name;
     std::string expression;
     bool descending = false;
     bool unique = false;
+    std::string forExpression = {}; // a FOR clause: the tag holds only the rows that meet it
 };
+
+inline constexpr std::size_t kMaxCharKeyLength = 100;
 
 class Table
 {
@@ -109,6 +116,9 @@ public:
     void First();
     void Next();
     bool Eof() const;
+    // Makes row `record` (1-based, deleted or not) the current one, as a walk in the current tag
+    // would reach it. Error when the table has no such row.
+    void MoveTo(std::uint32_t record);
     // Rows in the file, deleted ones included.
     std::int64_t RecordCount() const;
     // 1-based number of the current row, 0 when none.
@@ -120,6 +130,10 @@ public:
 
     void Edit();
     void Append();
+    // Marks the current row deleted, or takes the mark away, and stores it at once (its tags follow,
+    // those whose FOR clause asks DELETED() included). The row stays current.
+    void Delete();
+    void Recall();
     // Stores the row: it and the header's record count are in the file when Post returns.
     void Post();
     void Cancel();

@@ -117,6 +117,20 @@ Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
     return walk;
 }
 
+char TagKeyType(const std::string& mdxPath, const std::string& tag)
+{
+    platform::OpenFailure failure{};
+    auto file = platform::OpenLocked(mdxPath, platform::ShareMode::ReadOnly, &failure);
+    if (!file)
+        throw std::runtime_error("cannot open " + mdxPath);
+    engine::MdxIndex index(*file, mdxPath);
+    index.Load();
+    const int t = index.FindTag(tag);
+    if (t < 0)
+        throw std::runtime_error("no tag " + tag);
+    return index.Tags()[static_cast<std::size_t>(t)].keyType;
+}
+
 #ifndef _WIN32
 std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::string& tag)
 {

@@ -38,6 +38,8 @@ std::uint32_t GetLe(const std::string& bytes, std::size_t at, std::size_t size =
 using Walk = std::vector<std::pair<std::uint32_t, std::string>>;
 Walk ReadWalkFile(const std::string& path);
 Walk EngineWalk(const std::string& mdxPath, const std::string& tag);
+// The key type (C, N or D) of a tag, as its header says.
+char TagKeyType(const std::string& mdxPath, const std::string& tag);
 // The record numbers Perl XBase (XBase::Index) gives walking the tag; throws when Perl fails.
 #ifndef _WIN32 // Perl is not part of the Windows build's surroundings
 std::vector<std::uint32_t> PerlWalk(const std::string& mdxPath, const std::string& tag);
