@@ -193,6 +193,8 @@ std::string NumberText(double x)
 {
     if (x == 0)
         return "0";
+    if (std::fabs(x) < 1e15 && x == std::trunc(x))
+        return std::to_string(static_cast<long long>(x));
     char buffer[400];
     std::snprintf(buffer, sizeof buffer, "%.15g", x);
     std::string text(buffer);
@@ -211,12 +213,34 @@ std::string NumberText(double x)
     return text;
 }
 
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// The quick way of rounding at `places` decimals (0 to 15): the number in units of 10^-places,
+// when the nearest such unit is plainly nearest (no tie to settle by the decimal digits) and fits
+// 53 bits. False otherwise: the decimal way must decide.
+bool RoundedUnits(double x, int places, long long* units)
+{
+    if (places < 0 || places > 15 || !std::isfinite(x))
+        return false;
+    const double scaled = x * kPowersOfTen[places];
+    if (std::fabs(scaled) >= 4.0e15)
+        return false;
+    const double nearest = std::nearbyint(scaled);
+    if (std::fabs(scaled - nearest) > 0.49)
+        return false;
+    *units = static_cast<long long>(nearest);
+    return true;
+}
+
 // Rounds half away from zero at `places` decimals (negative: to tens, hundreds...), on the
 // number's decimal digits, so that 2.675 rounds to 2.68 as it reads.
 double DecimalRound(double x, int places)
 {
     if (!std::isfinite(x) || x == 0)
         return x;
+    if (long long units = 0; RoundedUnits(x, places, &units))
+        return static_cast<double>(units) / kPowersOfTen[places];
     places = std::clamp(places, -300, 300);
     const std::string text = NumberText(std::fabs(x));
     const auto point = text.find('.');
@@ -260,10 +284,21 @@ std::string FormatStr(double x, long long width, long long decimals)
     width = std::clamp<long long>(width, 1, 255);
     decimals = std::clamp<long long>(decimals, 0, 18);
     for (long long d = decimals; d >= 0; --d) {
-        char buffer[512];
-        std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(d),
-                      DecimalRound(x, static_cast<int>(d)));
-        const std::string text = WithoutNegativeZero(buffer);
+        std::string text;
+        if (long long units = 0; RoundedUnits(x, static_cast<int>(d), &units)) {
+            // Digits of the whole units, the point put in by hand.
+            std::string digits = std::to_string(units < 0 ? -units : units);
+            if (digits.size() <= static_cast<std::size_t>(d))
+                digits.insert(0, static_cast<std::size_t>(d) + 1 - digits.size(), '0');
+            if (d > 0)
+                digits.insert(digits.size() - static_cast<std::size_t>(d), 1, '.');
+            text = units < 0 ? "-" + digits : digits;
+        } else {
+            char buffer[512];
+            std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(d),
+                          DecimalRound(x, static_cast<int>(d)));
+            text = WithoutNegativeZero(buffer);
+        }
         if (static_cast<long long>(text.size()) <= width)
             return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
     }
@@ -323,11 +358,41 @@ std::string Trimmed(std::string_view text, bool left, bool right)
     return std::string(text.substr(begin, end - begin));
 }
 
+// A numeric field's value: sign, digits and a point read by hand where that is exact (at most 15
+// digits), VAL's reading (with an exponent) otherwise.
+double FieldNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative || (!text.empty() && text[0] == '+'))
+        ++i;
+    long long mantissa = 0;
+    int digits = 0, decimals = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++digits > 15)
+                return ParseVal(text, true);
+            mantissa = mantissa * 10 + (c - '0');
+            decimals += point ? 1 : 0;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return ParseVal(text, true);
+        }
+    }
+    const double value = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+    return negative && value != 0 ? -value : value;
+}
+
 bool LogicalByte(char c)
 {
     return c == 'T' || c == 't' || c == 'Y' || c == 'y';
 }
 
+// A computed number. Its text is made only where it is the whole expression's value (a numeric
+// key): Expression::Evaluate.
 Value MakeNumber(double x)
 {
     if (!std::isfinite(x))
@@ -335,7 +400,6 @@ Value MakeNumber(double x)
     Value v;
     v.type = Type::Num;
     v.number = x == 0 ? 0 : x;
-    v.text = NumberText(v.number);
     return v;
 }
 
@@ -492,6 +556,9 @@ Value ParseDate(std::string_view text, const std::string& format)
 // side is compared over the right side's length, blank-padded; == compares the whole texts.
 int CompareTexts(std::string_view a, std::string_view b, bool exact, CharCompare compare)
 {
+    // The common case of an equality test: the left side as long as the right, or longer.
+    if (!exact && a.size() >= b.size() && a.compare(0, b.size(), b) == 0)
+        return 0;
     if (exact) {
         const std::size_t n = std::max(a.size(), b.size());
         std::string x(a), y(b);
@@ -1349,7 +1416,7 @@ struct Evaluator
             Value v;
             v.type = Type::Num;
             v.text = Trimmed(std::string_view(at, f.width), true, true);
-            v.number = v.text.empty() ? 0 : ParseVal(v.text, true);
+            v.number = v.text.empty() ? 0 : FieldNumber(v.text);
             return v;
         }
         case 'D':
@@ -1620,7 +1687,11 @@ std::size_t Expression::ResultWidth() const
 
 Value Expression::Evaluate(const unsigned char* record, std::uint32_t recno) const
 {
-    return Evaluator{record, recno, *fields_, settings_}(*root_);
+    Value v = Evaluator{record, recno, *fields_, settings_}(*root_);
+    // A field's number keeps its own text (a blank field's is empty); a computed one gets its own.
+    if (v.type == Type::Num && root_->op != Op::Field)
+        v.text = NumberText(v.number);
+    return v;
 }
 
 bool Expression::EvaluateLogical(const unsigned char* record, std::uint32_t recno) const

@@ -353,10 +353,11 @@ struct Table::Impl final : TransactionMember
     void First()
     {
         UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
+        KeepLockForChange();
         state = State::Browse;
-        FileRecordCount();
+        if (!Settled())
+            RefreshShared();
         if (tag >= 0) {
-            mdx->Refresh();
             mdx->First(static_cast<std::size_t>(tag), &cursor);
             SettleTag();
         } else {
@@ -487,8 +488,34 @@ struct Table::Impl final : TransactionMember
         std::memcpy(headerDate, date, sizeof date);
     }
 
-    // A change is about to be made under the update lock: in a transaction the lock stays taken
-    // until the transaction ends.
+    // Whether what this open holds of its files is certainly theirs: nobody else can have changed
+    // them since it last read them. An exclusive open; or a shared open in a transaction that keeps
+    // the update lock, read anew since the transaction took the lock, and changed since only by
+    // this open. Then headers and index counters need no reading before a post or a search.
+    std::uint64_t refreshedGeneration = 0;
+    bool Settled() const
+    {
+        if (exclusiveOpen)
+            return true;
+        return dbf->LockKept() && refreshedGeneration == dbf->LockGeneration() && !dbf->WrittenByOthers() &&
+               !(mdxFile && mdxFile->WrittenByOthers());
+    }
+
+    // Reads the record count and the index counters anew (a shared open, under the update lock).
+    void RefreshShared()
+    {
+        FileRecordCount();
+        if (mdx)
+            mdx->Refresh();
+        dbf->MarkSeen();
+        if (mdxFile)
+            mdxFile->MarkSeen();
+        if (dbf->LockKept())
+            refreshedGeneration = dbf->LockGeneration();
+    }
+
+    // A change is about to be made, or a read that the transaction's later reads may build on, under
+    // the update lock: in a transaction the lock stays taken until the transaction ends.
     void KeepLockForChange()
     {
         if (transaction && !exclusiveOpen)
@@ -672,12 +699,8 @@ void Table::Impl::Post()
     // An exclusive open has nobody to wait for and nothing to re-read.
     UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
     KeepLockForChange();
-    if (!exclusiveOpen) {
-        if (state == State::Insert) // a new row goes after the rows others may have appended
-            FileRecordCount();
-        if (mdx)
-            mdx->Refresh();
-    }
+    if (!Settled()) // a new row goes after the rows others may have appended, into their trees
+        RefreshShared();
     const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
     std::uint32_t record = recno;
     if (state == State::Insert) {
@@ -804,8 +827,8 @@ void Table::SetIndexName(const std::string& tag)
         impl_->tag = found;
         if (impl_->recno != 0 && found >= 0) {
             UpdateLock lock(*impl_->dbf, &impl_->lockDepth, !impl_->exclusiveOpen);
-            if (!impl_->exclusiveOpen)
-                impl_->mdx->Refresh();
+            if (!impl_->Settled())
+                impl_->RefreshShared();
             impl_->Reposition();
         }
     }
@@ -926,8 +949,8 @@ void Table::MoveTo(std::uint32_t record)
         impl.Fail(ErrorKind::BadState, "brak rekordu " + std::to_string(record));
     impl.recno = record;
     if (impl.tag >= 0) {
-        if (!impl.exclusiveOpen)
-            impl.mdx->Refresh();
+        if (!impl.Settled())
+            impl.RefreshShared();
         impl.Reposition();
     }
 }
@@ -971,13 +994,17 @@ bool Table::GotoKey()
     std::string& key = impl.searchKey;
     impl.KeyInto(t, impl.buffer, &key, 0);
     impl.state = Impl::State::Browse;
-    if (!impl.exclusiveOpen && impl.lockDepth == 0) {
+    // In a transaction the update lock is taken once and kept to the commit: then the blocks in
+    // memory serve every search without reading the index's counters again.
+    const bool inTransaction = impl.transaction != nullptr && !impl.exclusiveOpen;
+    if (!inTransaction && !impl.Settled() && impl.lockDepth == 0) {
         if (const std::optional<bool> found = impl.GotoKeyInMemory(t, key))
             return *found;
     }
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
-    if (!impl.exclusiveOpen)
-        impl.mdx->Refresh(); // blocks cached before another open's post must not mix with new ones
+    impl.KeepLockForChange();
+    if (!impl.Settled())
+        impl.RefreshShared(); // blocks cached before another open's post must not mix with new ones
     TagCursor& walk = impl.searchCursor;
     impl.mdx->Seek(t, key, &walk);
     const TagInfo& info = impl.mdx->Tags()[t];
@@ -1489,6 +1516,71 @@ Recovery RecoverJournal(const std::string& directory, const std::vector<Table*>&
                 table->impl_->Reload();
     }
     return recovery;
+}
+
+std::vector<TagDescription> DescribeTags(const std::string& directory, const std::string& tableName)
+{
+    const std::string path = directory + platform::kSeparator + tableName;
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    auto dbf = platform::OpenLocked(path, platform::ShareMode::ReadOnly, &failure);
+    if (!dbf)
+        throw Error(ErrorKind::NotFound, "Brak tabeli " + path);
+    const std::int64_t size = dbf->Size();
+    std::vector<unsigned char> head(kDbfHeaderSize);
+    if (size < static_cast<std::int64_t>(kDbfHeaderSize) ||
+        dbf->ReadAt(0, head.data(), head.size()) != static_cast<std::int64_t>(head.size()))
+        throw Error(ErrorKind::BadTable, "Tabela " + path + ": to nie jest tabela dBase");
+    const std::size_t headerLength = static_cast<std::size_t>(head[8] | head[9] << 8);
+    if (headerLength > kDbfHeaderSize && static_cast<std::int64_t>(headerLength) <= size) {
+        head.resize(headerLength);
+        dbf->ReadAt(0, head.data(), head.size());
+    }
+    DbfHeader header;
+    std::string why;
+    if (!ParseDbfHeader(head, size, &header, &why))
+        throw Error(ErrorKind::BadTable, "Tabela " + path + ": " + why);
+    std::vector<TagDescription> tags;
+    if (!header.hasProductionIndex)
+        return tags;
+    const auto driver = DriverFromId(header.languageDriver);
+    if (!driver)
+        throw Error(ErrorKind::BadTable,
+                    "Tabela " + path + ": nieznany sterownik języka " + Hex(header.languageDriver));
+    std::string base = tableName;
+    if (const auto dot = base.rfind('.'); dot != std::string::npos)
+        base.erase(dot);
+    const std::string mdxPath =
+        platform::ResolveCaseInsensitive(directory + platform::kSeparator + base + ".mdx");
+    auto file = platform::OpenLocked(mdxPath, platform::ShareMode::ReadOnly, &failure);
+    if (!file)
+        throw Error(ErrorKind::NotFound, "Tabela " + path + ": brak indeksu " + mdxPath);
+    MdxIndex index(*file, mdxPath);
+    index.Load();
+    ExpressionSettings settings;
+    settings.page = driver->codePage;
+    settings.compare = CompareFor(driver->keyOrder);
+    settings.dateFormat = CurrentSettings().dateFormat;
+    for (const TagInfo& t : index.Tags()) {
+        TagDescription d{t.name,       t.expression, t.forExpression, t.keyType, t.keyLength,
+                         t.descending, t.unique,     false,           ""};
+        auto e = Expression::Compile(t.expression, header.fields, settings, &why);
+        if (!e) {
+            d.problem = "nie można obliczyć wyrażenia: " + why;
+        } else if (!((t.keyType == 'C' && e->ResultType() == Value::Type::Char) ||
+                     (t.keyType == 'N' && e->ResultType() == Value::Type::Num) ||
+                     (t.keyType == 'D' && e->ResultType() == Value::Type::Date))) {
+            d.problem = "typ wyrażenia nie zgadza się z typem klucza " + std::string(1, t.keyType);
+        } else if (!t.forExpression.empty()) {
+            auto condition = Expression::Compile(t.forExpression, header.fields, settings, &why);
+            if (!condition)
+                d.problem = "nie można obliczyć warunku FOR: " + why;
+            else if (condition->ResultType() != Value::Type::Logical)
+                d.problem = "warunek FOR nie jest logiczny";
+        }
+        d.maintained = d.problem.empty();
+        tags.push_back(std::move(d));
+    }
+    return tags;
 }
 
 } // namespace engine

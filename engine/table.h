@@ -174,6 +174,25 @@ void CreateTable(const std::string& directory, const std::string& tableName,
                  const std::vector<FieldDefinition>& fields,
                  const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver = 0);
 
+// One tag of a table's production index, as `DescribeTags` finds it.
+struct TagDescription
+{
+    std::string name;
+    std::string expression;
+    std::string forExpression; // empty: none
+    char keyType = 'C';        // C, N or D
+    std::size_t keyLength = 0;
+    bool descending = false;
+    bool unique = false;
+    bool maintained = false; // the engine evaluates it and keeps it on every post
+    std::string problem;     // why not, in plain words
+};
+
+// The tags of a table's production index, read without opening the table for work: a tag the
+// engine cannot keep is listed with its reason (such a table refuses to open). Error when the
+// table or its index cannot be read at all.
+std::vector<TagDescription> DescribeTags(const std::string& directory, const std::string& tableName);
+
 // Checks every table under `directory` (recursively): it opens, and every tag holds exactly its
 // records' keys in order. Returns the problems in plain words, each naming its table; `tables`
 // gets the number of tables checked.

@@ -527,12 +527,15 @@ void TransactionFile::Join(Transaction::Impl* transaction)
     transaction_ = transaction;
     if (transaction_)
         pending_ = transaction_->Attach(file_, path_);
+    seen_ = pending_ ? pending_->writes : 0;
 }
 
 void TransactionFile::KeepLockInTransaction()
 {
-    if (pending_ && locked_)
+    if (pending_ && locked_ && !pending_->keepsLock) {
         pending_->keepsLock = true;
+        ++pending_->lockGeneration;
+    }
 }
 
 std::int64_t TransactionFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size)
@@ -553,7 +556,11 @@ bool TransactionFile::WriteAt(std::int64_t offset, const void* buffer, std::size
         return false;
     if (!pending_->Begin())
         return false;
+    const bool current = seen_ == pending_->writes;
     const std::int64_t grown = pending_->Put(offset, static_cast<const unsigned char*>(buffer), size);
+    ++pending_->writes;
+    if (current)
+        seen_ = pending_->writes; // its own change: nothing new to learn
     transaction_->memoryUsed =
         static_cast<std::size_t>(static_cast<std::int64_t>(transaction_->memoryUsed) + grown);
     return true;
@@ -572,7 +579,11 @@ bool TransactionFile::Resize(std::int64_t size)
         return file_->Resize(size);
     if (size < 0 || !pending_->Begin())
         return false;
+    const bool current = seen_ == pending_->writes;
     const std::int64_t grown = pending_->Cut(size);
+    ++pending_->writes;
+    if (current)
+        seen_ = pending_->writes;
     transaction_->memoryUsed =
         static_cast<std::size_t>(static_cast<std::int64_t>(transaction_->memoryUsed) + grown);
     return true;

@@ -46,9 +46,11 @@ struct PendingFile
     // Changed bytes not yet written: start -> bytes; the runs neither overlap nor touch.
     std::map<std::int64_t, std::string> runs;
     std::size_t runBytes = 0;
-    Ranges journaled;       // parts below baseSize whose former bytes the journal holds already
-    int journalNumber = -1; // the file's number in the journal, once the journal names it
-    bool keepsLock = false; // the transaction holds the file's update lock until it ends
+    Ranges journaled;                 // parts below baseSize whose former bytes the journal holds already
+    int journalNumber = -1;           // the file's number in the journal, once the journal names it
+    bool keepsLock = false;           // the transaction holds the file's update lock until it ends
+    std::uint64_t lockGeneration = 0; // counts the times the transaction took the lock over
+    std::uint64_t writes = 0;         // changes laid over the file, by any of its opens
 
     // Starts the transaction's changes of the file (its size is read once). False when the file
     // cannot tell its size.
@@ -96,6 +98,17 @@ public:
     // The update lock, held now, stays taken until the transaction ends: no other program may
     // change the file between a change of this transaction and its commit.
     void KeepLockInTransaction();
+    // While the transaction keeps the lock, no other program changes the file; LockGeneration
+    // tells one such stretch from the next. WrittenByOthers: another open of this process changed
+    // the file (through the same transaction) since MarkSeen.
+    bool LockKept() const { return pending_ && pending_->keepsLock; }
+    std::uint64_t LockGeneration() const { return pending_ ? pending_->lockGeneration : 0; }
+    bool WrittenByOthers() const { return pending_ && seen_ != pending_->writes; }
+    void MarkSeen()
+    {
+        if (pending_)
+            seen_ = pending_->writes;
+    }
 
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override;
     bool WriteAt(std::int64_t offset, const void* buffer, std::size_t size) override;
@@ -111,7 +124,8 @@ private:
     std::string path_;
     Transaction::Impl* transaction_ = nullptr;
     std::shared_ptr<PendingFile> pending_;
-    bool locked_ = false; // the update lock taken through this file
+    bool locked_ = false;    // the update lock taken through this file
+    std::uint64_t seen_ = 0; // pending_->writes as this open last knew it
 };
 
 struct Transaction::Impl
