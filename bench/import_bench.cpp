@@ -40,14 +40,19 @@ public:
     void CloseAfterSuccess() override { succeeded = true; }
 };
 
-// The office of `works` works, written once.
-std::string Office(int works)
+// The office of `works` works, written once. `extraTags` 1: the indexed target tables have two tags
+// more (a conditional one and one over DTOS, STR and IIF); 2: every target table has.
+std::string Office(int works, int extraTags = 0)
 {
-    const std::string dir = std::string(KERG_BENCH_DATA) + "/office-" + std::to_string(works);
+    const char* const kinds[] = {"", " --extra-tags", " --extra-tags-everywhere"};
+    const std::string dir = std::string(KERG_BENCH_DATA) + "/office-" + std::to_string(works) +
+                            (extraTags == 0   ? ""
+                             : extraTags == 1 ? "-extra-tags"
+                                              : "-extra-tags-everywhere");
     if (!fs::exists(dir + "/done")) {
         fs::remove_all(dir);
-        const std::string command = std::string(KERG_SAMPLE) + " --works " + std::to_string(works) + " " +
-                                    dir + "/ARCH " + dir + "/CEL";
+        const std::string command = std::string(KERG_SAMPLE) + " --works " + std::to_string(works) +
+                                    kinds[extraTags] + " " + dir + "/ARCH " + dir + "/CEL";
         if (std::system(command.c_str()) != 0)
             return {};
         std::ofstream(dir + "/done") << "ok";
@@ -59,7 +64,8 @@ void BM_Import(benchmark::State& state)
 {
     const int works = static_cast<int>(state.range(0));
     const int perCommit = static_cast<int>(state.range(1));
-    const std::string office = Office(works);
+    const int extraTags = static_cast<int>(state.range(2));
+    const std::string office = Office(works, extraTags);
     if (office.empty()) {
         state.SkipWithError("kerg-sample failed");
         return;
@@ -95,25 +101,37 @@ void BM_Import(benchmark::State& state)
         static_cast<double>(works) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
+constexpr int kPerCommit = convert::CommitSettings{}.worksPerCommit;
+
 BENCHMARK(BM_Import)
-    ->ArgNames({"works", "per_commit"})
-    ->Args({10000, 0})
-    ->Args({10000, convert::CommitSettings{}.worksPerCommit})
-    ->Args({100000, 0})
-    ->Args({100000, convert::CommitSettings{}.worksPerCommit})
+    ->ArgNames({"works", "per_commit", "extra_tags"})
+    ->Args({10000, 0, 0})
+    ->Args({10000, kPerCommit, 0})
+    ->Args({100000, 0, 0})
+    ->Args({100000, kPerCommit, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+// A conditional tag and an expression tag more on the indexed target tables (1), and on every target
+// table (2), beside the plain office.
+BENCHMARK(BM_Import)
+    ->Name("BM_ImportExtraTags")
+    ->ArgNames({"works", "per_commit", "extra_tags"})
+    ->Args({100000, kPerCommit, 0})
+    ->Args({100000, kPerCommit, 1})
+    ->Args({100000, kPerCommit, 2})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 // The choice of the batch size: from a commit every 50 works to commits by the second alone.
 BENCHMARK(BM_Import)
     ->Name("BM_ImportBatchSize")
-    ->ArgNames({"works", "per_commit"})
-    ->Args({100000, 50})
-    ->Args({100000, 200})
-    ->Args({100000, 500})
-    ->Args({100000, 1000})
-    ->Args({100000, 2000})
-    ->Args({100000, 5000})
-    ->Args({100000, 1000000})
+    ->ArgNames({"works", "per_commit", "extra_tags"})
+    ->Args({100000, 50, 0})
+    ->Args({100000, 200, 0})
+    ->Args({100000, 500, 0})
+    ->Args({100000, 1000, 0})
+    ->Args({100000, 2000, 0})
+    ->Args({100000, 5000, 0})
+    ->Args({100000, 1000000, 0})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

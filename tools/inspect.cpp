@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "archive/reader.h"
+#include "convert/text.h"
+#include "engine/code_page.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "tools/archive_layout.h"
@@ -169,6 +171,18 @@ int Dump(const std::string& path, const std::vector<std::string>& fields, std::o
             shown.push_back(found);
         }
     }
+    // Text decoded by the table's language driver: code page 1250 for the Windows drivers, 852
+    // otherwise (the archive's tables, and the target's db852po0 ones).
+    std::uint8_t driver = 0;
+    if (auto file = platform::OpenForReading(path); file && file->Size() > 29)
+        file->ReadAt(29, &driver, 1);
+    const std::optional<engine::LanguageDriver> language = engine::DriverFromId(driver);
+    const engine::CodePage page = language ? language->codePage : engine::CodePage::Cp852;
+    auto decode = [page](std::string_view text) {
+        if (page == engine::CodePage::Cp852)
+            return Cp852ToUtf8(text, true);
+        return convert::Cp1250ToUtf8(engine::ToProgramText(text, page));
+    };
     std::int32_t row = 0;
     while (!reader.IsEof(area)) {
         const std::string_view record = reader.CurrentRecordBytes(area);
@@ -185,7 +199,7 @@ int Dump(const std::string& path, const std::vector<std::string>& fields, std::o
                 while (!text.empty() && text.front() == ' ')
                     text.remove_prefix(1);
             }
-            out << '\t' << Cp852ToUtf8(text, true);
+            out << '\t' << decode(text);
         }
         out << '\n';
         ++row;

@@ -38,6 +38,42 @@ int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostre
         err << "kerg-inspect: katalog " << directory << " nie istnieje\n";
         return kInspectBadInput;
     }
+    // Every table's tags: what the engine keeps, and what would stop an import.
+    std::error_code ec;
+    const fs::path root = platform::NativePath(platform::ResolveCaseInsensitive(directory));
+    std::vector<fs::path> found;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string ext = platform::Utf8Path(it->path().extension());
+        for (char& c : ext)
+            c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        if (it->is_regular_file(ec) && ext == ".DBF")
+            found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    for (const fs::path& table : found) {
+        std::string name = platform::Utf8Path(fs::relative(table, root, ec));
+        std::replace(name.begin(), name.end(), '\\', '/');
+        try {
+            for (const engine::TagDescription& t : engine::DescribeTags(
+                     platform::Utf8Path(table.parent_path()), platform::Utf8Path(table.filename()))) {
+                out << name << ": znacznik " << t.name << ": " << t.expression;
+                if (!t.forExpression.empty())
+                    out << " FOR " << t.forExpression;
+                out << " (klucz "
+                    << (t.keyType == 'C'   ? "znakowy"
+                        : t.keyType == 'N' ? "liczbowy"
+                                           : "datowy")
+                    << ", " << t.keyLength << " B" << (t.descending ? ", malejący" : "")
+                    << (t.unique ? ", unikalny" : "") << "): "
+                    << (t.maintained ? "prowadzony"
+                                     : "nieobsługiwany: " + t.problem + "; tabeli nie można zmieniać")
+                    << '\n';
+            }
+        } catch (const engine::Error&) {
+            // VerifyDirectory below names what is wrong with the table
+        }
+    }
     std::size_t tables = 0;
     std::vector<std::string> problems = engine::VerifyDirectory(directory, &tables);
     for (const std::string& journal : PendingJournals(directory))

@@ -1,4 +1,5 @@
-// kerg-sample [--works N] [--seed S] ARCHIVE_DIR TARGET_DIR: writes a sample office.
+// kerg-sample [--works N] [--seed S] [--extra-tags | --extra-tags-everywhere] ARCHIVE_DIR TARGET_DIR:
+// writes a sample office.
 #include <exception>
 #include <iostream>
 #include <string>
@@ -21,7 +22,9 @@ bool ParseNumber(const std::string& text, long max, long& value)
 
 int main(int argc, char** argv)
 {
-    const char* usage = "użycie: kerg-sample [--works N] [--seed S] KATALOG_ARCHIWUM KATALOG_DOCELOWY";
+    const char* usage = "użycie: kerg-sample [--works N] [--seed S] [--extra-tags | --extra-tags-everywhere] "
+                        "KATALOG_ARCHIWUM "
+                        "KATALOG_DOCELOWY";
     platform::UseUtf8Console();
     const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     tools::SampleOfficeOptions options;
@@ -38,6 +41,10 @@ int main(int argc, char** argv)
                 options.works = static_cast<int>(value);
             else
                 options.seed = static_cast<unsigned>(value);
+        } else if (arg == "--extra-tags") {
+            options.extraTags = tools::ExtraTags::Indexed;
+        } else if (arg == "--extra-tags-everywhere") {
+            options.extraTags = tools::ExtraTags::All;
         } else if (!arg.empty() && arg[0] == '-') {
             std::cerr << usage << '\n';
             return 2;

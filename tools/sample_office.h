@@ -4,13 +4,16 @@
 
 #include <string>
 
+#include "tools/target_database.h"
+
 namespace tools {
 
 struct SampleOfficeOptions
 {
     int works = 300;
     unsigned seed = 1;
-    int persons = 0; // 0: one person for every five works, at least 12
+    int persons = 0;                       // 0: one person for every five works, at least 12
+    ExtraTags extraTags = ExtraTags::None; // tags beyond the import's own (CreateTargetDatabase)
 };
 
 // Writes the archive into `archiveDir` and the target database into `targetDir` (both created when

@@ -17,53 +17,90 @@ std::string TargetDir(const std::string& targetDir, const std::string& sub)
     return targetDir + "BAZA" + platform::kSeparator + sub;
 }
 
-void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters)
+namespace {
+
+// The two tags more of a table when `wanted`: a conditional one and an expression one.
+std::vector<engine::TagDefinitionByExpression> Extra(bool wanted, const char* conditional,
+                                                     const char* condition, const char* expression)
 {
+    if (!wanted)
+        return {};
+    return {{"ZYWE", conditional, false, false, condition}, {"WYRAZ", expression, false, false, ""}};
+}
+
+std::vector<engine::TagDefinitionByExpression>
+With(std::vector<engine::TagDefinitionByExpression> tags,
+     const std::vector<engine::TagDefinitionByExpression>& more)
+{
+    tags.insert(tags.end(), more.begin(), more.end());
+    return tags;
+}
+
+} // namespace
+
+void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters, ExtraTags extra)
+{
+    const bool indexed = extra != ExtraTags::None; // tables with tags of their own
+    const bool all = extra == ExtraTags::All;      // and the others
     const std::string kerg = TargetDir(targetDir, "KERG");
     const std::string osoby = TargetDir(targetDir, "OSOBY");
     const std::string admin = TargetDir(targetDir, "ADMIN");
     for (const std::string& dir : {kerg, osoby, admin})
         platform::CreateDirectories(dir);
 
-    engine::CreateTable(kerg, "Roboty.dbf",
-                        {{"ID_ROBOTY", 'C', 8, 0}, {"JEDN_SEG", 'C', 4, 0}, {"NR_PORZ", 'N', 4, 0},
-                         {"ROK", 'N', 4, 0},       {"LP", 'N', 3, 0},       {"INNA_NAZWA", 'C', 20, 0},
-                         {"W_TOKU", 'C', 1, 0},    {"NR_POW", 'C', 4, 0},   {"NR_G", 'C', 5, 0},
-                         {"NR_WYK", 'C', 15, 0},   {"WYKON", 'C', 8, 0},    {"ZLECEN", 'C', 8, 0},
-                         {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
-                         {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
-                         {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
-                        {}, kDriver852);
-    engine::CreateTable(kerg, "obreb.dbf",
-                        {{"ID_OBR", 'C', 4, 0},
-                         {"NR_G", 'C', 3, 0},
-                         {"NR_OBR", 'C', 4, 0},
-                         {"NAZWA", 'C', 30, 0},
-                         {"KOD_OBR", 'C', 2, 0},
-                         {"ID_TWORZ", 'C', 8, 0},
-                         {"ID_MODYF", 'C', 8, 0},
-                         {"ID_EWMAPY", 'C', 8, 0}},
-                        {}, kDriver852);
-    engine::CreateTable(kerg, "Kergasor.dbf",
-                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 12, 2}}, {},
-                        kDriver852);
+    engine::CreateTable(
+        kerg, "Roboty.dbf", {{"ID_ROBOTY", 'C', 8, 0}, {"JEDN_SEG", 'C', 4, 0}, {"NR_PORZ", 'N', 4, 0},
+                             {"ROK", 'N', 4, 0},       {"LP", 'N', 3, 0},       {"INNA_NAZWA", 'C', 20, 0},
+                             {"W_TOKU", 'C', 1, 0},    {"NR_POW", 'C', 4, 0},   {"NR_G", 'C', 5, 0},
+                             {"NR_WYK", 'C', 15, 0},   {"WYKON", 'C', 8, 0},    {"ZLECEN", 'C', 8, 0},
+                             {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
+                             {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
+                             {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
+        Extra(all, "ID_ROBOTY", ".NOT. DELETED()", "DTOS(D_P_ZAK)+STR(ROK,4)+IIF(W_TOKU=\"0\",\"Z\",\"T\")"),
+        kDriver852);
+    engine::CreateTable(
+        kerg, "obreb.dbf",
+        {{"ID_OBR", 'C', 4, 0},
+         {"NR_G", 'C', 3, 0},
+         {"NR_OBR", 'C', 4, 0},
+         {"NAZWA", 'C', 30, 0},
+         {"KOD_OBR", 'C', 2, 0},
+         {"ID_TWORZ", 'C', 8, 0},
+         {"ID_MODYF", 'C', 8, 0},
+         {"ID_EWMAPY", 'C', 8, 0}},
+        Extra(all, "ID_OBR", ".NOT. DELETED()", "NR_G+NR_OBR+IIF(KOD_OBR=\"\",\"--\",KOD_OBR)"), kDriver852);
+    engine::CreateTable(
+        kerg, "Kergasor.dbf", {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 12, 2}},
+        Extra(all, "ID_ROBOTY", ".NOT. DELETED()", "ID_ASORT+STR(WIELKOSC,12,2)+IIF(WIELKOSC>0,\"+\",\"-\")"),
+        kDriver852);
     engine::CreateTable(kerg, "Asortym.dbf",
                         {{"ID_ASORT", 'C', 4, 0}, {"ASORT", 'C', 2, 0}, {"NAZWA_A", 'C', 60, 0}},
-                        {{"UPP_ASORT", "UPPER(ASORT)"}, {"UPP_NAZ_A", "UPPER(NAZWA_A)"}}, kDriver852);
-    engine::CreateTable(kerg, "obdg.dbf",
-                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}}, {},
+                        With({{"UPP_ASORT", "UPPER(ASORT)"}, {"UPP_NAZ_A", "UPPER(NAZWA_A)"}},
+                             Extra(indexed, "ID_ASORT", ".NOT. DELETED()",
+                                   "STR(VAL(ID_ASORT),5)+IIF(ASORT=\"\",\".\",LEFT(ASORT,1))")),
                         kDriver852);
-    engine::CreateTable(kerg, "dz.dbf",
-                        {{"ID_DZIALKI", 'C', 8, 0},
-                         {"ID_OBR", 'C', 4, 0},
-                         {"DZIALKA", 'C', 15, 0},
-                         {"NR_ARKUSZA", 'C', 5, 0},
-                         {"ID_TWORZ", 'C', 8, 0},
-                         {"ID_MODYF", 'C', 8, 0}},
-                        {{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}}, kDriver852);
+    engine::CreateTable(kerg, "obdg.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}},
+                        Extra(all, "ID_ROBOTY", "PRZED_PO # \"X\"",
+                              "ID_DZIALKI+IIF(PRZED_PO=\"P\",\"1\",\"0\")+STR(LEN(TRIM(ID_ROBOTY)),2)"),
+                        kDriver852);
+    engine::CreateTable(
+        kerg, "dz.dbf",
+        {{"ID_DZIALKI", 'C', 8, 0},
+         {"ID_OBR", 'C', 4, 0},
+         {"DZIALKA", 'C', 15, 0},
+         {"NR_ARKUSZA", 'C', 5, 0},
+         {"ID_TWORZ", 'C', 8, 0},
+         {"ID_MODYF", 'C', 8, 0}},
+        With({{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}},
+             Extra(indexed, "ID_DZIALKI", ".NOT. DELETED()",
+                   "ID_OBR+STR(VAL(DZIALKA),8)+IIF(NR_ARKUSZA=\"\",\"-\",LEFT(NR_ARKUSZA,3))")),
+        kDriver852);
     engine::CreateTable(
         kerg, "zakr_ras.dbf",
-        {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0}, {"RASTRY", 'C', 200, 0}}, {},
+        {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0}, {"RASTRY", 'C', 200, 0}},
+        Extra(all, "ID_RODZICA", "UKLAD # \" \"",
+              "GODLO+STR(LEN(TRIM(RASTRY)),3)+IIF(UKLAD=\"1\",\"A\",\"B\")"),
         kDriver852);
     engine::CreateTable(osoby, "Osoby.dbf",
                         {{"ID_OSOBY", 'C', 8, 0},
@@ -80,9 +117,14 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                          {"ULICA", 'C', 25, 0},
                          {"MIEJSC", 'C', 25, 0},
                          {"ID_TWORZ", 'C', 8, 0}},
-                        {{"UPP_KLUCZ", "UPPER(KLUCZ)"}}, kDriver1250);
-    engine::CreateTable(admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}}, {},
-                        kDriver852);
+                        With({{"UPP_KLUCZ", "UPPER(KLUCZ)"}},
+                             Extra(indexed, "KLUCZ", ".NOT. DELETED()",
+                                   "ID_OSOBY+STR(LEN(TRIM(NAZWA1)),3)+IIF(NIP=\"\",\"-\",\"+\")")),
+                        kDriver1250);
+    engine::CreateTable(
+        admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}},
+        Extra(all, "TABLENAME", ".NOT. DELETED()", "STR(NEXTVAL,10)+IIF(TABLENAME=\"OSOBY\",\"O\",\"-\")"),
+        kDriver852);
     AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "ROBOTY"}, {"NEXTVAL", "1"}});
     AppendTargetRow(admin, "Dostep.dbf",
                     {{"TABLENAME", "OSOBY"}, {"NEXTVAL", std::to_string(counters.persons)}});

@@ -17,9 +17,19 @@ struct CounterStart
     std::int32_t parcels = 1;
 };
 
+// Which tables get tags beyond the records system's own, as an office's own staff might have made
+// them: a conditional one and one over an expression of DTOS, STR, IIF and the like.
+enum class ExtraTags
+{
+    None,    // the records system's tags alone
+    Indexed, // two more on every table that already has an index
+    All,     // two more on every table (tables that had no index get one)
+};
+
 // Creates every table of the target, empty but for the counters table's rows, replacing tables
 // already there. Throws engine::Error when a table cannot be written.
-void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters = {});
+void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters = {},
+                          ExtraTags extra = ExtraTags::None);
 
 // The directory of a target table: targetDir (ending with a separator) + "BAZA" + sub.
 std::string TargetDir(const std::string& targetDir, const std::string& sub);
