@@ -19,7 +19,8 @@ std::string TargetDir(const std::string& targetDir, const std::string& sub)
 
 namespace {
 
-// The two tags more of a table when `wanted`: a conditional one and an expression one.
+// The two tags more of a table when `wanted`: a conditional one (on most tables a condition that
+// rows of the import enter, or that some rows miss) and an expression one.
 std::vector<engine::TagDefinitionByExpression> Extra(bool wanted, const char* conditional,
                                                      const char* condition, const char* expression)
 {
@@ -56,7 +57,7 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                              {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
                              {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
                              {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
-        Extra(all, "ID_ROBOTY", ".NOT. DELETED()", "DTOS(D_P_ZAK)+STR(ROK,4)+IIF(W_TOKU=\"0\",\"Z\",\"T\")"),
+        Extra(all, "ID_ROBOTY", "W_TOKU = \"0\"", "DTOS(D_P_ZAK)+STR(ROK,4)+IIF(W_TOKU=\"0\",\"Z\",\"T\")"),
         kDriver852);
     engine::CreateTable(
         kerg, "obreb.dbf",
@@ -68,20 +69,21 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
          {"ID_TWORZ", 'C', 8, 0},
          {"ID_MODYF", 'C', 8, 0},
          {"ID_EWMAPY", 'C', 8, 0}},
-        Extra(all, "ID_OBR", ".NOT. DELETED()", "NR_G+NR_OBR+IIF(KOD_OBR=\"\",\"--\",KOD_OBR)"), kDriver852);
+        Extra(all, "ID_OBR", ".NOT. DELETED()", "NR_G+NR_OBR+IIF(LEN(TRIM(KOD_OBR))=0,\"--\",KOD_OBR)"),
+        kDriver852);
     engine::CreateTable(
         kerg, "Kergasor.dbf", {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 12, 2}},
-        Extra(all, "ID_ROBOTY", ".NOT. DELETED()", "ID_ASORT+STR(WIELKOSC,12,2)+IIF(WIELKOSC>0,\"+\",\"-\")"),
+        Extra(all, "ID_ROBOTY", "WIELKOSC > 5", "ID_ASORT+STR(WIELKOSC,12,2)+IIF(WIELKOSC>0,\"+\",\"-\")"),
         kDriver852);
     engine::CreateTable(kerg, "Asortym.dbf",
                         {{"ID_ASORT", 'C', 4, 0}, {"ASORT", 'C', 2, 0}, {"NAZWA_A", 'C', 60, 0}},
                         With({{"UPP_ASORT", "UPPER(ASORT)"}, {"UPP_NAZ_A", "UPPER(NAZWA_A)"}},
                              Extra(indexed, "ID_ASORT", ".NOT. DELETED()",
-                                   "STR(VAL(ID_ASORT),5)+IIF(ASORT=\"\",\".\",LEFT(ASORT,1))")),
+                                   "STR(VAL(ID_ASORT),5)+IIF(LEN(TRIM(ASORT))=0,\".\",LEFT(ASORT,1))")),
                         kDriver852);
     engine::CreateTable(kerg, "obdg.dbf",
                         {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}},
-                        Extra(all, "ID_ROBOTY", "PRZED_PO # \"X\"",
+                        Extra(all, "ID_ROBOTY", "PRZED_PO = \"P\"",
                               "ID_DZIALKI+IIF(PRZED_PO=\"P\",\"1\",\"0\")+STR(LEN(TRIM(ID_ROBOTY)),2)"),
                         kDriver852);
     engine::CreateTable(
@@ -94,7 +96,7 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
          {"ID_MODYF", 'C', 8, 0}},
         With({{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}},
              Extra(indexed, "ID_DZIALKI", ".NOT. DELETED()",
-                   "ID_OBR+STR(VAL(DZIALKA),8)+IIF(NR_ARKUSZA=\"\",\"-\",LEFT(NR_ARKUSZA,3))")),
+                   "ID_OBR+STR(VAL(DZIALKA),8)+IIF(LEN(TRIM(NR_ARKUSZA))=0,\"-\",LEFT(NR_ARKUSZA,3))")),
         kDriver852);
     engine::CreateTable(
         kerg, "zakr_ras.dbf",
@@ -118,12 +120,12 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                          {"MIEJSC", 'C', 25, 0},
                          {"ID_TWORZ", 'C', 8, 0}},
                         With({{"UPP_KLUCZ", "UPPER(KLUCZ)"}},
-                             Extra(indexed, "KLUCZ", ".NOT. DELETED()",
-                                   "ID_OSOBY+STR(LEN(TRIM(NAZWA1)),3)+IIF(NIP=\"\",\"-\",\"+\")")),
+                             Extra(indexed, "KLUCZ", "LEN(TRIM(NIP)) > 0",
+                                   "ID_OSOBY+STR(LEN(TRIM(NAZWA1)),3)+IIF(LEN(TRIM(NIP))=0,\"-\",\"+\")")),
                         kDriver1250);
     engine::CreateTable(
         admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}},
-        Extra(all, "TABLENAME", ".NOT. DELETED()", "STR(NEXTVAL,10)+IIF(TABLENAME=\"OSOBY\",\"O\",\"-\")"),
+        Extra(all, "TABLENAME", "NEXTVAL > 1", "STR(NEXTVAL,10)+IIF(TABLENAME=\"OSOBY\",\"O\",\"-\")"),
         kDriver852);
     AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "ROBOTY"}, {"NEXTVAL", "1"}});
     AppendTargetRow(admin, "Dostep.dbf",

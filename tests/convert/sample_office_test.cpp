@@ -115,6 +115,54 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
     EXPECT_EQ(again, snapshot);
 }
 
+// Every table under `dir` (by its path below `dir`) with its rows read as text.
+std::map<std::string, std::vector<std::map<std::string, std::string>>> AllRows(const std::string& dir)
+{
+    std::map<std::string, std::vector<std::map<std::string, std::string>>> rows;
+    for (const auto& entry : fs::recursive_directory_iterator(platform::NativePath(dir))) {
+        std::string ext = platform::Utf8Path(entry.path().extension());
+        for (char& c : ext)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!entry.is_regular_file() || ext != ".DBF")
+            continue;
+        rows[platform::Utf8Path(fs::relative(entry.path(), platform::NativePath(dir)))] =
+            tools::ReadTargetRows(platform::Utf8Path(entry.path().parent_path()),
+                                  platform::Utf8Path(entry.path().filename()));
+    }
+    return rows;
+}
+
+// Tags an office's staff made beside the records system's own, on every table (a conditional one and
+// one over DTOS, STR and IIF, on tables the import appends to and edits): the import gives the same
+// rows as without them, and every tag holds exactly its rows' keys afterwards.
+TEST(SampleOffice, TagsOfTheOfficesOwnAreKeptThroughAnImport)
+{
+    test_support::TempDir plain, extra;
+    ASSERT_TRUE(tools::WriteSampleOffice(plain.File("ARCH"), plain.File("CEL"), {200, 3}));
+    ASSERT_TRUE(
+        tools::WriteSampleOffice(extra.File("ARCH"), extra.File("CEL"), {200, 3, 0, tools::ExtraTags::All}));
+    ASSERT_EQ(Import(plain.File("ARCH"), plain.File("CEL")), 0);
+    std::string output;
+    ASSERT_EQ(Import(extra.File("ARCH"), extra.File("CEL"), &output), 0) << output;
+    EXPECT_NE(output.find("Komunikat: Import został zakończony."), std::string::npos) << output;
+
+    EXPECT_EQ(AllRows(extra.File("CEL")), AllRows(plain.File("CEL")));
+    std::size_t tables = 0;
+    EXPECT_EQ(engine::VerifyDirectory(extra.File("CEL"), &tables), std::vector<std::string>{});
+    EXPECT_GT(tables, 5u);
+    const std::string kerg = tools::TargetDir(extra.File("CEL") + "/", "KERG");
+    for (const char* table : {"Roboty", "Kergasor", "Asortym"}) {
+        const std::string mdx = kerg + "/" + table + ".mdx";
+        for (const char* tag : {"ZYWE", "WYRAZ"}) {
+            const auto walk = enginetest::EngineWalk(mdx, tag);
+            EXPECT_FALSE(walk.empty()) << table << " " << tag;
+#ifndef _WIN32
+            EXPECT_EQ(enginetest::PerlWalk(mdx, tag), enginetest::Records(walk)) << table << " " << tag;
+#endif
+        }
+    }
+}
+
 // The office's directories as typed: Polish letters in their names, a trailing separator, and on
 // Windows a drive letter with backslashes (the test scripts map a drive and name it in
 // KERG_TEST_DRIVE). The import gives the same files as in plain directories.
