@@ -89,8 +89,10 @@ convert::Answer ShowMessageBox(QWidget* parent, const convert::Message& message)
 
 void ShowErrorBox(QWidget* parent, const QString& text)
 {
-    ShowMessageBox(parent, convert::Message{text.toStdString(), "Błąd", convert::Buttons::Ok,
-                                            convert::Icon::Stop, convert::Answer::Ok});
+    ShowMessageBox(
+        parent,
+        convert::Message{
+            text.toStdString(), "Błąd", convert::Buttons::Ok, convert::Icon::Stop, convert::Answer::Ok, {}});
 }
 
 } // namespace app

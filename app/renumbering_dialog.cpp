@@ -231,7 +231,11 @@ void TForm2::done(int result)
         const convert::Message question{
             "Wyjście bez zapisu spowoduje, iż wprowadzone przenumerowanie nie zostanie zachowane. "
             "Kontynuować?",
-            "Potwierdzenie", convert::Buttons::YesNo, convert::Icon::Question, convert::Answer::Yes};
+            "Potwierdzenie",
+            convert::Buttons::YesNo,
+            convert::Icon::Question,
+            convert::Answer::Yes,
+            {}};
         if (ShowMessageBox(this, question) != convert::Answer::Yes)
             return;
     }
@@ -244,12 +248,15 @@ void TForm2::cboeClick()
         return;
     FirstSegmentWarningShown = true;
     ShowMessageBox(
-        this,
-        convert::Message{"Przenumerowanie członu pierwszego jest równoznaczne z przenumerowaniem "
-                         "wybranego zasobu. Przed zaznaczeniem przenumerowania należy sprawdzić czy "
-                         "numery, na które będzie przenumerowanie nie występują już w bazie. W takim "
-                         "przypadku przenumerowanie może spowodować konflikt numeracji.",
-                         "Ostrzeżenie !", convert::Buttons::Ok, convert::Icon::None, convert::Answer::Ok});
+        this, convert::Message{"Przenumerowanie członu pierwszego jest równoznaczne z przenumerowaniem "
+                               "wybranego zasobu. Przed zaznaczeniem przenumerowania należy sprawdzić czy "
+                               "numery, na które będzie przenumerowanie nie występują już w bazie. W takim "
+                               "przypadku przenumerowanie może spowodować konflikt numeracji.",
+                               "Ostrzeżenie !",
+                               convert::Buttons::Ok,
+                               convert::Icon::None,
+                               convert::Answer::Ok,
+                               {}});
 }
 
 } // namespace app

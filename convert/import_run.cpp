@@ -31,7 +31,7 @@ private:
 
 Message Info(const std::string& text, const char* caption = messages::kCaptionInfo)
 {
-    return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok};
+    return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok, {}};
 }
 
 // Ends the text with the directory separator; returns whether it had to be added.
@@ -151,7 +151,11 @@ void ReconcilePrecincts(RunContext& context, const std::string& targetDir)
         }
         const Message question{std::string(messages::kPrecinctMissingHead) + Cp1250ToUtf8(key) +
                                    messages::kPrecinctMissingTail + "\r\n" + messages::kContinueQuestion,
-                               messages::kCaptionError, Buttons::YesNo, Icon::None, Answer::Yes};
+                               messages::kCaptionError,
+                               Buttons::YesNo,
+                               Icon::None,
+                               Answer::Yes,
+                               {}};
         if (context.ui.ShowMessage(question) != Answer::Yes) {
             state.ImportErrorText = messages::kPrecinctsStopped;
             target.Close();
@@ -203,8 +207,12 @@ void ImportRun::BitBtn1Click()
             return;
         }
         // 6.
-        const Message backup{messages::kBackupQuestion, messages::kCaptionQuestion, Buttons::YesNo,
-                             Icon::Question, Answer::No};
+        const Message backup{messages::kBackupQuestion,
+                             messages::kCaptionQuestion,
+                             Buttons::YesNo,
+                             Icon::Question,
+                             Answer::No,
+                             {}};
         if (ui_.ShowMessage(backup) != Answer::Yes) {
             ui_.ShowMessage(Info(messages::kBackupNeeded));
             return;
@@ -303,7 +311,11 @@ void ImportRun::Locked(const std::string& targetDir)
         } else {
             const Message failed{std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText +
                                      "\r\n" + messages::kFailedTail,
-                                 messages::kCaptionConversionError, Buttons::Ok, Icon::Stop, Answer::Ok};
+                                 messages::kCaptionConversionError,
+                                 Buttons::Ok,
+                                 Icon::Stop,
+                                 Answer::Ok,
+                                 {}};
             ui_.ShowMessage(failed);
         }
         // 20: the clean-up.
@@ -336,7 +348,11 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
         return true;
     } catch (const std::exception& e) {
         ui_.ShowMessage(Message{std::string(messages::kInterruptedNotWithdrawn) + "\r\n" + e.what(),
-                                messages::kCaptionError, Buttons::Ok, Icon::Stop, Answer::Ok});
+                                messages::kCaptionError,
+                                Buttons::Ok,
+                                Icon::Stop,
+                                Answer::Ok,
+                                {}});
         return false;
     }
 }

@@ -358,7 +358,11 @@ void Conversion::Walk()
 
     if (!precinctErrorText_.empty()) {
         context_.ui.ShowMessage(Message{std::string(messages::kPrecinctNumberError) + precinctErrorText_,
-                                        messages::kCaptionError, Buttons::Ok, Icon::None, Answer::Ok});
+                                        messages::kCaptionError,
+                                        Buttons::Ok,
+                                        Icon::None,
+                                        Answer::Ok,
+                                        {}});
     }
 }
 

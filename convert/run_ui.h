@@ -35,6 +35,9 @@ struct Message
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
     Answer defaultButton = Answer::Ok;
+    // More for whoever wants it (UTF-8, lines separated by "\n"): shown on request under the
+    // text (the box's "Szczegóły" part). Empty: none.
+    std::string details;
 };
 
 class RunUi

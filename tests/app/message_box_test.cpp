@@ -36,24 +36,32 @@ void MessageBoxTest::built_data()
     QTest::addColumn<QMessageBox::StandardButtons>("buttons");
     QTest::addColumn<QMessageBox::StandardButton>("defaultButton");
 
-    QTest::newRow("information") << convert::Message{"Import został zakończony.", "Komunikat", Buttons::Ok,
-                                                     Icon::None, Answer::Ok}
-                                 << QString::fromUtf8("Import został zakończony.") << QMessageBox::NoIcon
-                                 << QMessageBox::StandardButtons(QMessageBox::Ok) << QMessageBox::Ok;
+    QTest::newRow("information")
+        << convert::Message{"Import został zakończony.", "Komunikat", Buttons::Ok, Icon::None, Answer::Ok, {}}
+        << QString::fromUtf8("Import został zakończony.") << QMessageBox::NoIcon
+        << QMessageBox::StandardButtons(QMessageBox::Ok) << QMessageBox::Ok;
     QTest::newRow("backup question, No by default")
-        << convert::Message{"Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)", "Pytanie",
-                            Buttons::YesNo, Icon::Question, Answer::No}
+        << convert::Message{"Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)",
+                            "Pytanie",
+                            Buttons::YesNo,
+                            Icon::Question,
+                            Answer::No,
+                            {}}
         << QString::fromUtf8("Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)")
         << QMessageBox::Question << QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No)
         << QMessageBox::No;
     QTest::newRow("leave question, Yes by default")
-        << convert::Message{"Kontynuować?", "Potwierdzenie", Buttons::YesNo, Icon::Question, Answer::Yes}
+        << convert::Message{"Kontynuować?", "Potwierdzenie", Buttons::YesNo, Icon::Question, Answer::Yes, {}}
         << QString::fromUtf8("Kontynuować?") << QMessageBox::Question
         << QMessageBox::StandardButtons(QMessageBox::Yes | QMessageBox::No) << QMessageBox::Yes;
     // CR LF is one line break; markup-like text stays text.
     QTest::newRow("conversion error")
-        << convert::Message{"Wystąpił błąd podczas importu:\r\n<b>x</b>\r\nkoniec", "Błąd konwersji",
-                            Buttons::Ok, Icon::Stop, Answer::Ok}
+        << convert::Message{"Wystąpił błąd podczas importu:\r\n<b>x</b>\r\nkoniec",
+                            "Błąd konwersji",
+                            Buttons::Ok,
+                            Icon::Stop,
+                            Answer::Ok,
+                            {}}
         << QString::fromUtf8("Wystąpił błąd podczas importu:\n<b>x</b>\nkoniec") << QMessageBox::Critical
         << QMessageBox::StandardButtons(QMessageBox::Ok) << QMessageBox::Ok;
 }
@@ -98,8 +106,8 @@ void MessageBoxTest::answers()
     QFETCH(QMessageBox::StandardButton, click);
     QFETCH(convert::Answer, expected);
 
-    const convert::Message message{"Pytanie?", "Pytanie", static_cast<Buttons>(buttons), Icon::Question,
-                                   Answer::No};
+    const convert::Message message{"Pytanie?",     "Pytanie",  static_cast<Buttons>(buttons),
+                                   Icon::Question, Answer::No, {}};
     QString seenTitle;
     apptest::WhenModal([&](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
