@@ -4,9 +4,10 @@
 // levels the engine refuses, and the date an edit leaves in the header.
 #include <cstring>
 #include <filesystem>
-#include <tuple>
+#include <map>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -128,18 +129,20 @@ TEST_F(ConditionalTags, ARebuildAndTheCheckKeepToTheClauses)
         t.MoveTo(4);
         t.Delete();
     }
-    const std::vector<std::uint32_t> before = Walked("KOD_A");
-    EXPECT_EQ(before.size(), 40u);
+    const char* const tags[] = {"NAZWA", "ZYWE", "KOD_A", "WYRAZ", "KW_DESC", "NR_UNIK", "NUMER"};
+    std::map<std::string, std::vector<std::uint32_t>> before;
+    for (const char* tag : tags)
+        before[tag] = Walked(tag);
+    EXPECT_EQ(before["KOD_A"].size(), 40u);
     engine::Table t(dir.Path(), "osoby.dbf");
     t.SetExclusive(true);
     t.Open();
     t.Reindex();
-    for (const char* tag : {"NAZWA", "ZYWE", "KOD_A", "WYRAZ", "KW_DESC", "NR_UNIK", "NUMER"})
-        EXPECT_EQ(Walked(tag).size(), Records(EngineWalk(dir.File("osoby.mdx"), tag)).size()) << tag;
-    EXPECT_EQ(Walked("KOD_A"), before);
-    EXPECT_EQ(Walked("ZYWE").size(), 59u) << "the deleted row stays out";
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
-    t.Close();
+    t.Close(); // the walks below open the files again (Windows keeps others out of an exclusive open)
+    for (const char* tag : tags) // the rebuilt trees hold what the posts had made, in order
+        EXPECT_EQ(Walked(tag), before[tag]) << tag;
+    EXPECT_EQ(Walked("ZYWE").size(), 59u) << "the deleted row stays out";
 #ifndef _WIN32 // Perl XBase reads the rebuilt conditional trees alike
     for (const char* tag : {"ZYWE", "KOD_A", "KW_DESC", "NR_UNIK"})
         EXPECT_EQ(PerlWalk(dir.File("osoby.mdx"), tag), Walked(tag)) << tag;
