@@ -1,7 +1,13 @@
 // The program's message boxes over QMessageBox.
 #include "app/message_box.h"
 
+#include <algorithm>
+
+#include <QFontMetrics>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTextEdit>
 
 namespace app {
 namespace {
@@ -26,6 +32,29 @@ QMessageBox::StandardButton StandardButtonOf(convert::Answer answer)
     return QMessageBox::Ok;
 }
 
+// Qt gives the details a strip of a few lines as wide as the text above them: a report of ten
+// lines would wrap and scroll there. The strip is made as wide as its longest line and as high as
+// all its lines, up to two thirds of the screen's width and half its height.
+void FitDetails(QMessageBox& box, const QString& details)
+{
+    auto* edit = box.findChild<QTextEdit*>();
+    if (!edit)
+        return;
+    const QFontMetrics metrics(edit->font());
+    const QStringList lines = details.split(QLatin1Char('\n'));
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const QScreen* screen = box.screen();
+    const QSize available = screen ? screen->availableGeometry().size() : QSize(1024, 768);
+    const QSize room(available.width() * 2 / 3, available.height() / 2);
+    const int margins = 2 * (edit->frameWidth() + static_cast<int>(edit->document()->documentMargin()));
+    const int scrollBar = edit->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, edit);
+    edit->setMinimumWidth(std::min(widest + margins + scrollBar + 1, room.width()));
+    edit->setFixedHeight(
+        std::min(static_cast<int>(lines.size()) * metrics.lineSpacing() + margins + 1, room.height()));
+}
+
 } // namespace
 
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
@@ -44,6 +73,12 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const convert::Mes
     QString text = QString::fromStdString(message.text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     box->setText(text);
+    // The details wait under the box's "Pokaż szczegóły..." button, as plain text.
+    if (!message.details.empty()) {
+        const QString details = QString::fromStdString(message.details);
+        box->setDetailedText(details);
+        FitDetails(*box, details);
+    }
     switch (message.icon) {
     case convert::Icon::None:
         box->setIcon(QMessageBox::NoIcon);
@@ -87,12 +122,10 @@ convert::Answer ShowMessageBox(QWidget* parent, const convert::Message& message)
     }
 }
 
-void ShowErrorBox(QWidget* parent, const QString& text)
+void ShowErrorBox(QWidget* parent, const QString& text, const std::string& details)
 {
-    ShowMessageBox(
-        parent,
-        convert::Message{
-            text.toStdString(), "Błąd", convert::Buttons::Ok, convert::Icon::Stop, convert::Answer::Ok, {}});
+    ShowMessageBox(parent, convert::Message{text.toStdString(), "Błąd", convert::Buttons::Ok,
+                                            convert::Icon::Stop, convert::Answer::Ok, details});
 }
 
 } // namespace app

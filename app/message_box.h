@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <QMessageBox>
 
@@ -20,7 +21,8 @@ using MessageBoxHook = std::function<convert::Answer(QWidget* parent, const conv
 MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 // The box as the user sees it: the caption, the text as plain text (CR LF shown as one line
-// break), the buttons, the icon and the default button of the message. Not yet shown.
+// break), the buttons, the icon and the default button of the message, and its details (when it
+// has any) behind the box's details button. Not yet shown.
 std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const convert::Message& message);
 
 // Shows the message modally (through the hook when one is set) and returns the answer:
@@ -28,7 +30,7 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const convert::Mes
 convert::Answer ShowMessageBox(QWidget* parent, const convert::Message& message);
 
 // The application's standard error display: the error's own text under the caption "Błąd",
-// with the stop icon and an OK button.
-void ShowErrorBox(QWidget* parent, const QString& text);
+// with the stop icon and an OK button; `details` (UTF-8), when given, under "Pokaż szczegóły...".
+void ShowErrorBox(QWidget* parent, const QString& text, const std::string& details = std::string());
 
 } // namespace app

@@ -2,8 +2,10 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 #include "app/main_window.h"
+#include "app/qt_translation.h"
 #include "engine/settings.h"
 #include "platform/paths.h"
 
@@ -18,6 +20,8 @@ int RunProgram(int argc, char** argv)
     std::string programFile = platform::ProgramFilePath();
     if (programFile.empty())
         programFile = QApplication::applicationFilePath().toStdString();
+    // Qt's own texts (message box buttons, the edit fields' menu) in Polish, like the program's.
+    InstallQtTranslation(QFileInfo(QString::fromStdString(programFile)).absolutePath());
 
     TForm1 form1(MainWindowSetup{programFile, {}});
     form1.show();

@@ -116,7 +116,9 @@ TForm2::TForm2(std::string renumberingFile, QWidget* parent)
     BitBtn2 =
         new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Anuluj"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setAutoDefault(false);
+    // Enter activates the button that has the focus, as on every Windows dialog: "Anuluj" stands
+    // in for the default OK while it has the focus.
+    BitBtn2->setAutoDefault(true);
 
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });

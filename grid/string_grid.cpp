@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QValidator>
 #include <QtDebug>
 
 namespace grid {
@@ -53,9 +54,58 @@ void TCanvas::TextRect(const QRect& clip, int x, int y, const QString& text, boo
 // ---------------------------------------------------------------------------------------------
 // TInplaceEdit
 
+namespace {
+
+qsizetype FirstLineBreak(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n')
+            return i;
+    }
+    return -1;
+}
+
+// Keeps the editor single-line: text pasted (keys, context menu) or dropped into it is kept up to
+// its first line break, as a single-line Windows edit field keeps it, so that no cell ever holds
+// CR or LF. Every change of the text passes here, whatever brought it.
+class SingleLineValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& pos) const override
+    {
+        if (FirstLineBreak(input) >= 0) {
+            // The change inserted what lies between the part the text before it began with and
+            // the part it ended with; that text held no line break, so all of them are new.
+            const QString& before = Accepted_;
+            const qsizetype common = std::min(before.size(), input.size());
+            qsizetype head = 0;
+            while (head < common && before[head] == input[head])
+                ++head;
+            qsizetype tail = 0;
+            while (tail < common - head && before[before.size() - 1 - tail] == input[input.size() - 1 - tail])
+                ++tail;
+            QString inserted = input.mid(head, input.size() - head - tail);
+            inserted.truncate(FirstLineBreak(inserted));
+            input = input.left(head) + inserted + input.right(tail);
+            pos = static_cast<int>(head + inserted.size());
+        }
+        Accepted_ = input;
+        return Acceptable;
+    }
+
+private:
+    // The text as last accepted: the editor's text before the change under validation.
+    mutable QString Accepted_;
+};
+
+} // namespace
+
 TInplaceEdit::TInplaceEdit(TStringGrid* grid) : QLineEdit(grid->viewport()), Grid_(grid)
 {
     setFrame(false);
+    setValidator(new SingleLineValidator(this));
     hide();
     connect(this, &QLineEdit::textEdited, this, [this](const QString& text) {
         Modified_ = true;
@@ -69,8 +119,7 @@ void TInplaceEdit::UpdateContents()
     EditRow_ = Grid_->Row();
     setInputMask(Grid_->GetEditMask(EditCol_, EditRow_));
     setMaxLength(32767);
-    LoadedText_ = Grid_->GetEditText(EditCol_, EditRow_);
-    setText(LoadedText_);
+    setText(Grid_->GetEditText(EditCol_, EditRow_));
     Modified_ = false;
     selectAll();
 }
@@ -80,14 +129,7 @@ void TInplaceEdit::BoundsChanged() {}
 void TInplaceEdit::KeyDown(int& key, Qt::KeyboardModifiers& shift)
 {
     // Left and Right leave the text only at its ends; the other navigation keys always go to the
-    // grid.
-    if (key == Qt::Key_Escape) {
-        key = 0;
-        Grid_->SetCells(EditCol_, EditRow_, LoadedText_);
-        if ((Grid_->Options() & goAlwaysShowEditor) == 0)
-            Grid_->HideEditor();
-        return;
-    }
+    // grid. Esc is left to KeyPress, which drops its character: what was typed stays.
     bool toGrid = false;
     switch (key) {
     case Qt::Key_Up:
@@ -139,7 +181,11 @@ void TInplaceEdit::keyPressEvent(QKeyEvent* event)
         KeyDown(key, shift);
         if (key == 0)
             return;
-        const QString text = event->text();
+        QString text = event->text();
+        // Esc types its control character (27), also where the platform's key event carries none;
+        // otherwise the edit field would pass the key on and the window would take it.
+        if (text.isEmpty() && key == Qt::Key_Escape)
+            text = QString(QChar(27));
         if (text.isEmpty()) {
             QLineEdit::keyPressEvent(event);
             return;
@@ -689,18 +735,23 @@ void TStringGrid::UpdateScrollBars()
             break;
         maxLeft = left;
     }
-    const QSignalBlocker blockV(verticalScrollBar());
-    const QSignalBlocker blockH(horizontalScrollBar());
+    // The scroll area must hear of the new ranges (its rangeChanged slot shows a bar exactly when
+    // the bar has something to scroll, and hides it otherwise); only the values the bars take
+    // meanwhile must not move the grid.
+    SettingScrollBars_ = true;
     verticalScrollBar()->setRange(FixedRows_, maxTop);
     verticalScrollBar()->setPageStep(VisibleRowsFrom(TopRow_));
     verticalScrollBar()->setValue(TopRow_);
     horizontalScrollBar()->setRange(FixedCols_, maxLeft);
     horizontalScrollBar()->setPageStep(VisibleColsFrom(LeftCol_));
     horizontalScrollBar()->setValue(LeftCol_);
+    SettingScrollBars_ = false;
 }
 
 void TStringGrid::scrollContentsBy(int /*dx*/, int /*dy*/)
 {
+    if (SettingScrollBars_)
+        return;
     SetTopRow(verticalScrollBar()->value());
     SetLeftCol(horizontalScrollBar()->value());
 }

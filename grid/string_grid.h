@@ -61,7 +61,8 @@ struct TCanvas
 
 // The grid's in-place editor: a single-line edit field with an input mask (Qt's notation) that
 // the grid moves over the current cell. Every change the user makes is stored into the cell at
-// once through the grid's SetEditText.
+// once through the grid's SetEditText. Text pasted or dropped into it is kept up to its first line
+// break, so a cell the user edits never holds CR or LF.
 class TInplaceEdit : public QLineEdit
 {
     Q_OBJECT
@@ -82,10 +83,10 @@ public:
 protected:
     // The editor was moved or resized.
     virtual void BoundsChanged();
-    // The base key handling: navigation keys go to the grid, the rest to the edit field; Esc
-    // brings back the text the cell had when the editor arrived and leaves the editor.
+    // The base key handling: navigation keys go to the grid, the rest to the edit field.
     virtual void KeyDown(int& key, Qt::KeyboardModifiers& shift);
-    // The base handling of a typed character: Tab and Esc are dropped. A null key stops it.
+    // The base handling of a typed character: Tab and Esc are dropped (Esc thus changes nothing:
+    // the text typed stays and the editor stays open). A null key stops it.
     virtual void KeyPress(QChar& key);
     // True when Tab reaches keyPressEvent instead of moving the focus.
     bool event(QEvent* event) override;
@@ -101,7 +102,6 @@ private:
     int EditCol_ = -1;
     int EditRow_ = -1;
     bool Modified_ = false;
-    QString LoadedText_;
 };
 
 class TStringGrid : public QAbstractScrollArea
@@ -260,6 +260,7 @@ private:
     TInplaceEdit* Editor_ = nullptr;
     bool EditorMode_ = false;
     bool InSetEditText_ = false;
+    bool SettingScrollBars_ = false; // UpdateScrollBars sets the bars: their values move nothing
     TCanvas Canvas_;
     int SizingCol_ = -1;
     int MovingCol_ = -1; // the column whose title is dragged (goColMoving)

@@ -4,11 +4,18 @@
 #include <QFile>
 #include <QFrame>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 namespace help {
+namespace {
+
+// The window's designed size with its frame and title bar.
+constexpr QSize kOuterSize(696, 480);
+
+} // namespace
 
 QString InstructionDocument()
 {
@@ -25,7 +32,14 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     // An ordinary resizable window, without the context-help button some systems add to dialogs.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    resize(696, 480);
+    // The font of the program's windows: "MS Sans Serif", 8 points, or the nearest sans-serif face
+    // where the system lacks it.
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    // The designed size is the outer one; resize() sets the inside. Until the frame is known (at
+    // the first showing, see showEvent) the inside takes the whole size.
+    resize(kOuterSize);
 
     RichEdit1 = new QTextBrowser(this);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
@@ -52,6 +66,20 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     layout->addWidget(Panel1);
 
     FormCreate();
+}
+
+void TForm3::showEvent(QShowEvent* event)
+{
+    // At the first showing the native window exists and the system knows its frame: the inside
+    // gets the designed outer size less the frame, once, so that a size the user gives the window
+    // later stays. (Under an X window manager that frames the window only after it is mapped, the
+    // frame may still be unknown here; the inside then keeps the whole size.)
+    if (!OuterSizeSet_ && !event->spontaneous()) {
+        OuterSizeSet_ = true;
+        const QSize frame = frameGeometry().size() - geometry().size();
+        resize(kOuterSize - frame);
+    }
+    QDialog::showEvent(event);
 }
 
 void TForm3::FormCreate()

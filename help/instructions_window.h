@@ -23,8 +23,13 @@ public:
     QFrame* Panel1 = nullptr;          // the strip along the bottom edge
     QPushButton* BitBtn1 = nullptr;    // OK: closes the window
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormCreate();
+
+    bool OuterSizeSet_ = false;
 };
 
 } // namespace help

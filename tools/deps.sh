@@ -5,7 +5,7 @@ set -euo pipefail
 kerg_packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core xvfb xauth x11-utils xdotool
+    qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-dejavu-core xvfb xauth x11-utils xdotool
     libdbd-xbase-perl perl
     g++-mingw-w64-x86-64-posix wine wine64
 )

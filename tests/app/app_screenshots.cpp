@@ -1,5 +1,6 @@
 // Writes the pictures of the program's three windows kept in docs/: main_window.png,
-// renumbering_dialog.png and instructions_window.png. Run under an X server of its own:
+// renumbering_dialog.png and instructions_window.png, and final_message_details.png, the final
+// message of an import with its details shown. Run under an X server of its own:
 //     xvfb-run -a -s "-screen 0 1024x768x24" app_screenshots OUTPUT_DIR
 #include <cstdio>
 #include <fstream>
@@ -8,12 +9,16 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
 #include "app/main_window.h"
+#include "app/message_box.h"
+#include "app/qt_translation.h"
 #include "app/renumbering_dialog.h"
 #include "grid/data_grid.h"
 #include "help/instructions_window.h"
@@ -33,6 +38,33 @@ bool Grab(QWidget& window, const QString& file)
     return !picture.isNull() && picture.save(file);
 }
 
+// The final message of an import with the summary the run puts in its details.
+bool GrabFinalMessage(const QString& file)
+{
+    convert::Message message{"Import został zakończony.", "Komunikat",         convert::Buttons::Ok,
+                             convert::Icon::None,         convert::Answer::Ok, {}};
+    message.details = "Raport importu: /home/biuro/EWIDENCJA/kerg-import-20261207-153012.txt\n"
+                      "Prace w archiwum: 300\n"
+                      "Uzupełnione: 247\n"
+                      "Już uzupełnione wcześniej: 12\n"
+                      "Brak w bazie docelowej: 41\n"
+                      "Pominięte (uszkodzone rekordy): 0\n"
+                      "Osoby znalezione: 180, dopisane: 27\n"
+                      "Dopisane wiersze: asortymenty 702, działki 655, zakresy rastrowe 311\n"
+                      "Działki pominięte (brak obrębu): 3\n"
+                      "Przenumerowane gminy: 0";
+    const auto box = app::BuildMessageBox(nullptr, message);
+    box->show();
+    if (!QTest::qWaitForWindowExposed(box.get()))
+        return false;
+    // The details button is the box's only button without a standard role.
+    for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::ActionRole)
+            button->click();
+    }
+    return Grab(*box, file);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -43,6 +75,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
+    app::InstallQtTranslation(QCoreApplication::applicationDirPath());
     QTemporaryDir folder;
     const std::string program = QDir(folder.path()).filePath(QStringLiteral("kerg-import")).toStdString();
     std::ofstream(program + ".gm", std::ios::binary) << "3|33\r\n7|25\r\n12|345\r\n15|150\r\n";
@@ -62,6 +95,8 @@ int main(int argc, char** argv)
     help::TForm3& form3 = *form1.Form3();
     ok = Grab(form3, out + QStringLiteral("/instructions_window.png")) && ok;
     form3.hide();
+
+    ok = GrabFinalMessage(out + QStringLiteral("/final_message_details.png")) && ok;
     if (!ok)
         std::fprintf(stderr, "app_screenshots: a picture could not be taken\n");
     return ok ? 0 : 1;

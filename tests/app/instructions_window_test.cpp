@@ -19,6 +19,7 @@ private slots:
     void documentCoversItsPoints();
     void shownFormattedNotAsMarkup();
     void cannotBeEdited();
+    void designedFontAndOuterSize();
     void resizing();
 };
 
@@ -94,6 +95,25 @@ void InstructionsWindowTest::cannotBeEdited()
     QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
     QVERIFY(!form.isVisible());
     QCOMPARE(form.result(), int(QDialog::Accepted));
+}
+
+void InstructionsWindowTest::designedFontAndOuterSize()
+{
+    help::TForm3 form;
+    QCOMPARE(form.font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(form.font().pointSize(), 8);
+    QCOMPARE(form.RichEdit1->font().pointSize(), 8);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The designed size is the window's outer one, frame and title bar included.
+    QCOMPARE(form.frameGeometry().size(), QSize(696, 480));
+    QVERIFY2(form.size() != form.frameGeometry().size(), "the window has no frame here");
+    // Hidden and shown again it keeps the size the user gave it.
+    form.resize(800, 600);
+    form.hide();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(800, 600));
 }
 
 void InstructionsWindowTest::resizing()

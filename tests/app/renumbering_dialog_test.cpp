@@ -3,9 +3,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -106,6 +111,11 @@ private slots:
     void secondShowing();
     void firstSegmentWarningOnce();
     void writeErrorKeepsTheDialogOpen();
+    void enterOnAFocusedButton_data();
+    void enterOnAFocusedButton();
+    void pastedLineBreaksStayOutOfTheFile();
+    void escInACellKeepsWhatWasTyped();
+    void scrollBarsFollowTheContent();
 };
 
 void RenumberingDialogTest::windowAndGrid()
@@ -340,6 +350,128 @@ void RenumberingDialogTest::writeErrorKeepsTheDialogOpen()
     QVERIFY(form.isVisible());
     QCOMPARE(form.DataGrid->Cells(0, 1), QStringLiteral("12"));
     QVERIFY(!std::filesystem::exists(file));
+}
+
+void RenumberingDialogTest::enterOnAFocusedButton_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("OK saves") << QStringLiteral("BitBtn1") << int(QDialog::Accepted) << QStringList{}
+                              << QStringLiteral("1|20\r\n");
+    QTest::newRow("Anuluj leaves without saving")
+        << QStringLiteral("BitBtn2") << int(QDialog::Rejected) << QStringList{"Potwierdzenie"}
+        << QStringLiteral("1|2\r\n");
+}
+
+void RenumberingDialogTest::enterOnAFocusedButton()
+{
+    QFETCH(QString, button);
+    QFETCH(int, result);
+    QFETCH(QStringList, questions);
+    QFETCH(QString, file);
+    Dialog d;
+    WriteBytes(d.file, "1|2\r\n");
+    d.Show();
+    d.Grid().SetCells(1, 1, QStringLiteral("20"));
+    apptest::ScriptedBoxes boxes; // Yes: leave without saving
+    auto* focused = d.form.findChild<QPushButton*>(button);
+    focused->setFocus(Qt::TabFocusReason);
+    QVERIFY(focused->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(!d.form.isVisible());
+    QCOMPARE(d.form.result(), result);
+    QCOMPARE(boxes.Captions(), questions);
+    QCOMPARE(QString::fromStdString(ReadFile(d.file)), file);
+}
+
+void RenumberingDialogTest::pastedLineBreaksStayOutOfTheFile()
+{
+    Dialog d;
+    d.Show();
+    d.Grid().setFocus();
+    // Ctrl+V in the middle of a number: the clipboard's first line goes in, the rest of the cell
+    // stays after it.
+    d.Type("34");
+    d.Key(Qt::Key_Home);
+    QGuiApplication::clipboard()->setText(QStringLiteral("12\r\n56\r\n"));
+    QTest::keyClick(d.Keys(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(d.Grid().Cells(0, 1), QStringLiteral("1234"));
+    // "Wklej" of the editor's menu, with Unix line ends.
+    d.Key(Qt::Key_Tab);
+    d.Type("5");
+    QGuiApplication::clipboard()->setText(QStringLiteral("9\n8"));
+    auto* editor = qobject_cast<QLineEdit*>(d.Keys());
+    QVERIFY(editor);
+    editor->paste();
+    QCOMPARE(d.Grid().Cells(1, 1), QStringLiteral("59"));
+    // A clipboard that begins with a line break brings nothing.
+    QGuiApplication::clipboard()->setText(QStringLiteral("\n7"));
+    editor->paste();
+    QCOMPARE(d.Grid().Cells(1, 1), QStringLiteral("59"));
+    QTest::mouseClick(d.form.BitBtn1, Qt::LeftButton);
+    QCOMPARE(ReadFile(d.file), std::string("1234|59\r\n"));
+}
+
+void RenumberingDialogTest::escInACellKeepsWhatWasTyped()
+{
+    Dialog d;
+    WriteBytes(d.file, "1|2\r\n");
+    d.Show();
+    apptest::ScriptedBoxes boxes;
+    d.Grid().setFocus();
+    d.Grid().FocusCell(1, 1);
+    d.Type("25");
+    QCOMPARE(d.Grid().Cells(1, 1), QStringLiteral("25"));
+    d.Key(Qt::Key_Escape);
+    // Only the Esc character is dropped: the text stays, the editor stays open with it, and the
+    // dialog does not take the key as leaving it.
+    QCOMPARE(d.Grid().Cells(1, 1), QStringLiteral("25"));
+    QVERIFY(d.Keys() != &d.Grid());
+    QCOMPARE(qobject_cast<QLineEdit*>(d.Keys())->text(), QStringLiteral("25"));
+    d.Type("0");
+    // The same for an Esc whose key event carries no character.
+    QKeyEvent bareEsc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString());
+    QApplication::sendEvent(d.Keys(), &bareEsc);
+    QCOMPARE(d.Grid().Cells(1, 1), QStringLiteral("250"));
+    QVERIFY(boxes.shown.empty());
+    QVERIFY(d.form.isVisible());
+    QTest::mouseClick(d.form.BitBtn1, Qt::LeftButton);
+    QCOMPARE(ReadFile(d.file), std::string("1|250\r\n"));
+}
+
+void RenumberingDialogTest::scrollBarsFollowTheContent()
+{
+    Dialog d;
+    d.Show();
+    grid::TDataGrid& g = d.Grid();
+    QScrollBar* across = g.horizontalScrollBar();
+    QScrollBar* down = g.verticalScrollBar();
+    // The two columns fit the view: no bar, as designed.
+    QTRY_VERIFY(!across->isVisible() && !down->isVisible());
+
+    // As many rows as the view shows whole (each row with its grid line), then one more.
+    const int rowPitch = g.RowHeights(0) + 1;
+    const int fitting = (g.viewport()->height() + 1) / rowPitch;
+    g.SetRowCount(fitting);
+    QTest::qWait(20);
+    QVERIFY(!down->isVisible());
+    g.SetRowCount(fitting + 1);
+    QTRY_VERIFY(down->isVisible());
+    QVERIFY(!across->isVisible()); // the columns still fit beside the bar
+
+    // A column widened past the view brings the bar across; narrowed back, it goes.
+    g.SetColWidths(0, g.viewport()->width());
+    QTRY_VERIFY(across->isVisible());
+    g.SetColWidths(0, 75);
+    QTRY_VERIFY(!across->isVisible());
+
+    // Rows deleted until they fit again: the bar down goes too.
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(d.form.SpeedButton2, Qt::LeftButton);
+    QTRY_VERIFY(!down->isVisible());
+    QVERIFY(!across->isVisible());
 }
 
 QTEST_MAIN(RenumberingDialogTest)
