@@ -238,6 +238,7 @@ bool Reader::ConvertNumber(const FieldDescriptor& f, const char* t)
     if (errorPos != 0) {
         tableResult_ = kTableBadNumber;
         conversionErrorPos_ = errorPos;
+        conversionErrorField_ = f.name;
         return false;
     }
     return true;
@@ -259,7 +260,8 @@ void Reader::ReadCurrent(std::uint8_t group)
     const char* record = a.window.data() + static_cast<std::size_t>(a.windowIndex) * a.RecordLength();
 
     for (const FieldDescriptor& f : a.descriptors) {
-        if (f.group != group)
+        // Group 255 is the mark of a field without a variable: asking for it converts nothing.
+        if (f.group != group || f.group == kUnbound)
             continue;
         const char* t = record + f.offset;
         switch (f.kind) {
@@ -304,6 +306,7 @@ void Reader::ReadCurrent(std::uint8_t group)
     }
     tableResult_ = kTableOk;
     conversionErrorPos_ = 0;
+    conversionErrorField_.clear();
 }
 
 } // namespace archive

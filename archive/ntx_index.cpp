@@ -7,6 +7,7 @@
 // walk descends into each page at most once, so a damaged tree with a cycle or a shared subtree
 // ends with code 4 instead of looping.
 #include <cstring>
+#include <limits>
 
 #include "archive/reader.h"
 
@@ -37,8 +38,10 @@ struct Page
     const std::uint8_t* Key(int slot) const { return Item(slot) + ntx::kItemKeyOffset; }
 };
 
-// True when every slot's item lies inside the page: the offset table of n + 1 entries, the
-// items of slots 1..n with their keys, and the first 8 bytes of slot n + 1.
+// True when every slot's item lies inside the page (the offset table of n + 1 entries, the items
+// of slots 1..n with their keys, and the first 8 bytes of slot n + 1), and every entry of slots
+// 1..n names a record a table can have: 1..2^31 - 1. So the record number - 1 handed to the
+// callers is always 0..2^31 - 2, and adding the 1 back never overflows.
 bool PageIsSound(const std::uint8_t* bytes, std::uint16_t keySize)
 {
     const int n = U16(bytes);
@@ -49,6 +52,11 @@ bool PageIsSound(const std::uint8_t* bytes, std::uint16_t keySize)
         const int need = slot <= n ? ntx::kItemKeyOffset + keySize : ntx::kItemKeyOffset;
         if (offset + need > ntx::kPageSize)
             return false;
+        if (slot <= n) {
+            const std::uint32_t record = U32(bytes + offset + ntx::kItemRecordOffset);
+            if (record == 0 || record > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+                return false;
+        }
     }
     return true;
 }

@@ -147,6 +147,8 @@ public:
     // Results of the last operation.
     std::int32_t TableResult() const { return tableResult_; }
     std::int32_t ConversionErrorPos() const { return conversionErrorPos_; }
+    // The name of the field whose number did not convert (TableResult 6), as stored; empty otherwise.
+    const std::string& ConversionErrorField() const { return conversionErrorField_; }
     std::int16_t IndexResult() const { return indexResult_; }
     std::uint16_t CurrentArea() const { return currentArea_; }
 
@@ -166,7 +168,8 @@ public:
     void GotoRecord(int area, std::int32_t recno); // 0-based
     void SkipRecords(int area, std::int32_t n);
     void NextRecord(int area);
-    // Converts the current record's fields bound in `group` into their variables.
+    // Converts the current record's fields bound in `group` into their variables. Group 255 (kUnbound)
+    // is that of the fields nobody bound: it converts nothing.
     void ReadRecord(int area, std::uint8_t group);
     bool IsEof(int area);
 
@@ -239,6 +242,7 @@ private:
     std::uint16_t currentArea_ = 0;
     std::int32_t tableResult_ = 0;
     std::int32_t conversionErrorPos_ = 0;
+    std::string conversionErrorField_;
     std::int16_t indexResult_ = 0;
 };
 

@@ -1,12 +1,10 @@
 // Loading, formatting, writing and reading the commune renumbering file.
 #include "renumber/commune_renumbering.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "platform/paths.h"
+#include "platform/whole_file.h"
 
 namespace renumber {
 namespace {
@@ -21,18 +19,19 @@ std::string_view TrimSpaces(std::string_view text)
 }
 
 // Reads the file's lines: line ends CR LF (a lone LF too), blanks and tabs at the start of a
-// line skipped, blank lines dropped. Nothing when the file cannot be opened.
+// line skipped, blank lines dropped. Nothing when the file cannot be opened; a read that fails
+// after the open throws.
 std::optional<std::vector<std::string>> ReadLines(const std::string& path)
 {
-    std::ifstream file(platform::NativePath(platform::ResolveCaseInsensitive(path)), std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad())
-        throw RenumberingIoError(std::strerror(errno));
+    platform::FileFailure failure;
+    const std::optional<std::string> content = platform::ReadWholeFile(path, &failure);
+    if (!content) {
+        if (failure.action == platform::FileAction::Open)
+            return std::nullopt;
+        throw RenumberingIoError(platform::FileErrorMessage(path, failure));
+    }
     std::vector<std::string> lines;
-    std::istringstream in(content.str());
+    std::istringstream in(*content);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -118,15 +117,13 @@ std::string CommuneRenumbering::FormatCommuneNumber(std::string_view text) const
 
 void WriteRenumberingRows(const std::string& path, const std::vector<RenumberingRow>& rows)
 {
-    std::ofstream file(platform::NativePath(platform::ResolveCaseInsensitive(path)),
-                       std::ios::binary | std::ios::trunc);
-    if (!file)
-        throw RenumberingIoError(std::strerror(errno));
+    std::string content;
     for (const auto& [oldNumber, newNumber] : rows)
-        file << oldNumber << '|' << newNumber << "\r\n";
-    file.close();
-    if (!file)
-        throw RenumberingIoError(std::strerror(errno));
+        content += oldNumber + '|' + newNumber + "\r\n";
+    // The old file stays until the new one is whole on the disk: a failed save loses nothing.
+    platform::FileFailure failure;
+    if (!platform::ReplaceWholeFile(path, content, &failure))
+        throw RenumberingIoError(platform::FileErrorMessage(path, failure));
 }
 
 std::optional<std::vector<RenumberingRow>> ReadRenumberingRows(const std::string& path)

@@ -20,7 +20,8 @@ using CommuneRenumberingTable = std::array<std::uint16_t, 10000>;
 // One row of the renumbering dialog: the old and the new number as typed (code page 1250).
 using RenumberingRow = std::pair<std::string, std::string>;
 
-// A read or write of the renumbering file failed after it was opened; what() is the system's text.
+// A read of the renumbering file failed after it was opened, or a write failed; what() says in
+// Polish which file and what failed ("Nie można zapisać pliku ...: brak miejsca na dysku").
 class RenumberingIoError : public std::runtime_error
 {
 public:
@@ -64,7 +65,8 @@ private:
 };
 
 // Writes the dialog's rows anew: old "|" new, lines ended by CR LF, every row (empty ones too).
-// Throws RenumberingIoError when the file cannot be written.
+// The new file takes the old one's place only when it is complete on the disk. Throws
+// RenumberingIoError when the file cannot be written; the old file is then as it was.
 void WriteRenumberingRows(const std::string& path, const std::vector<RenumberingRow>& rows);
 
 // The dialog's reading: nothing when the file cannot be opened; otherwise one row per line with a

@@ -303,6 +303,38 @@ TEST(FieldBinding, GroupsAreFilledSeparately)
     EXPECT_EQ(b, 2);
 }
 
+// Group 255 marks the fields nobody bound: asking for it, or binding into it, converts nothing
+// (and never writes through the missing variable of an unbound field).
+TEST(FieldBinding, UnboundGroupConvertsNothing)
+{
+    DbfWriter table({{"A", 'N', 3, 0}, {"B", 'N', 3, 0}, {"S", 'C', 4, 0}, {"L", 'L', 1, 0}});
+    table.Add({"1", "2", "abc", "T"});
+    test_support::MemoryFiles files;
+    files.Add("T.DBF", table.Bytes());
+    Reader r(files.Opener());
+    r.ResetWorkAreas();
+    std::uint8_t area = 0;
+    r.OpenTable("T.DBF", area);
+
+    // Nothing bound at all.
+    r.ReadRecord(area, archive::kUnbound);
+    EXPECT_EQ(r.TableResult(), 0);
+    EXPECT_EQ(r.ConversionErrorPos(), 0);
+
+    // A field bound into group 255 stays unread, by that group and by every other.
+    std::int32_t a = -7, b = -7;
+    r.BindLong("A", a, 0, 0);
+    r.BindLong("B", b, 0, archive::kUnbound);
+    r.ReadRecord(area, archive::kUnbound);
+    EXPECT_EQ(r.TableResult(), 0);
+    EXPECT_EQ(a, -7);
+    EXPECT_EQ(b, -7);
+    r.ReadRecord(area, 0);
+    EXPECT_EQ(r.TableResult(), 0);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(b, -7);
+}
+
 TEST(FieldBinding, FinishTextField)
 {
     Reader r;

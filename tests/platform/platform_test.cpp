@@ -1,7 +1,7 @@
 // The operating-system layer as the program meets it on each system: separators and drive
 // letters, names found without regard to case, directory names with Polish letters, time stamps
-// of open files, the program file's own path, arguments handed to another process, and the
-// share modes of table files.
+// of open files, the program file's own path, arguments handed to another process, the share
+// modes of table files, and small files read and replaced whole, with their failures in Polish.
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -16,9 +16,12 @@
 #include "archive/reader.h"
 #include "engine/table.h"
 #include "platform/file.h"
+#include "platform/file_errors.h"
+#include "platform/file_operations.h"
 #include "platform/locked_file.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "platform/whole_file.h"
 #include "renumber/commune_renumbering.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
@@ -258,6 +261,150 @@ TEST(Process, ArgumentsReachAnotherProcessUnchanged)
     EXPECT_EQ(child.Report(), expected);
     EXPECT_EQ(child.Wait(), 0);
 }
+
+// Whole-file reads and replaces fail with a Polish text that names the file and the reason.
+TEST(WholeFiles, FailuresNameTheFileAndTheReason)
+{
+    test_support::TempDir dir;
+    platform::FileFailure failure;
+    const std::string missing = dir.File("brak.gm");
+    EXPECT_FALSE(platform::ReadWholeFile(missing, &failure));
+    EXPECT_EQ(platform::FileErrorMessage(missing, failure),
+              "Nie można otworzyć pliku " + missing + ": plik nie istnieje");
+
+    const std::string inMissingDirectory = dir.File("brak") + kSep + "plik.gm";
+    EXPECT_FALSE(platform::ReplaceWholeFile(inMissingDirectory, "x", &failure));
+    EXPECT_EQ(platform::FileErrorMessage(inMissingDirectory, failure),
+              "Nie można zapisać pliku " + inMissingDirectory + ": katalog nie istnieje");
+
+    // A directory where the file should be: neither read nor replaced, and left as it is.
+#ifdef _WIN32
+    const std::string directoryReason = "brak dostępu";
+#else
+    const std::string directoryReason = "to jest katalog, nie plik";
+#endif
+    const std::string folder = dir.File("KATALOG");
+    ASSERT_TRUE(platform::CreateDirectories(folder));
+    EXPECT_FALSE(platform::ReadWholeFile(folder, &failure));
+    EXPECT_EQ(platform::FileErrorMessage(folder, failure),
+              "Nie można otworzyć pliku " + folder + ": " + directoryReason);
+    EXPECT_FALSE(platform::ReplaceWholeFile(folder, "x", &failure));
+    EXPECT_EQ(platform::FileErrorMessage(folder, failure),
+              "Nie można zapisać pliku " + folder + ": " + directoryReason);
+    EXPECT_TRUE(platform::IsDirectory(folder));
+    EXPECT_FALSE(platform::Exists(platform::ReplacementPath(folder)));
+
+    // A code without words of its own.
+    EXPECT_EQ(platform::FileErrorReason(platform::FileAction::Read, 123456),
+              "błąd systemu plików (kod 123456)");
+}
+
+TEST(WholeFiles, ReplaceTakesTheOldFilesPlace)
+{
+    test_support::TempDir dir;
+    const std::string path = dir.File("KERG-IMPORT.GM");
+    EXPECT_TRUE(platform::ReplaceWholeFile(path, "1|2\r\n"));
+    EXPECT_EQ(platform::ReadWholeFile(path), "1|2\r\n");
+#ifndef _WIN32
+    fs::permissions(platform::NativePath(path), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    // The name as typed finds the file whatever its letter case; the new file takes its place.
+    EXPECT_TRUE(platform::ReplaceWholeFile(dir.File("kerg-import.gm"), std::string(100000, 'x')));
+    EXPECT_EQ(platform::ReadWholeFile(dir.File("Kerg-Import.gm")), std::string(100000, 'x'));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(platform::NativePath(dir.Path())))
+        names.push_back(platform::Utf8Path(entry.path().filename()));
+    EXPECT_EQ(names, std::vector<std::string>{"KERG-IMPORT.GM"});
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(platform::NativePath(path)).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "the permissions of the file replaced";
+#endif
+    EXPECT_TRUE(platform::ReplaceWholeFile(path, ""));
+    EXPECT_EQ(platform::ReadWholeFile(path), "");
+}
+
+std::string OldContents()
+{
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += "old " + std::to_string(i) + "|" + std::to_string(i + 1) + "\r\n";
+    return text;
+}
+
+std::string NewContents()
+{
+    std::string text;
+    for (int i = 0; i < 600; ++i)
+        text += "new " + std::to_string(i) + "|" + std::to_string(i + 2) + "\r\n";
+    return text;
+}
+
+KERG_CHILD_TASK(replace_and_end)
+{
+    const std::uint64_t nth = std::stoull(channel.Args().at(1));
+    platform::InjectFault(nth, channel.Args().at(2) == "tear" ? platform::FaultAction::TearThenExit
+                                                              : platform::FaultAction::Exit);
+    const bool replaced = platform::ReplaceWholeFile(channel.Args().at(0), NewContents());
+    platform::ClearFault();
+    channel.Report(replaced ? "replaced" : "failed");
+    return 0;
+}
+
+// A replace cut short at any of its changes (the program ended, a power cut tearing the write)
+// leaves the old contents or the new ones whole, never a mix or an empty file.
+TEST(WholeFiles, AReplaceCutShortLeavesOneWholeFile)
+{
+    test_support::TempDir dir;
+    const std::string path = dir.File("kerg-import.gm");
+    ASSERT_TRUE(platform::ReplaceWholeFile(path, OldContents()));
+    const std::uint64_t start = platform::FileChanges();
+    ASSERT_TRUE(platform::ReplaceWholeFile(path, NewContents()));
+    const std::uint64_t changes = platform::FileChanges() - start;
+    ASSERT_GE(changes, 3u);
+
+    int endedWithTheOld = 0;
+    for (std::uint64_t n = 1; n <= changes; ++n) {
+        for (const char* how : {"exit", "tear"}) {
+            SCOPED_TRACE(std::string(how) + " at change " + std::to_string(n));
+            ASSERT_TRUE(platform::ReplaceWholeFile(path, OldContents()));
+            test_support::ChildProcess child("replace_and_end", {path, std::to_string(n), how});
+            const int code = child.Wait();
+            const auto contents = platform::ReadWholeFile(path);
+            ASSERT_TRUE(contents);
+            if (code == platform::kFaultExitCode) {
+                EXPECT_TRUE(*contents == OldContents() || *contents == NewContents());
+                endedWithTheOld += *contents == OldContents() ? 1 : 0;
+            } else {
+                EXPECT_EQ(code, 0);
+                EXPECT_EQ(*contents, NewContents());
+            }
+        }
+    }
+    EXPECT_GE(endedWithTheOld, 4) << "ends before the rename keep the old file";
+}
+
+#ifdef _WIN32
+// A file another program holds exclusively is busy: it is neither read nor replaced.
+TEST(WholeFiles, AFileHeldByAnotherProgramIsBusy)
+{
+    test_support::TempDir dir;
+    const std::string path = dir.File("kerg-import.gm");
+    ASSERT_TRUE(platform::ReplaceWholeFile(path, "1|2\r\n"));
+    {
+        platform::OpenFailure open = platform::OpenFailure::None;
+        const auto held = platform::OpenLocked(path, platform::ShareMode::Exclusive, &open);
+        ASSERT_NE(held, nullptr);
+        platform::FileFailure failure;
+        EXPECT_FALSE(platform::ReadWholeFile(path, &failure));
+        EXPECT_EQ(platform::FileErrorMessage(path, failure),
+                  "Nie można otworzyć pliku " + path + ": plik jest zajęty przez inny program");
+        EXPECT_FALSE(platform::ReplaceWholeFile(path, "3|4\r\n", &failure));
+        EXPECT_EQ(failure.action, platform::FileAction::Write);
+    }
+    EXPECT_EQ(platform::ReadWholeFile(path), "1|2\r\n");
+}
+#endif
 
 // Share modes between opens of one process; other processes are kept out the same way (the
 // table engine's tests hold tables from a second process).

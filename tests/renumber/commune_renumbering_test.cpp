@@ -1,7 +1,19 @@
-// The commune renumbering file: loading and its faults, formatting, the dialog's writing and reading.
+// The commune renumbering file: loading and its faults, formatting, the dialog's writing and reading,
+// and saves and reads that fail.
+#include <cerrno>
+#include <csignal>
+
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include "platform/file_operations.h"
+#include "platform/paths.h"
+#include "platform/whole_file.h"
 #include "renumber/commune_renumbering.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
 #include "tools/dbf_writer.h"
 
@@ -90,9 +102,124 @@ TEST_F(RenumberingFileTest, DialogRowsRoundTrip)
     EXPECT_EQ(*raw, (std::vector<renumber::RenumberingRow>{{"a b ", "  12345678"}}));
 
     EXPECT_FALSE(renumber::ReadRenumberingRows(dir_.File("none.gm")));
-    EXPECT_THROW(renumber::WriteRenumberingRows(dir_.File("no/such/dir.gm"), {}),
-                 renumber::RenumberingIoError);
 }
+
+// The texts of failures are Polish and name the file.
+std::string SaveError(const std::string& path, const std::vector<renumber::RenumberingRow>& rows)
+{
+    try {
+        renumber::WriteRenumberingRows(path, rows);
+    } catch (const renumber::RenumberingIoError& e) {
+        return e.what();
+    }
+    return "saved";
+}
+
+TEST_F(RenumberingFileTest, SaveIntoAMissingDirectorySaysSo)
+{
+    const std::string path = dir_.File("brak") + platform::kSeparator + "kerg-import.gm";
+    EXPECT_EQ(SaveError(path, {{"1", "2"}}), "Nie można zapisać pliku " + path + ": katalog nie istnieje");
+}
+
+// A save that fails at any of its changes of a file (a full disk) leaves the old file as it was,
+// and no new one beside it; the message names the file and the reason.
+TEST_F(RenumberingFileTest, FailedSaveKeepsTheOldFile)
+{
+    const std::string before = "12|345\r\n8|9\r\n";
+    const std::vector<renumber::RenumberingRow> rows = {{"1", "2"}, {"3", "4"}, {"", ""}};
+    const std::string after = "1|2\r\n3|4\r\n|\r\n";
+    ASSERT_TRUE(writers::WriteFile(path_, before));
+    const std::uint64_t start = platform::FileChanges();
+    renumber::WriteRenumberingRows(path_, rows);
+    const std::uint64_t changes = platform::FileChanges() - start;
+    ASSERT_GE(changes, 3u) << "at least the write, the flush and the rename";
+
+    int failed = 0;
+    for (std::uint64_t n = 1; n <= changes; ++n) {
+        SCOPED_TRACE("change " + std::to_string(n) + " of " + std::to_string(changes) + " fails");
+        ASSERT_TRUE(writers::WriteFile(path_, before));
+        platform::InjectFault(n, platform::FaultAction::Fail);
+        const std::string outcome = SaveError(path_, rows);
+        platform::ClearFault();
+        if (outcome == "saved") {
+            // Only the flush of the directory, after the new file took its place, may fail unseen.
+            EXPECT_EQ(test_support::ReadWholeFile(path_), after);
+            continue;
+        }
+        ++failed;
+        EXPECT_EQ(outcome, "Nie można zapisać pliku " + path_ + ": brak miejsca na dysku");
+        EXPECT_EQ(test_support::ReadWholeFile(path_), before);
+        EXPECT_FALSE(platform::Exists(platform::ReplacementPath(path_))) << "the new file is removed";
+    }
+    EXPECT_GE(failed, 3);
+
+    // A disk that stays full: every save fails, and the old file stays.
+    ASSERT_TRUE(writers::WriteFile(path_, before));
+    platform::InjectFault(1, platform::FaultAction::Fail, true);
+    const std::string outcome = SaveError(path_, rows);
+    platform::ClearFault();
+    EXPECT_EQ(outcome, "Nie można zapisać pliku " + path_ + ": brak miejsca na dysku");
+    EXPECT_EQ(test_support::ReadWholeFile(path_), before);
+}
+
+#ifndef _WIN32
+// A file-size limit makes the system refuse the writes themselves (EFBIG): the old file stays
+// whole and the message gives the system's code.
+KERG_CHILD_TASK(save_under_a_size_limit)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        channel.Report("failed: getrlimit");
+        return 1;
+    }
+    const rlimit before = limit;
+    limit.rlim_cur = 16;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        channel.Report("failed: setrlimit");
+        return 1;
+    }
+    std::vector<renumber::RenumberingRow> rows;
+    for (int i = 0; i < 100; ++i)
+        rows.emplace_back(std::to_string(i), std::to_string(i + 1000));
+    const std::string outcome = SaveError(channel.Args().at(0), rows);
+    setrlimit(RLIMIT_FSIZE, &before); // the report is a file too
+    channel.Report(outcome);
+    return 0;
+}
+
+TEST_F(RenumberingFileTest, SaveRefusedBySizeLimitKeepsTheOldFile)
+{
+    const std::string before = "12|345\r\n8|9\r\n";
+    ASSERT_TRUE(writers::WriteFile(path_, before));
+    test_support::ChildProcess child("save_under_a_size_limit", {path_});
+    EXPECT_EQ(child.Report(), "Nie można zapisać pliku " + path_ + ": błąd systemu plików (kod " +
+                                  std::to_string(EFBIG) + ")");
+    EXPECT_EQ(child.Wait(), 0);
+    EXPECT_EQ(test_support::ReadWholeFile(path_), before);
+    EXPECT_FALSE(platform::Exists(platform::ReplacementPath(path_)));
+}
+#endif
+
+#ifdef __linux__
+// A read that fails after the open (this process's memory file refuses reads at offset 0 with an
+// input/output error) is reported in Polish with the file's name; a directory cannot be opened and
+// counts as no file.
+TEST_F(RenumberingFileTest, ReadErrorAfterTheOpenNamesTheFile)
+{
+    const std::string memory = "/proc/self/mem";
+    try {
+        renumber::ReadRenumberingRows(memory);
+        ADD_FAILURE() << "no error";
+    } catch (const renumber::RenumberingIoError& e) {
+        EXPECT_EQ(std::string(e.what()), "Nie można odczytać pliku " + memory +
+                                             ": błąd systemu plików (kod " + std::to_string(EIO) + ")");
+    }
+    EXPECT_THROW(table_.LoadCommuneRenumbering(memory), renumber::RenumberingIoError);
+    EXPECT_FALSE(renumber::ReadRenumberingRows(dir_.Path()));
+    EXPECT_TRUE(table_.LoadCommuneRenumbering(dir_.Path()));
+}
+#endif
 
 TEST(RenumberingFilePath, ExtensionReplacedOrAppended)
 {
