@@ -106,7 +106,8 @@ std::string Utf8ToCp1250(std::string_view text)
             continue;
         }
         char mapped = '?';
-        for (std::size_t k = 0; k < kUnicode.size(); ++k) {
+        // U+FFFD marks the page's unused bytes in the table: it maps to none of them.
+        for (std::size_t k = 0; cp != 0xFFFD && k < kUnicode.size(); ++k) {
             if (kUnicode[k] == cp) {
                 mapped = static_cast<char>(0x80 + k);
                 break;

@@ -119,6 +119,8 @@ TEST(Texts, StampsIdsAndUpperCase)
               "Łódź");
     EXPECT_EQ(convert::Utf8ToCp1250("Łódź€"), "\xA3\xF3"
                                               "d\x9F\x80");
+    // The replacement character stands for no byte of the page (not for its unused 0x81).
+    EXPECT_EQ(convert::Utf8ToCp1250("a\xEF\xBF\xBD"), "a?");
 }
 
 } // namespace

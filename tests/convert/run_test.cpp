@@ -387,8 +387,12 @@ TEST(ImportRun, EngineErrorWithdrawsTheBatchUnderWay)
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
     EXPECT_TRUE(o.Rows(o.Persons(), "Osoby.dbf").empty());
     EXPECT_TRUE(o.Rows(o.Kerg(), "Kergasor.dbf").empty());
+    EXPECT_TRUE(o.Rows(o.Kerg(), "Asortym.dbf").empty());
+    EXPECT_TRUE(o.Rows(o.Kerg(), "dz.dbf").empty());
+    // The ids the withdrawn batch drew are given back with it.
     EXPECT_EQ(o.Counter("OSOBY"), "5");
     EXPECT_EQ(o.Counter("ASORTYM"), "10");
+    EXPECT_EQ(o.Counter("DZ"), "10");
 }
 
 TEST(ImportRun, EngineErrorKeepsTheWorksCommittedBefore)
@@ -402,11 +406,24 @@ TEST(ImportRun, EngineErrorKeepsTheWorksCommittedBefore)
     ExpectErrorShownAndTableReleased(o);
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[3].at("WYKON"), "");
-    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
     ASSERT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf").size(), 1u);
     EXPECT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf")[0].at("ID_ROBOTY"), "00000001");
+    // The committed work drew the persons 5 and 6, the assortment 000A and the parcel 0000000A from
+    // counters that stood at 5, 10 and 10: the counters hold exactly the next ids after them (a run
+    // that wrote nothing back would have left 5, 10 and 10).
+    const auto ids = [&](const std::string& directory, const std::string& table, const std::string& field) {
+        std::vector<std::string> values;
+        for (const auto& row : o.Rows(directory, table))
+            values.push_back(row.at(field));
+        return values;
+    };
+    EXPECT_EQ(ids(o.Persons(), "Osoby.dbf", "ID_OSOBY"), (std::vector<std::string>{"00000005", "00000006"}));
+    EXPECT_EQ(ids(o.Kerg(), "Asortym.dbf", "ID_ASORT"), std::vector<std::string>{"000A"});
+    EXPECT_EQ(ids(o.Kerg(), "dz.dbf", "ID_DZIALKI"), std::vector<std::string>{"0000000A"});
     EXPECT_EQ(o.Counter("OSOBY"), "7");
     EXPECT_EQ(o.Counter("ASORTYM"), "11");
+    EXPECT_EQ(o.Counter("DZ"), "11");
+    EXPECT_EQ(o.Counter("ROBOTY"), "1") << "other rows are not touched";
 }
 
 TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
