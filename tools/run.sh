@@ -8,7 +8,9 @@ source tools/deps.sh
 kerg_install_missing
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc)"
+# Only what is started below: the program, and the tools that write and check the sample office.
+# (tools/test.sh builds the tests, in a directory of its own.)
+cmake --build build -j "$(nproc)" --target kerg-import kerg-sample kerg-inspect
 
 # The program's directory is the target: BAZA next to the program, the archive below it.
 bin="$root/build/app"
