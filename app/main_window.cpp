@@ -259,6 +259,11 @@ void TForm1::ShowError(const std::string& text)
     ShowErrorBox(this, QString::fromStdString(text));
 }
 
+void TForm1::ShowErrorWithDetails(const std::string& text, const std::string& details)
+{
+    ShowErrorBox(this, QString::fromStdString(text), details);
+}
+
 void TForm1::SetProgressRange(int minimum, int maximum)
 {
     ProgressBar2->setRange(minimum, maximum);

@@ -63,6 +63,7 @@ public:
     bool RastersTicked() override;
     convert::Answer ShowMessage(const convert::Message& message) override;
     void ShowError(const std::string& text) override;
+    void ShowErrorWithDetails(const std::string& text, const std::string& details) override;
     void SetProgressRange(int minimum, int maximum) override;
     void SetProgressPosition(int position) override;
     void SetBusyCursor(bool busy) override;

@@ -17,16 +17,23 @@ class CleanUp
 {
 public:
     explicit CleanUp(RunUi& ui) : ui_(ui) {}
-    ~CleanUp()
-    {
-        ui_.SetBusyCursor(false);
-        ui_.SetProgressPosition(0);
-    }
+    ~CleanUp() { Now(); }
     CleanUp(const CleanUp&) = delete;
     CleanUp& operator=(const CleanUp&) = delete;
 
+    // Puts them back at once (an error is shown over the ordinary cursor and an empty bar).
+    void Now()
+    {
+        if (done_)
+            return;
+        done_ = true;
+        ui_.SetBusyCursor(false);
+        ui_.SetProgressPosition(0);
+    }
+
 private:
     RunUi& ui_;
+    bool done_ = false;
 };
 
 Message Info(const std::string& text, const char* caption = messages::kCaptionInfo)
@@ -56,7 +63,8 @@ std::string BuildCreatorStamp(const Date& date)
 int PrecinctList::Find(const std::string& key) const
 {
     const std::string wanted = Upper1250(key);
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
+    // Entry 0 stands for archive precinct number 0, which names no precinct: never a match.
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
         if (Upper1250(entries_[i].text) == wanted)
             return static_cast<int>(i);
     }
@@ -233,6 +241,9 @@ void ImportRun::Locked(const std::string& targetDir)
     // 8, 9.
     ui_.SetBusyCursor(true);
     bool success = false;
+    report_ = ImportReport{};
+    committedReport_ = ImportReport{};
+    reportPath_.clear();
     {
         CleanUp cleanUp(ui_);
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
@@ -280,6 +291,7 @@ void ImportRun::Locked(const std::string& targetDir)
                                reader_,
                                state_,
                                renumbering_,
+                               report_,
                                transaction_.get(),
                                [this](bool last) { CommitPoint(last); }};
             if (state_.ImportErrorText.empty())
@@ -291,6 +303,7 @@ void ImportRun::Locked(const std::string& targetDir)
             StoreCounters();
             if (transaction_)
                 transaction_->Commit();
+            committedReport_ = report_;
         } catch (const std::exception& e) {
             engineError = e.what() + RollBackAfterError();
         } catch (...) {
@@ -298,24 +311,32 @@ void ImportRun::Locked(const std::string& targetDir)
         }
         reader_.CloseAllTables();
         counters_.reset();
+        const bool withdrawn = transaction_ != nullptr;
         transaction_.reset();
         if (!engineError.empty()) {
-            ui_.ShowError(engineError);
+            // What the target holds is what the last commit left: the report says that much.
+            if (withdrawn)
+                report_ = committedReport_;
+            const std::string details =
+                FinishReport(state_.ArchiveDir, targetDir,
+                             "błąd: " + engineError +
+                                 (withdrawn ? " (zmiany niezatwierdzonej partii prac wycofano)" : ""));
+            cleanUp.Now();
+            ui_.ShowErrorWithDetails(engineError, details);
             return;
         }
 
         // 19.
         if (state_.ImportErrorText.empty()) {
-            ui_.ShowMessage(Info(messages::kDone));
+            Message done = Info(messages::kDone);
+            done.details = FinishReport(state_.ArchiveDir, targetDir, messages::kDone);
+            ui_.ShowMessage(done);
             success = true;
         } else {
-            const Message failed{std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText +
-                                     "\r\n" + messages::kFailedTail,
-                                 messages::kCaptionConversionError,
-                                 Buttons::Ok,
-                                 Icon::Stop,
-                                 Answer::Ok,
-                                 {}};
+            const std::string text = std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText +
+                                     "\r\n" + messages::kFailedTail;
+            Message failed{text, messages::kCaptionConversionError, Buttons::Ok, Icon::Stop, Answer::Ok, {}};
+            failed.details = FinishReport(state_.ArchiveDir, targetDir, "błąd: " + state_.ImportErrorText);
             ui_.ShowMessage(failed);
         }
         // 20: the clean-up.
@@ -323,6 +344,18 @@ void ImportRun::Locked(const std::string& targetDir)
     // 21.
     if (success)
         ui_.CloseAfterSuccess();
+}
+
+std::string ImportRun::FinishReport(const std::string& archiveDir, const std::string& targetDir,
+                                    const std::string& outcome)
+{
+    const DateTime when = clock_();
+    std::string why;
+    reportPath_ =
+        WriteReportFile(targetDir, when, ReportText(report_, when, archiveDir, targetDir, outcome), &why);
+    const std::string where = reportPath_.empty() ? "Raportu nie zapisano: " + why + "."
+                                                  : "Raport zapisano w pliku: " + reportPath_;
+    return where + "\n\n" + ReportSummary(report_, 20);
 }
 
 bool ImportRun::OpenCounters(const std::string& targetDir)
@@ -378,8 +411,11 @@ bool ImportRun::ReadCounters(std::string& missing)
                 parcel = true;
             }
         }
-        // Without all three counters the ids handed out could repeat ids already in use.
-        missing = !person ? "OSOBY" : !assortment ? "ASORTYM" : !parcel ? "DZ" : "";
+        // Without its counter the ids a step hands out could repeat ids already in use; a counter
+        // the chosen options never draw from may be missing (persons are always completed).
+        const bool assortments = ui_.AssortmentsTicked();
+        const bool parcels = ui_.ParcelsTicked();
+        missing = !person ? "OSOBY" : !assortment && assortments ? "ASORTYM" : !parcel && parcels ? "DZ" : "";
         return missing.empty();
     } catch (...) {
         missing.clear();
@@ -421,6 +457,7 @@ void ImportRun::CommitPoint(bool last)
     }
     StoreCounters();
     transaction_->Commit();
+    committedReport_ = report_;
     worksInBatch_ = 0;
     batchStart_ = std::chrono::steady_clock::now();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/reader.h"
+#include "convert/import_report.h"
 #include "convert/run_ui.h"
 #include "engine/transaction.h"
 #include "renumber/commune_renumbering.h"
@@ -43,7 +44,7 @@ public:
     PrecinctList() { Clear(); }
     void Clear() { entries_.assign(1, Entry{}); }
     void Add(std::string text) { entries_.push_back({std::move(text), std::nullopt}); }
-    // The first entry whose text equals `key` without regard to letter case, or -1.
+    // The first entry from 1 on whose text equals `key` without regard to letter case, or -1.
     int Find(const std::string& key) const;
     std::size_t Size() const { return entries_.size(); }
     Entry& At(std::size_t i) { return entries_.at(i); }
@@ -72,6 +73,7 @@ struct RunContext
     archive::Reader& reader;
     RunState& state;
     renumber::CommuneRenumbering& renumbering;
+    ImportReport& report; // what the run did, counted as it goes
     // The transaction the target tables join (none: every post reaches the files at once).
     engine::Transaction* transaction = nullptr;
     // Called after each completed work (false) and after the last (true): the points where the
@@ -158,6 +160,12 @@ public:
     void BitBtn1Click();
 
     RunState& State() { return state_; }
+    // What the last run did (as far as it reached the target), and the file it was written to
+    // (empty when none was written).
+    const ImportReport& Report() const { return report_; }
+    const std::string& ReportPath() const { return reportPath_; }
+    // The clock of the report's name and heading (the local time by default).
+    void SetClock(std::function<DateTime()> clock) { clock_ = std::move(clock); }
     CommitSettings& Commits() { return commits_; }
     archive::Reader& Reader() { return reader_; }
     renumber::CommuneRenumbering& Renumbering() { return renumbering_; }
@@ -173,6 +181,10 @@ private:
     // Withdraws what the open transaction holds after an error; returns words to add to the
     // error when that fails.
     std::string RollBackAfterError();
+    // Writes the report of the run beside BAZA and returns its summary for the final message:
+    // the file's path (or why it could not be written) and the counts.
+    std::string FinishReport(const std::string& archiveDir, const std::string& targetDir,
+                             const std::string& outcome);
 
     RunUi& ui_;
     std::string renumberingFile_;
@@ -184,6 +196,10 @@ private:
     struct CountersTable;
     std::unique_ptr<CountersTable> counters_;
     std::unique_ptr<engine::Transaction> transaction_;
+    ImportReport report_;
+    ImportReport committedReport_; // the report as the last commit left the target
+    std::string reportPath_;
+    std::function<DateTime()> clock_ = Now;
     int worksInBatch_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
 };

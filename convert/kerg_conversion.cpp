@@ -147,6 +147,8 @@ public:
     Conversion& operator=(const Conversion&) = delete;
 
     bool OpenArchive();
+    // Counts the archive's works of the KERG register, and those no target work took.
+    void CountArchiveWorks();
     void OpenTarget(const std::string& targetDir)
     {
         target_ = std::make_unique<Target>(targetDir, context_.transaction);
@@ -159,6 +161,24 @@ private:
     bool Index(const char* name, archive::IndexHandle& handle);
     // Goes to a 0-based record and reads it; false when either fails.
     bool ReadAt(std::uint8_t area, std::int32_t recno);
+    enum class Read
+    {
+        Ok,
+        Missing, // no such record: a number beyond the table (or below 1)
+        Damaged, // the record cannot be read, or a number in it is no number
+    };
+    // ReadAt telling why it failed.
+    Read ReadRecordAt(std::uint8_t area, std::int32_t recno);
+    // Names a record that could not be used in the report: an unreadable record of `area` (with
+    // the field whose number is bad), or `index`'s entry pointing beyond its table.
+    void SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what);
+    void SkipOutside(const char* index, std::uint8_t area, std::int32_t recno, const std::string& what);
+    const std::string& FileOf(std::uint8_t area) const { return names_[area]; }
+    // The 1-based number of the record an area stands on.
+    std::int64_t CurrentRecord(std::uint8_t area) const
+    {
+        return std::int64_t{reader_.Area(area)->currentRecord} + 1;
+    }
 
     std::string ResolvePerson(std::int32_t number);
     std::string FindOrCreatePerson(std::int32_t number);
@@ -166,8 +186,10 @@ private:
     std::string DictionaryName(std::uint8_t area, std::int16_t number, const archive::ShortString& nazwa);
     // The walk over the index entries of one work: calls `entry` for each; false when there are
     // none or an entry's record cannot be read.
-    bool WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area, const std::int32_t& link,
-                  const std::function<bool()>& entry);
+    // An entry whose record is damaged, or that points beyond its table, is named in the report
+    // (`skipped` says what was lost) and the walk goes on.
+    bool WalkWork(std::int32_t n, archive::IndexHandle& index, const char* indexName, std::uint8_t area,
+                  const std::int32_t& link, const std::string& skipped, const std::function<bool()>& entry);
     bool ImportAssortments(std::int32_t n);
     bool ImportParcels(std::int32_t n);
     bool ImportRasterRanges(std::int32_t n);
@@ -177,6 +199,11 @@ private:
     Archive a_;
     std::unique_ptr<Target> target_;
     std::string precinctErrorText_;
+    ImportReport& report_ = context_.report;
+    std::array<std::string, archive::kAreaCount + 1> names_; // the archive file of each area
+    std::string workId_;                                     // ID_ROBOTY of the work under way
+    // The archive's works (0-based records of roboty.dbf) that a target work took.
+    std::vector<bool> archiveWorksTaken_;
     // The id each archive person number resolved to in this conversion. Rows are only ever
     // appended meanwhile, after the equal keys already there, so a second search for the same
     // person would end on the same row: asking once is enough.
@@ -186,8 +213,10 @@ private:
 bool Conversion::Table(const char* name, std::uint8_t& area,
                        std::initializer_list<std::pair<const char*, std::function<void()>>> bindings)
 {
-    return OpenArchiveTable(context_, name, area, true) &&
-           BindArchiveFields(context_, context_.state.ArchiveDir + name, bindings);
+    if (!OpenArchiveTable(context_, name, area, true))
+        return false;
+    names_[area] = name;
+    return BindArchiveFields(context_, context_.state.ArchiveDir + name, bindings);
 }
 
 bool Conversion::Index(const char* name, archive::IndexHandle& handle)
@@ -275,11 +304,34 @@ bool Conversion::OpenArchive()
 
 bool Conversion::ReadAt(std::uint8_t area, std::int32_t recno)
 {
+    return ReadRecordAt(area, recno) == Read::Ok;
+}
+
+Conversion::Read Conversion::ReadRecordAt(std::uint8_t area, std::int32_t recno)
+{
     reader_.GotoRecord(area, recno);
-    if (reader_.TableResult() != 0)
-        return false;
+    const std::int32_t moved = reader_.TableResult();
+    if (moved == archive::kTableEnd || moved == archive::kTableNegativeRecord)
+        return Read::Missing;
+    if (moved != 0)
+        return Read::Damaged;
     reader_.ReadRecord(area, 0);
-    return reader_.TableResult() == 0;
+    return reader_.TableResult() == 0 ? Read::Ok : Read::Damaged;
+}
+
+void Conversion::SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what)
+{
+    std::string field;
+    if (reader_.TableResult() == archive::kTableBadNumber)
+        field = reader_.ConversionErrorField();
+    report_.Skip({FileOf(area), std::int64_t{recno} + 1, field, what});
+}
+
+void Conversion::SkipOutside(const char* index, std::uint8_t area, std::int32_t recno,
+                             const std::string& what)
+{
+    report_.Skip({index, std::int64_t{recno} + 1, "",
+                  "wpis indeksu wskazuje rekord spoza " + FileOf(area) + "; " + what});
 }
 
 void Conversion::Walk()
@@ -307,24 +359,73 @@ void Conversion::Walk()
     progress.Start(works.RecordCount());
     precinctErrorText_.clear();
 
+    engine::Field idRoboty = works.FieldByName("ID_ROBOTY");
+    archiveWorksTaken_.assign(
+        static_cast<std::size_t>(std::max<std::int32_t>(0, reader_.Area(a.roboty)->RecordCount())), false);
+    auto taken = [this](std::int32_t recno) {
+        if (recno >= 0 && static_cast<std::size_t>(recno) < archiveWorksTaken_.size())
+            archiveWorksTaken_[static_cast<std::size_t>(recno)] = true;
+    };
+
     for (works.First(); !works.Eof(); works.Next()) {
         progress.Step();
-        // Only works without a contractor are completed.
-        if (!wykon.AsString().empty())
-            continue;
+        ++report_.works;
         const std::string key = WorksKey(jednSeg.AsString(), static_cast<std::int32_t>(nrPorz.AsInteger()),
                                          static_cast<std::int32_t>(rok.AsInteger()),
                                          static_cast<std::int32_t>(lp.AsInteger()), innaNazwa.AsString());
         std::int32_t recno = 0;
-        if (!reader_.SeekKey(a.robotyNtx, key, recno) || !ReadAt(a.roboty, recno) || !a.robotyJestWKergu)
+        // Only works without a contractor are completed. (The archive's work of a completed one is
+        // looked up for the report alone: the archive's works no target work has.)
+        if (!wykon.AsString().empty()) {
+            ++report_.alreadyCompleted;
+            if (reader_.SeekKey(a.robotyNtx, key, recno))
+                taken(recno);
             continue;
+        }
+        if (!reader_.SeekKey(a.robotyNtx, key, recno)) {
+            ++report_.notInArchive;
+            continue;
+        }
+        taken(recno);
+        workId_ = idRoboty.AsString();
+        const std::string uncompleted = "praca " + workId_ + " pozostawiona nieuzupełniona";
+        if (const Read read = ReadRecordAt(a.roboty, recno); read != Read::Ok) {
+            ++report_.damaged;
+            if (read == Read::Missing)
+                SkipOutside("roboty.ntx", a.roboty, recno, uncompleted);
+            else
+                SkipDamaged(a.roboty, recno, uncompleted);
+            continue;
+        }
+        if (!a.robotyJestWKergu) {
+            ++report_.notInRegister;
+            continue;
+        }
         const std::int32_t idKerg = a.robotyIdKerg;
-        if (!reader_.SeekKey(a.kergNtx, Link4(idKerg), recno) || !ReadAt(a.kerg, recno) || a.kergId != idKerg)
+        if (!reader_.SeekKey(a.kergNtx, Link4(idKerg), recno)) {
+            ++report_.notInRegister;
             continue;
+        }
+        if (const Read read = ReadRecordAt(a.kerg, recno); read != Read::Ok) {
+            ++report_.damaged;
+            if (read == Read::Missing)
+                SkipOutside("kerg.ntx", a.kerg, recno, uncompleted);
+            else
+                SkipDamaged(a.kerg, recno, uncompleted);
+            continue;
+        }
+        if (a.kergId != idKerg) {
+            ++report_.notInRegister;
+            continue;
+        }
         const std::int32_t n = recno + 1; // the kerg record number
 
         works.Edit();
-        nrG.SetString(context_.renumbering.FormatCommuneNumber(std::to_string(a.kergNrG)));
+        const std::string commune = context_.renumbering.FormatCommuneNumber(std::to_string(a.kergNrG));
+        nrG.SetString(commune);
+        if (const auto renumbered = renumber::ParseCommuneNumber(commune);
+            renumbered && a.kergNrG <= 9999 && *renumbered != a.kergNrG)
+            ++report_.renumbered[{a.kergNrG, *renumbered}];
         // Person numbers are read before the persons step moves the register.
         const std::int32_t contractor = a.kergWykon;
         const std::int32_t orderer = a.kergZlecen;
@@ -349,10 +450,12 @@ void Conversion::Walk()
         if (context_.ui.RastersTicked())
             ImportRasterRanges(n);
         works.Post();
+        ++report_.completed;
         // The work is whole in the target: a point where the run may commit.
         if (context_.workDone)
             context_.workDone(false);
     }
+    CountArchiveWorks();
     if (context_.workDone)
         context_.workDone(true);
 
@@ -364,6 +467,33 @@ void Conversion::Walk()
                                         Answer::Ok,
                                         {}});
     }
+}
+
+void Conversion::CountArchiveWorks()
+{
+    // Read from the records' bytes: the flag of every work, without converting its other fields.
+    const archive::WorkArea* area = reader_.Area(a_.roboty);
+    const archive::FieldDescriptor* flag = nullptr;
+    for (const archive::FieldDescriptor& f : area->descriptors)
+        if (Upper1250(f.name) == "JESTWKERGU")
+            flag = &f;
+    if (flag == nullptr || flag->width == 0)
+        return;
+    std::int64_t works = 0, notTaken = 0;
+    for (std::size_t recno = 0; recno < archiveWorksTaken_.size(); ++recno) {
+        reader_.GotoRecord(a_.roboty, static_cast<std::int32_t>(recno));
+        const std::string_view bytes = reader_.CurrentRecordBytes(a_.roboty);
+        if (reader_.TableResult() != 0 || bytes.size() <= flag->offset || bytes[0] == '*')
+            continue;
+        const char c = bytes[flag->offset];
+        if (c != 'T' && c != 't' && c != 'Y' && c != 'y')
+            continue;
+        ++works;
+        if (!archiveWorksTaken_[recno])
+            ++notTaken;
+    }
+    report_.archiveWorks = works;
+    report_.archiveWorksNotInTarget = notTaken;
 }
 
 std::string Conversion::DictionaryName(std::uint8_t area, std::int16_t number,
@@ -385,7 +515,14 @@ std::pair<std::string, std::string> Conversion::BuildPersonNames()
     for (int line = 1; line <= 4; ++line) {
         std::int32_t recno = 0;
         const std::string key = Link4(a.osobaId) + static_cast<char>(line);
-        if (reader_.SeekKey(a.nazwyNtx, key, recno) && ReadAt(a.nazwy, recno) && a.nazwyIdOs == a.osobaId)
+        if (!reader_.SeekKey(a.nazwyNtx, key, recno))
+            continue;
+        const Read read = ReadRecordAt(a.nazwy, recno);
+        if (read == Read::Missing)
+            SkipOutside("nazwy.ntx", a.nazwy, recno, "wiersz nazwy osoby pominięty");
+        else if (read == Read::Damaged)
+            SkipDamaged(a.nazwy, recno, "wiersz nazwy osoby pominięty");
+        else if (a.nazwyIdOs == a.osobaId)
             (line <= 2 ? first : second) += a.nazwyNazwa.Str();
     }
     reader_.TrimTextFields = true;
@@ -416,8 +553,20 @@ std::string Conversion::ResolvePerson(std::int32_t number)
 std::string Conversion::FindOrCreatePerson(std::int32_t number)
 {
     Archive& a = a_;
-    if (!ReadAt(a.osoby, number - 1))
+    // The record number is worked out in 64 bits: a damaged archive may hold any number.
+    const std::int64_t recno = std::int64_t{number} - 1;
+    const Read read = recno < 0 || recno > INT32_MAX
+                          ? Read::Missing
+                          : ReadRecordAt(a.osoby, static_cast<std::int32_t>(recno));
+    if (read == Read::Missing) {
+        ++report_.personsMissing;
         return std::string();
+    }
+    if (read == Read::Damaged) {
+        SkipDamaged(a.osoby, static_cast<std::int32_t>(recno),
+                    "osoba pozostawiona pusta w pracy " + workId_ + " (i w innych pracach tej osoby)");
+        return std::string();
+    }
 
     TargetTable& persons = target_->osoby;
     engine::Table& table = persons.table;
@@ -442,8 +591,10 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
             }
         }
     }
-    if (!result.empty())
+    if (!result.empty()) {
+        ++report_.personsFound;
         return result;
+    }
 
     // A new person row, its fields in order.
     const auto [name1, name2] = BuildPersonNames();
@@ -485,24 +636,38 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
         }
     }
     table.Post();
+    ++report_.personsAdded;
     return id.AsString();
 }
 
-bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint8_t area,
-                          const std::int32_t& link, const std::function<bool()>& entry)
+bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, const char* indexName,
+                          std::uint8_t area, const std::int32_t& link, const std::string& skipped,
+                          const std::function<bool()>& entry)
 {
+    const std::string key = Link4(n);
     std::int32_t recno = 0;
-    if (!reader_.SeekKey(index, Link4(n), recno) || !ReadAt(area, recno))
+    if (!reader_.SeekKey(index, key, recno))
         return false;
-    while (n >= 0 && link == n) {
-        if (!entry())
-            return false;
+    for (bool first = true;; first = false) {
+        const Read read = ReadRecordAt(area, recno);
+        if (read == Read::Ok) {
+            if (n < 0 || link != n)
+                break;
+            if (!entry())
+                return false;
+        } else {
+            // The record cannot say whose it is; the index entry's key can. Only this entry is
+            // lost: the walk goes on with the next.
+            const bool ours = n >= 0 && (first || index.currentKey.View().substr(0, key.size()) == key);
+            if (!ours)
+                break;
+            if (read == Read::Missing)
+                SkipOutside(indexName, area, recno, skipped);
+            else
+                SkipDamaged(area, recno, skipped);
+        }
         if (!reader_.NextKey(index, recno))
             break;
-        // An entry whose record cannot be read ends the walk (rather than handling the previous
-        // record a second time).
-        if (!ReadAt(area, recno))
-            return false;
     }
     return true;
 }
@@ -510,95 +675,130 @@ bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, std::uint
 bool Conversion::ImportAssortments(std::int32_t n)
 {
     Archive& a = a_;
-    return WalkWork(n, a.kergasorNtx, a.kergasor, a.kergasorIdRKerg, [&] {
-        if (!ReadAt(a.asortym, static_cast<std::int32_t>(a.kergasorRoboty) - 1))
-            return false;
-        TargetTable& assortments = target_->asortym;
-        engine::Table& table = assortments.table;
-        table.EditKey();
-        assortments["ASORT"].SetString(Upper1250(a.asortymAsort.View()));
-        if (!table.GotoKey()) {
-            table.SetIndexName("UPP_NAZ_A");
-            table.EditKey();
-            assortments["NAZWA_A"].SetString(Upper1250(a.asortymNazwa.View()));
-            if (!table.GotoKey()) {
-                table.Append();
-                assortments["ID_ASORT"].SetString(HexId(context_.state.AssortmentCounter++, 4));
-                assortments["ASORT"].SetString(a.asortymAsort.Str());
-                assortments["NAZWA_A"].SetString(a.asortymNazwa.Str());
-                table.Post();
+    return WalkWork(
+        n, a.kergasorNtx, "kergasor.ntx", a.kergasor, a.kergasorIdRKerg,
+        "pozycja asortymentu pracy " + workId_ + " pominięta", [&] {
+            const std::int32_t number = static_cast<std::int32_t>(a.kergasorRoboty);
+            if (const Read read = ReadRecordAt(a.asortym, number - 1); read != Read::Ok) {
+                // The work's other assortment lines are left with this one, as they always were; the
+                // report says so.
+                ++report_.assortmentsStopped;
+                report_.Skip(
+                    {FileOf(a.kergasor), CurrentRecord(a.kergasor), "RO_ROBOTY",
+                     (read == Read::Missing ? "asortyment nr " + std::to_string(number) + " spoza asortym.dbf"
+                                            : "asortyment nr " + std::to_string(number) + " nieczytelny") +
+                         "; ta i dalsze pozycje asortymentu pracy " + workId_ + " pominięte"});
+                return false;
             }
-            table.SetIndexName("UPP_ASORT");
-        }
-        TargetTable& links = target_->kergasor;
-        links.table.Append();
-        links["ID_ROBOTY"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
-        links["ID_ASORT"].SetVariant(assortments["ID_ASORT"].AsVariant());
-        links["WIELKOSC"].SetVariant(a.kergasorWielkosc);
-        links.table.Post();
-        return true;
-    });
+            TargetTable& assortments = target_->asortym;
+            engine::Table& table = assortments.table;
+            table.EditKey();
+            assortments["ASORT"].SetString(Upper1250(a.asortymAsort.View()));
+            if (!table.GotoKey()) {
+                table.SetIndexName("UPP_NAZ_A");
+                table.EditKey();
+                assortments["NAZWA_A"].SetString(Upper1250(a.asortymNazwa.View()));
+                if (!table.GotoKey()) {
+                    table.Append();
+                    assortments["ID_ASORT"].SetString(HexId(context_.state.AssortmentCounter++, 4));
+                    assortments["ASORT"].SetString(a.asortymAsort.Str());
+                    assortments["NAZWA_A"].SetString(a.asortymNazwa.Str());
+                    table.Post();
+                    ++report_.assortmentsAdded;
+                }
+                table.SetIndexName("UPP_ASORT");
+            }
+            TargetTable& links = target_->kergasor;
+            links.table.Append();
+            links["ID_ROBOTY"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+            links["ID_ASORT"].SetVariant(assortments["ID_ASORT"].AsVariant());
+            links["WIELKOSC"].SetVariant(a.kergasorWielkosc);
+            links.table.Post();
+            ++report_.assortmentLinks;
+            return true;
+        });
 }
 
 bool Conversion::ImportParcels(std::int32_t n)
 {
     Archive& a = a_;
-    return WalkWork(n, a.obdgNtx, a.obdg, a.obdgIdOpe, [&] {
-        if (!ReadAt(a.dz, a.obdgIdDzialki - 1))
-            return false;
-        PrecinctList& precincts = context_.state.Precincts;
-        const auto precinct = static_cast<std::uint32_t>(a.dzIdObrebu);
-        if (precinct >= precincts.Size()) {
-            precinctErrorText_ = messages::kBadPrecinctNumber;
-            return true;
-        }
-        const PrecinctList::Entry& entry = precincts.At(precinct);
-        if (!entry.value) {
-            precinctErrorText_ = std::string(messages::kNoPrecinct) + Cp1250ToUtf8(entry.text);
-            return true;
-        }
-        const std::string parcel = a.dzMianownik == 0
-                                       ? std::to_string(a.dzLicznik)
-                                       : std::to_string(a.dzLicznik) + "/" + std::to_string(a.dzMianownik);
-        const std::string sheet = std::to_string(a.dzArkusz);
+    return WalkWork(
+        n, a.obdgNtx, "obdg.ntx", a.obdg, a.obdgIdOpe, "działka pracy " + workId_ + " pominięta", [&] {
+            const std::int64_t number = a.obdgIdDzialki;
+            const Read read =
+                number < 1 ? Read::Missing : ReadRecordAt(a.dz, static_cast<std::int32_t>(number - 1));
+            if (read == Read::Missing) {
+                // The work's other parcels are left with this one, as they always were.
+                ++report_.parcelsStopped;
+                report_.Skip({FileOf(a.obdg), CurrentRecord(a.obdg), "ID_DZIALKI",
+                              "działka nr " + std::to_string(number) +
+                                  " spoza dz.dbf; ta i dalsze działki pracy " + workId_ + " pominięte"});
+                return false;
+            }
+            if (read == Read::Damaged) { // this parcel alone is lost
+                SkipDamaged(a.dz, static_cast<std::int32_t>(number - 1),
+                            "działka pracy " + workId_ + " pominięta");
+                return true;
+            }
+            PrecinctList& precincts = context_.state.Precincts;
+            const auto precinct = static_cast<std::uint32_t>(a.dzIdObrebu);
+            if (precinct >= precincts.Size()) {
+                precinctErrorText_ = messages::kBadPrecinctNumber;
+                ++report_.parcelsBadPrecinct;
+                return true;
+            }
+            const PrecinctList::Entry& entry = precincts.At(precinct);
+            if (!entry.value) {
+                precinctErrorText_ = std::string(messages::kNoPrecinct) + Cp1250ToUtf8(entry.text);
+                ++report_.parcelsWithoutPrecinct[Cp1250ToUtf8(entry.text)];
+                return true;
+            }
+            const std::string parcel =
+                a.dzMianownik == 0 ? std::to_string(a.dzLicznik)
+                                   : std::to_string(a.dzLicznik) + "/" + std::to_string(a.dzMianownik);
+            const std::string sheet = std::to_string(a.dzArkusz);
 
-        TargetTable& parcels = target_->dz;
-        parcels.table.EditKey();
-        parcels["id_obr"].SetString(*entry.value);
-        parcels["dzialka"].SetString(parcel);
-        parcels["nr_arkusza"].SetString(sheet);
-        if (!parcels.table.GotoKey()) {
-            parcels.table.Append();
-            parcels["id_dzialki"].SetString(HexId(context_.state.ParcelCounter++, 8));
-            parcels["Id_tworz"].SetString(context_.state.CreatorStamp);
+            TargetTable& parcels = target_->dz;
+            parcels.table.EditKey();
             parcels["id_obr"].SetString(*entry.value);
             parcels["dzialka"].SetString(parcel);
             parcels["nr_arkusza"].SetString(sheet);
-            parcels.table.Post();
-        }
-        TargetTable& links = target_->obdg;
-        links.table.Append();
-        links["id_roboty"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
-        links["id_dzialki"].SetVariant(parcels["id_dzialki"].AsVariant());
-        links["przed_po"].SetString(a.obdgPrzedPo.Str());
-        links.table.Post();
-        return true;
-    });
+            if (!parcels.table.GotoKey()) {
+                parcels.table.Append();
+                parcels["id_dzialki"].SetString(HexId(context_.state.ParcelCounter++, 8));
+                parcels["Id_tworz"].SetString(context_.state.CreatorStamp);
+                parcels["id_obr"].SetString(*entry.value);
+                parcels["dzialka"].SetString(parcel);
+                parcels["nr_arkusza"].SetString(sheet);
+                parcels.table.Post();
+                ++report_.parcelsAdded;
+            }
+            TargetTable& links = target_->obdg;
+            links.table.Append();
+            links["id_roboty"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+            links["id_dzialki"].SetVariant(parcels["id_dzialki"].AsVariant());
+            links["przed_po"].SetString(a.obdgPrzedPo.Str());
+            links.table.Post();
+            ++report_.parcelLinks;
+            return true;
+        });
 }
 
 bool Conversion::ImportRasterRanges(std::int32_t n)
 {
     Archive& a = a_;
-    return WalkWork(n, a.obrrNtx, a.obrr, a.obrrIdZak, [&] {
-        TargetTable& ranges = target_->zakrRas;
-        ranges.table.Append();
-        ranges["id_rodzica"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
-        ranges["uklad"].SetString(a.obrrUklad.Str());
-        ranges["godlo"].SetString(a.obrrGodlo.Str());
-        ranges["rastry"].SetString(PackRaster(ExpandRasterBits(a.obrrRastry.View())));
-        ranges.table.Post();
-        return true;
-    });
+    return WalkWork(n, a.obrrNtx, "ob_rr.ntx", a.obrr, a.obrrIdZak,
+                    "zakres rastrowy pracy " + workId_ + " pominięty", [&] {
+                        TargetTable& ranges = target_->zakrRas;
+                        ranges.table.Append();
+                        ranges["id_rodzica"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
+                        ranges["uklad"].SetString(a.obrrUklad.Str());
+                        ranges["godlo"].SetString(a.obrrGodlo.Str());
+                        ranges["rastry"].SetString(PackRaster(ExpandRasterBits(a.obrrRastry.View())));
+                        ranges.table.Post();
+                        ++report_.rasterRanges;
+                        return true;
+                    });
 }
 
 } // namespace

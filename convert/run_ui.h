@@ -61,6 +61,13 @@ public:
     virtual Answer ShowMessage(const Message& message) = 0;
     // The application's standard error display, for errors of the table engine (UTF-8 text).
     virtual void ShowError(const std::string& text) = 0;
+    // The same display with details under the text (what the run did up to the error). Without
+    // its own way to show them, a window shows the text alone.
+    virtual void ShowErrorWithDetails(const std::string& text, const std::string& details)
+    {
+        (void)details;
+        ShowError(text);
+    }
 
     virtual void SetProgressRange(int minimum, int maximum) = 0;
     // Must show the new position at once: the run does not return to the event loop.

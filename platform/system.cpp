@@ -1,4 +1,4 @@
-// Today's date and terminal detection on each system.
+// Today's date, the local time and terminal detection on each system.
 #include "platform/system.h"
 
 #include <algorithm>
@@ -20,6 +20,18 @@
 #endif
 
 namespace platform {
+
+LocalTime Now()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+}
 
 LocalDate Today()
 {

@@ -16,6 +16,15 @@ struct LocalDate
 // Today in the local time zone.
 LocalDate Today();
 
+struct LocalTime
+{
+    int year, month, day;
+    int hour, minute, second;
+};
+
+// The moment now in the local time zone, to the second.
+LocalTime Now();
+
 // True when the standard stream (1 = output, 2 = error) is a terminal.
 bool IsTerminal(int stream);
 

@@ -1,7 +1,7 @@
 // kerg-inspect digest: a checksum of every file under a directory, for comparing two offices (the
 // same sample written on two systems, or the same import run on each). The last-update dates in
 // the headers of tables and production indexes are left out, so that offices written on
-// different days still compare equal when their data are.
+// different days still compare equal when their data are; the import's reports are left out.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert/import_report.h"
 #include "engine/checksum.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -51,7 +52,9 @@ int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostre
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec)) {
+        // The import's reports carry the moment of their run: they are no part of the data.
+        if (it->is_regular_file(ec) &&
+            !convert::IsReportFileName(platform::Utf8Path(it->path().filename()))) {
             std::string relative = platform::Utf8Path(fs::relative(it->path(), root, ec));
             std::replace(relative.begin(), relative.end(), '\\', '/');
             files.emplace_back(std::move(relative), it->path());

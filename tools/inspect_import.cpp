@@ -1,4 +1,5 @@
 // kerg-inspect import: the import run without windows, answering its questions from the options.
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -44,6 +45,7 @@ public:
         for (std::size_t at; (at = text.find('\n')) != std::string::npos;)
             text.replace(at, 1, " / ");
         out_ << message.caption << ": " << text << std::endl;
+        PrintDetails(message.details);
         if (message.buttons == convert::Buttons::Ok)
             return convert::Answer::Ok;
         if (message.caption == convert::messages::kCaptionQuestion)
@@ -54,7 +56,16 @@ public:
     void ShowError(const std::string& text) override
     {
         EndProgressLine();
-        out_ << convert::messages::kCaptionError << ": " << text << std::endl;
+        std::string line = text;
+        for (std::size_t at; (at = line.find("\r\n")) != std::string::npos;)
+            line.replace(at, 2, " / ");
+        out_ << convert::messages::kCaptionError << ": " << line << std::endl;
+    }
+
+    void ShowErrorWithDetails(const std::string& text, const std::string& details) override
+    {
+        ShowError(text);
+        PrintDetails(details);
     }
 
     void SetProgressRange(int minimum, int maximum) override
@@ -79,6 +90,21 @@ public:
     void CloseAfterSuccess() override { succeeded_ = true; }
 
 private:
+    // A message's details (the run's report) under it, indented.
+    void PrintDetails(const std::string& details)
+    {
+        if (details.empty())
+            return;
+        std::size_t from = 0;
+        while (from < details.size()) {
+            const std::size_t end = std::min(details.find('\n', from), details.size());
+            const std::string line = details.substr(from, end - from);
+            out_ << (line.empty() ? "" : "    ") << line << '\n';
+            from = end + 1;
+        }
+        out_.flush();
+    }
+
     void EndProgressLine()
     {
         if (drawn_) {

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -445,10 +446,22 @@ void MainWindowTest::engineErrorInTheErrorDisplay()
     const auto window = ShownWindow(folder);
     window->Edit1->setText(Q(folder.archive));
     apptest::ScriptedBoxes boxes;
+    bool busyAtError = true;
+    int positionAtError = -1;
+    boxes.onShow = [&](const convert::Message& m) {
+        if (m.caption != "Błąd")
+            return;
+        busyAtError = QApplication::overrideCursor() != nullptr;
+        positionAtError = window->ProgressBar2->value();
+    };
     QTest::mouseClick(window->BitBtn1, Qt::LeftButton);
 
     QCOMPARE(boxes.Captions(), (QStringList{"Pytanie", QString::fromUtf8("Błąd")}));
     const convert::Message& error = boxes.shown.back();
+    // Shown over the ordinary cursor and an empty bar, with the run's report under it.
+    QVERIFY(!busyAtError);
+    QCOMPARE(positionAtError, 0);
+    QVERIFY2(Q(error.details).startsWith(QStringLiteral("Raport zapisano w pliku: ")), error.details.c_str());
     QCOMPARE(error.icon, convert::Icon::Stop);
     QCOMPARE(error.buttons, convert::Buttons::Ok);
     QVERIFY2(Q(error.text).contains(QStringLiteral("NR_OBR"), Qt::CaseInsensitive), error.text.c_str());
@@ -488,6 +501,12 @@ void MainWindowTest::wholeRunFromTheButtonToTheClosedWindow()
     QCOMPARE(boxes.Captions().first(), QStringLiteral("Pytanie"));
     QCOMPARE(boxes.shown.back().caption, std::string("Komunikat"));
     QCOMPARE(Q(boxes.shown.back().text), QString::fromUtf8("Import został zakończony."));
+    // Its details: where the report went, and the summary.
+    const QString details = Q(boxes.shown.back().details);
+    QVERIFY2(details.contains(QString::fromUtf8("Prace w bazie docelowej: ")), qPrintable(details));
+    const QString reportLine = details.section(QLatin1Char('\n'), 0, 0);
+    QVERIFY2(reportLine.startsWith(QStringLiteral("Raport zapisano w pliku: ")), qPrintable(reportLine));
+    QVERIFY(QFileInfo::exists(reportLine.mid(QStringLiteral("Raport zapisano w pliku: ").size())));
     // The message first, with the hourglass and the bar at its end; then the reset; then closed.
     QVERIFY(busyAtEnd);
     QVERIFY(visibleAtEnd);

@@ -30,6 +30,7 @@ public:
     std::deque<convert::Answer> answers;
     std::vector<convert::Message> messages;
     std::vector<std::string> errors;
+    std::vector<std::string> errorDetails; // beside each error: what the run did up to it
     std::vector<std::string>
         events; // "message:<caption>", "busy:1", "busy:0", "position:N", "close", "error"
     std::vector<int> positions;
@@ -60,7 +61,13 @@ public:
     void ShowError(const std::string& text) override
     {
         errors.push_back(text);
+        errorDetails.emplace_back();
         events.push_back("error");
+    }
+    void ShowErrorWithDetails(const std::string& text, const std::string& details) override
+    {
+        ShowError(text);
+        errorDetails.back() = details;
     }
     void SetProgressRange(int minimum, int maximum) override
     {

@@ -1,0 +1,182 @@
+// The import report: its text and its file.
+#include "convert/import_report.h"
+
+#include <cstdio>
+
+#include "platform/locked_file.h"
+#include "platform/paths.h"
+#include "platform/system.h"
+
+namespace convert {
+namespace {
+
+std::string Number(std::int64_t n)
+{
+    return std::to_string(n);
+}
+
+std::string TwoDigits(int n)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d", n);
+    return buffer;
+}
+
+std::string Moment(const DateTime& t)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return buffer;
+}
+
+// "praca", "prace" or "prac" after a number, as Polish counts.
+std::string Works(std::int64_t n)
+{
+    if (n == 1)
+        return "praca";
+    const std::int64_t tens = n % 100, ones = n % 10;
+    return ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? "prace" : "prac";
+}
+
+std::string Commune(int n)
+{
+    std::string digits = std::to_string(n);
+    if (digits.size() < 3)
+        digits.insert(0, 3 - digits.size(), '0');
+    return digits;
+}
+
+} // namespace
+
+void ImportReport::Skip(SkippedRecord record)
+{
+    if (!skippedKeys_.emplace(record.file, record.record).second)
+        return;
+    skipped.push_back(std::move(record));
+}
+
+std::string ReportSummary(const ImportReport& r, int maxSkipped)
+{
+    std::string s;
+    auto line = [&s](const std::string& text) { s += text + "\n"; };
+    line("Prace w bazie docelowej: " + Number(r.works));
+    line("  uzupełnione teraz: " + Number(r.completed));
+    line("  uzupełnione już wcześniej (mają wykonawcę): " + Number(r.alreadyCompleted));
+    line("  bez pracy w archiwum: " + Number(r.notInArchive));
+    line("  w archiwum, ale poza rejestrem KERG: " + Number(r.notInRegister));
+    line("  pozostawione z powodu uszkodzonych rekordów archiwum: " + Number(r.damaged));
+    if (r.archiveWorks >= 0)
+        line("Prace rejestru KERG w archiwum: " + Number(r.archiveWorks) +
+             ", w tym bez pracy w bazie docelowej: " + Number(r.archiveWorksNotInTarget));
+    line("Osoby: znalezione w bazie " + Number(r.personsFound) + ", dopisane " + Number(r.personsAdded) +
+         ", nieznane w archiwum (pole pozostawione puste) " + Number(r.personsMissing));
+    line("Asortymenty: dopisane do słownika " + Number(r.assortmentsAdded) + ", dopisane pozycje prac " +
+         Number(r.assortmentLinks));
+    line("Działki: dopisane do bazy " + Number(r.parcelsAdded) + ", dopisane powiązania z pracami " +
+         Number(r.parcelLinks));
+    line("Zakresy rastrowe: dopisane " + Number(r.rasterRanges));
+    std::int64_t withoutPrecinct = 0;
+    for (const auto& [precinct, count] : r.parcelsWithoutPrecinct)
+        withoutPrecinct += count;
+    line("Działki pominięte z powodu braku obrębu: " + Number(withoutPrecinct));
+    for (const auto& [precinct, count] : r.parcelsWithoutPrecinct)
+        line("  obręb " + (precinct.empty() ? std::string("(numer 0)") : precinct) + ": " + Number(count));
+    if (r.parcelsBadPrecinct > 0)
+        line("Działki pominięte z powodu niewłaściwego numeru obrębu: " + Number(r.parcelsBadPrecinct));
+    if (r.assortmentsStopped > 0)
+        line("Prace, których dalsze asortymenty pominięto (numer asortymentu spoza asortym.dbf): " +
+             Number(r.assortmentsStopped));
+    if (r.parcelsStopped > 0)
+        line("Prace, których dalsze działki pominięto (numer działki spoza dz.dbf): " +
+             Number(r.parcelsStopped));
+    std::int64_t renumbered = 0;
+    for (const auto& [pair, count] : r.renumbered)
+        renumbered += count;
+    line("Przenumerowane gminy: " + Number(renumbered) + " " + Works(renumbered));
+    for (const auto& [pair, count] : r.renumbered)
+        line("  " + Commune(pair.first) + " → " + Commune(pair.second) + ": " + Number(count));
+    line("Rekordy archiwum pominięte z powodu uszkodzenia: " +
+         Number(static_cast<std::int64_t>(r.skipped.size())));
+    std::size_t shown = 0;
+    for (const SkippedRecord& k : r.skipped) {
+        if (maxSkipped >= 0 && shown == static_cast<std::size_t>(maxSkipped)) {
+            line("  … i " + Number(static_cast<std::int64_t>(r.skipped.size() - shown)) +
+                 " dalszych (pełna lista w pliku raportu)");
+            break;
+        }
+        line("  " + k.file + ", rekord " + Number(k.record) + (k.field.empty() ? "" : ", pole " + k.field) +
+             ": " + k.what);
+        ++shown;
+    }
+    return s;
+}
+
+std::string ReportText(const ImportReport& report, const DateTime& when, const std::string& archiveDir,
+                       const std::string& targetDir, const std::string& outcome)
+{
+    std::string s = "Raport importu z " + Moment(when) + "\n";
+    s += "Kartoteka z danymi wejściowymi: " + archiveDir + "\n";
+    s += "Kartoteka z danymi wyjściowymi: " + targetDir + "\n";
+    s += "Wynik: " + outcome + "\n\n";
+    s += ReportSummary(report);
+    return s;
+}
+
+std::string ReportFileName(const DateTime& when)
+{
+    return "kerg-import-" + std::to_string(when.year) + TwoDigits(when.month) + TwoDigits(when.day) + "-" +
+           TwoDigits(when.hour) + TwoDigits(when.minute) + TwoDigits(when.second) + ".txt";
+}
+
+bool IsReportFileName(std::string_view name)
+{
+    const std::string_view head = "kerg-import-";
+    if (name.size() < head.size() + 15 + 4 || name.substr(0, head.size()) != head ||
+        name.substr(name.size() - 4) != ".txt")
+        return false;
+    const std::string_view stamp = name.substr(head.size(), name.size() - head.size() - 4);
+    auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (!digits(stamp.substr(0, 8)) || stamp[8] != '-' || !digits(stamp.substr(9, 6)))
+        return false;
+    const std::string_view rest = stamp.substr(15);
+    return rest.empty() || (rest[0] == '-' && digits(rest.substr(1)));
+}
+
+std::string WriteReportFile(const std::string& directory, const DateTime& when, const std::string& text,
+                            std::string* why)
+{
+    const std::string name = ReportFileName(when);
+    std::string path = directory + name;
+    for (int n = 2; platform::Exists(path); ++n) {
+        if (n > 99) {
+            *why = "w kartotece " + directory + " jest już zbyt wiele raportów z tej sekundy";
+            return std::string();
+        }
+        path = directory + name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".txt";
+    }
+    platform::OpenFailure failure = platform::OpenFailure::None;
+    auto file = platform::CreateLocked(path, &failure, true);
+    if (!file) {
+        *why = "nie można utworzyć pliku " + path;
+        return std::string();
+    }
+    const std::string bytes = "\xEF\xBB\xBF" + text;
+    if (!file->WriteAt(0, bytes.data(), bytes.size()) || !file->Flush()) {
+        file.reset();
+        platform::RemoveFile(path);
+        *why = "nie można zapisać pliku " + path + " (brak miejsca na dysku?)";
+        return std::string();
+    }
+    return path;
+}
+
+DateTime Now()
+{
+    const platform::LocalTime t = platform::Now();
+    return DateTime{t.year, t.month, t.day, t.hour, t.minute, t.second};
+}
+
+} // namespace convert

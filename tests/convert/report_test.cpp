@@ -1,0 +1,357 @@
+// The import report: its counts on a hand-made office and on a sample office with damage done to
+// its archive, its file, its place under the final message and in kerg-inspect's output.
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "convert/import_report.h"
+#include "convert/import_run.h"
+#include "engine/table.h"
+#include "tests/convert/damage.h"
+#include "tests/convert/office.h"
+#include "tools/dbf_writer.h"
+#include "tools/inspect.h"
+#include "tools/sample_office.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using office::Office;
+
+const convert::DateTime kWhen{2026, 12, 7, 15, 30, 12};
+
+tools::ArchivePerson Person(const std::string& name, std::int16_t firstName = 0)
+{
+    tools::ArchivePerson p;
+    p.nazwa = name;
+    p.imie = firstName;
+    return p;
+}
+
+tools::ArchiveKerg Kerg(std::int32_t id, std::int32_t contractor, std::int32_t orderer)
+{
+    tools::ArchiveKerg k;
+    k.idKerg = id;
+    k.nrG = 7;
+    k.wykon = contractor;
+    k.zlecen = orderer;
+    return k;
+}
+
+void TargetWork(Office& o, const std::string& id, int number, const std::string& contractor = "")
+{
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", id},
+                            {"JEDN_SEG", "P"},
+                            {"NR_PORZ", std::to_string(number)},
+                            {"ROK", "2000"},
+                            {"LP", "1"},
+                            {"WYKON", contractor}});
+}
+
+// Something of every kind the report counts:
+//   target works 00000001 and 00000002 are completed; 00000003's register row has a damaged
+//   commune number; 00000004's archive work is not in the register, 00000005's points at no
+//   register row; 00000007 has no archive work; 00000008 was completed before. The archive's
+//   work 9 has no target work.
+//   Work 1: contractor Kowalski (added), orderer Nowak (found); three assortment lines, the middle
+//   one with a damaged quantity; a parcel to add and one whose precinct the target lacks; a raster
+//   range; commune 7 renumbered to 12.
+//   Work 2: contractor a person record with a damaged number, no orderer; the parcel of work 1.
+void ReportOffice(Office& o, const std::string& secondWorkQuantity = "")
+{
+    o.archive.AddPrecinct("14002", "0005", "A", "01");
+    o.archive.AddPrecinct("14003", "0001", "B", "01");
+    o.archive.AddFirstName("Jan");
+    o.archive.AddPerson(Person("Kowalski", 1));
+    o.archive.AddPerson(Person("Nowak"));
+    o.archive.AddPerson(Person("Zielinski"));
+    o.archive.AddAssortment("ab", "Mapa zasadnicza");
+    o.archive.AddAssortment("MZ", "Mapa");
+    for (int number = 1; number <= 3; ++number)
+        o.archive.AddWork({"P", number, 2000, 1, "", true, number});
+    o.archive.AddWork({"P", 4, 2000, 1, "", false, 4});
+    o.archive.AddWork({"P", 5, 2000, 1, "", true, 55});
+    o.archive.AddWork({"P", 9, 2000, 1, "", true, 4});
+    o.archive.AddKerg(Kerg(1, 1, 2));
+    o.archive.AddKerg(Kerg(2, 3, 0));
+    o.archive.AddKerg(Kerg(3, 1, 0));
+    o.archive.AddKerg(Kerg(4, 1, 0));
+    o.archive.AddWorkAssortment(1, 1, "12.50");
+    o.archive.AddWorkAssortment(1, 2, "2.00");
+    o.archive.AddWorkAssortment(1, 2, "3.00");
+    const int parcel = o.archive.AddParcel(1, 15, 0, 2);
+    o.archive.AddParcelLink(1, parcel, "P");
+    o.archive.AddParcelLink(1, o.archive.AddParcel(2, 7, 0, 1), "P");
+    o.archive.AddParcelLink(2, parcel, "O");
+    o.archive.AddRaster(1, "1", "6.115.27.01", std::string("\x80\0\0\0\0\0", 6));
+    if (!secondWorkQuantity.empty())
+        o.archive.AddWorkAssortment(2, 1, secondWorkQuantity);
+    o.WriteArchive();
+    damage::SetField(o.archiveDir + "KERGASOR.DBF", 2, "WIELKOSC", "2.0.0");
+    damage::SetField(o.archiveDir + "OSOBY.DBF", 3, "O", "x");
+    damage::SetField(o.archiveDir + "KERG.DBF", 3, "NR_G", "  1 2");
+
+    o.CreateTarget({5, 10, 10});
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf",
+                           {{"ID_OSOBY", "00000001"}, {"KLUCZ", "Nowak"}, {"NAZWA1", "Nowak"}});
+    tools::AppendTargetRow(o.Kerg(), "Asortym.dbf",
+                           {{"ID_ASORT", "0001"}, {"ASORT", "MZ"}, {"NAZWA_A", "Mapa"}});
+    for (int number : {1, 2, 3, 4, 5, 7})
+        TargetWork(o, "0000000" + std::to_string(number), number);
+    TargetWork(o, "00000008", 1, "00000099");
+    writers::WriteFile(o.renumberingFile, "7|12\r\n");
+    o.ui.commune = true;
+    o.Runner().SetClock([] { return kWhen; });
+}
+
+const char* const kReportSummary =
+    "Prace w bazie docelowej: 7\n"
+    "  uzupełnione teraz: 2\n"
+    "  uzupełnione już wcześniej (mają wykonawcę): 1\n"
+    "  bez pracy w archiwum: 1\n"
+    "  w archiwum, ale poza rejestrem KERG: 2\n"
+    "  pozostawione z powodu uszkodzonych rekordów archiwum: 1\n"
+    "Prace rejestru KERG w archiwum: 5, w tym bez pracy w bazie docelowej: 1\n"
+    "Osoby: znalezione w bazie 1, dopisane 1, nieznane w archiwum (pole pozostawione puste) 1\n"
+    "Asortymenty: dopisane do słownika 1, dopisane pozycje prac 2\n"
+    "Działki: dopisane do bazy 1, dopisane powiązania z pracami 2\n"
+    "Zakresy rastrowe: dopisane 1\n"
+    "Działki pominięte z powodu braku obrębu: 1\n"
+    "  obręb 003000101: 1\n"
+    "Przenumerowane gminy: 2 prace\n"
+    "  007 → 012: 2\n"
+    "Rekordy archiwum pominięte z powodu uszkodzenia: 3\n"
+    "  kergasor.dbf, rekord 2, pole WIELKOSC: pozycja asortymentu pracy 00000001 pominięta\n"
+    "  osoby.dbf, rekord 3, pole O: osoba pozostawiona pusta w pracy 00000002 (i w innych pracach tej "
+    "osoby)\n"
+    "  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n";
+
+TEST(ImportReport, CountsEverythingTheRunDidAndNamesEveryRecordItSkipped)
+{
+    Office o;
+    ReportOffice(o);
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+
+    // The rows agree with the counts.
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    EXPECT_EQ(works[0].at("WYKON"), "00000005");
+    EXPECT_EQ(works[0].at("NR_G"), "012");
+    EXPECT_EQ(works[1].at("WYKON"), "");
+    EXPECT_EQ(works[1].at("W_TOKU"), "0") << "the work is completed, its contractor left empty";
+    EXPECT_EQ(works[2].at("W_TOKU"), "") << "a damaged register row leaves its work alone";
+    const auto links = o.Rows(o.Kerg(), "Kergasor.dbf");
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[0].at("WIELKOSC"), "12.50");
+    EXPECT_EQ(links[1].at("WIELKOSC"), "3.00") << "the line after the damaged one is imported";
+    EXPECT_EQ(o.Rows(o.Kerg(), "obdg.dbf").size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "dz.dbf").size(), 1u);
+    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
+
+    // The final message keeps its text and carries the summary.
+    const std::string path = o.targetDir + "kerg-import-20261207-153012.txt";
+    const convert::Message& done = o.ui.messages.back();
+    EXPECT_EQ(done.text, "Import został zakończony.");
+    EXPECT_EQ(done.details, "Raport zapisano w pliku: " + path + "\n\n" + kReportSummary);
+    EXPECT_EQ(o.run->ReportPath(), path);
+
+    // The file: UTF-8 with a byte-order mark, a heading, the same summary.
+    EXPECT_EQ(test_support::ReadWholeFile(path),
+              "\xEF\xBB\xBF"
+              "Raport importu z 2026-12-07 15:30:12\n"
+              "Kartoteka z danymi wejściowymi: " +
+                  o.archiveDir + "\nKartoteka z danymi wyjściowymi: " + o.targetDir +
+                  "\nWynik: Import został zakończony.\n\n" + kReportSummary);
+}
+
+TEST(ImportReport, ASecondRunInTheSameSecondWritesAFileOfItsOwn)
+{
+    Office o;
+    ReportOffice(o);
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    o.ui.closed = false;
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    const std::string second = o.targetDir + "kerg-import-20261207-153012-2.txt";
+    EXPECT_EQ(o.run->ReportPath(), second);
+    // Only the work whose contractor stayed empty is completed again; the damaged records are met
+    // again and named again.
+    const std::string text = test_support::ReadWholeFile(second);
+    EXPECT_NE(text.find("  uzupełnione teraz: 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  uzupełnione już wcześniej (mają wykonawcę): 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(test_support::ReadWholeFile(o.targetDir + "kerg-import-20261207-153012.txt"), text);
+}
+
+TEST(ImportReport, AReportThatCannotBeWrittenIsSaidAndTheRunStillEnds)
+{
+    Office o;
+    ReportOffice(o);
+    // A directory where the report's file would go.
+    fs::create_directories(platform::NativePath(o.targetDir + "kerg-import-20261207-153012.txt"));
+    for (int n = 2; n <= 99; ++n)
+        fs::create_directories(
+            platform::NativePath(o.targetDir + "kerg-import-20261207-153012-" + std::to_string(n) + ".txt"));
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    const std::string& details = o.ui.messages.back().details;
+    EXPECT_EQ(details.rfind("Raportu nie zapisano: ", 0), 0u) << details;
+    EXPECT_NE(details.find(kReportSummary), std::string::npos) << details;
+    EXPECT_EQ(o.run->ReportPath(), "");
+}
+
+TEST(ImportReport, FailedRunsReportWhatTheTargetHolds)
+{
+    // An archive file missing: the conversion never starts; the report says nothing was done.
+    Office o;
+    ReportOffice(o);
+    fs::remove(platform::NativePath(o.archiveDir + "OB_RR.DBF"));
+    o.Run();
+    ASSERT_FALSE(o.ui.closed);
+    const convert::Message& failed = o.ui.messages.back();
+    EXPECT_EQ(failed.caption, "Błąd konwersji");
+    EXPECT_NE(failed.details.find("Prace w bazie docelowej: 0\n"), std::string::npos) << failed.details;
+    const std::string text = test_support::ReadWholeFile(o.targetDir + "kerg-import-20261207-153012.txt");
+    EXPECT_NE(text.find("Wynik: błąd: Błąd podczas otwarcia pliku: " + o.archiveDir + "ob_rr.dbf\n"),
+              std::string::npos)
+        << text;
+
+    // The engine refuses a post of the second work: the first work was committed alone, and the
+    // report counts it alone, beside the error.
+    Office p;
+    ReportOffice(p, "99999.00");
+    engine::CreateTable(p.Kerg(), "Kergasor.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 6, 2}}, {});
+    p.Runner().Commits().worksPerCommit = 1;
+    p.Run();
+    ASSERT_EQ(p.ui.errors.size(), 1u);
+    const std::string& details = p.ui.errorDetails.at(0);
+    EXPECT_NE(details.find("  uzupełnione teraz: 1\n"), std::string::npos) << details;
+    EXPECT_NE(details.find("Asortymenty: dopisane do słownika 1, dopisane pozycje prac 2\n"),
+              std::string::npos)
+        << details;
+    EXPECT_NE(details.find("Raport zapisano w pliku: "), std::string::npos) << details;
+    EXPECT_EQ(p.Rows(p.Kerg(), "Kergasor.dbf").size(), 2u);
+}
+
+TEST(ImportReport, TheImportCommandPrintsTheSummaryUnderItsLastMessage)
+{
+    Office o;
+    ReportOffice(o);
+    std::ostringstream out, err;
+    const int status = tools::RunInspect(
+        {"import", o.archiveDir, o.targetDir, "--backup-done", "--renumber", o.renumberingFile}, out, err);
+    EXPECT_EQ(status, tools::kInspectOk) << out.str() << err.str();
+    const std::string output = out.str();
+    const auto last = output.find("Komunikat: Import został zakończony.\n");
+    ASSERT_NE(last, std::string::npos) << output;
+    const std::string after = output.substr(last);
+    EXPECT_NE(after.find("\n    Raport zapisano w pliku: " + o.targetDir + "kerg-import-"), std::string::npos)
+        << after;
+    EXPECT_NE(after.find("\n    Prace w bazie docelowej: 7\n      uzupełnione teraz: 2\n"), std::string::npos)
+        << after;
+    EXPECT_NE(
+        after.find("\n      kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"),
+        std::string::npos)
+        << after;
+}
+
+TEST(ImportReport, LongListsOfSkippedRecordsAreCutInTheMessageOnly)
+{
+    convert::ImportReport report;
+    for (int record = 1; record <= 25; ++record)
+        report.Skip({"kerg.dbf", record, "NR_G", "praca pozostawiona nieuzupełniona"});
+    report.Skip({"kerg.dbf", 3, "NR_G", "again"}); // the same record once only
+    const std::string cut = convert::ReportSummary(report, 20);
+    EXPECT_NE(cut.find("Rekordy archiwum pominięte z powodu uszkodzenia: 25\n"), std::string::npos);
+    EXPECT_NE(cut.find("  kerg.dbf, rekord 20, pole NR_G"), std::string::npos);
+    EXPECT_EQ(cut.find("  kerg.dbf, rekord 21, pole NR_G"), std::string::npos);
+    EXPECT_NE(cut.find("  … i 5 dalszych (pełna lista w pliku raportu)\n"), std::string::npos);
+    const std::string whole = convert::ReportSummary(report);
+    EXPECT_NE(whole.find("  kerg.dbf, rekord 25, pole NR_G"), std::string::npos);
+    EXPECT_EQ(whole.find("again"), std::string::npos);
+}
+
+TEST(ImportReport, OnlyReportNamesAreLeftOutOfComparisons)
+{
+    EXPECT_TRUE(convert::IsReportFileName("kerg-import-20261207-153012.txt"));
+    EXPECT_TRUE(convert::IsReportFileName("kerg-import-20261207-153012-12.txt"));
+    EXPECT_FALSE(convert::IsReportFileName("kerg-import-20261207-153012-.txt"));
+    EXPECT_FALSE(convert::IsReportFileName("kerg-import-2026127-153012.txt"));
+    EXPECT_FALSE(convert::IsReportFileName("kerg-import-20261207-153012.dbf"));
+    EXPECT_FALSE(convert::IsReportFileName("Roboty.dbf"));
+    EXPECT_EQ(convert::ReportFileName({2027, 1, 2, 3, 4, 5}), "kerg-import-20270102-030405.txt");
+}
+
+// A sample office whose archive was damaged in every way the report names: the counts agree with
+// the rows the import wrote, and the damaged records are named, each once.
+TEST(ImportReport, SampleOfficeCountsAgreeWithTheRowsWritten)
+{
+    test_support::TempDir dir;
+    const std::string archive = dir.File("ARCH") + platform::kSeparator;
+    const std::string target = dir.File("CEL") + platform::kSeparator;
+    ASSERT_TRUE(tools::WriteSampleOffice(archive, target, {300, 4}));
+    damage::SetField(archive + "KERG.DBF", 5, "NR_G", "x");
+    damage::SetField(archive + "KERGASOR.DBF", 7, "WIELKOSC", "1.2.3");
+    damage::SetField(archive + "DZ.DBF", 3, "M_DZIALKI", "x");
+    damage::SetField(archive + "OSOBY.DBF", 2, "O", "?");
+
+    const std::string kerg = tools::TargetDir(target, "KERG");
+    const std::string persons = tools::TargetDir(target, "OSOBY");
+    const auto before = tools::ReadTargetRows(kerg, "Roboty.dbf");
+    const std::size_t personsBefore = tools::ReadTargetRows(persons, "Osoby.dbf").size();
+    const std::size_t parcelsBefore = tools::ReadTargetRows(kerg, "dz.dbf").size();
+    const std::size_t assortmentsBefore = tools::ReadTargetRows(kerg, "Asortym.dbf").size();
+
+    office::ScriptedUi ui;
+    ui.archiveText = archive;
+    ui.targetText = target;
+    convert::ImportRun run(ui, dir.File("brak.gm"), [] { return convert::Date{2026, 12, 6}; });
+    run.BitBtn1Click();
+    ASSERT_TRUE(ui.closed);
+    const convert::ImportReport& r = run.Report();
+
+    const auto after = tools::ReadTargetRows(kerg, "Roboty.dbf");
+    std::int64_t completed = 0, already = 0;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        already += before[i].at("WYKON").empty() ? 0 : 1;
+        completed += before[i].at("W_TOKU") != "0" && after[i].at("W_TOKU") == "0" ? 1 : 0;
+    }
+    EXPECT_EQ(r.works, static_cast<std::int64_t>(after.size()));
+    EXPECT_EQ(r.completed, completed);
+    EXPECT_EQ(r.alreadyCompleted, already);
+    EXPECT_EQ(r.works, r.completed + r.alreadyCompleted + r.notInArchive + r.notInRegister + r.damaged);
+    EXPECT_GT(r.notInArchive, 0);
+    EXPECT_GT(r.notInRegister, 0);
+    EXPECT_EQ(r.personsAdded,
+              static_cast<std::int64_t>(tools::ReadTargetRows(persons, "Osoby.dbf").size() - personsBefore));
+    EXPECT_GT(r.personsFound, 0);
+    EXPECT_EQ(r.assortmentLinks,
+              static_cast<std::int64_t>(tools::ReadTargetRows(kerg, "Kergasor.dbf").size()));
+    EXPECT_EQ(r.assortmentsAdded, static_cast<std::int64_t>(
+                                      tools::ReadTargetRows(kerg, "Asortym.dbf").size() - assortmentsBefore));
+    EXPECT_EQ(r.parcelLinks, static_cast<std::int64_t>(tools::ReadTargetRows(kerg, "obdg.dbf").size()));
+    EXPECT_EQ(r.parcelsAdded,
+              static_cast<std::int64_t>(tools::ReadTargetRows(kerg, "dz.dbf").size() - parcelsBefore));
+    EXPECT_EQ(r.rasterRanges, static_cast<std::int64_t>(tools::ReadTargetRows(kerg, "zakr_ras.dbf").size()));
+    EXPECT_FALSE(r.parcelsWithoutPrecinct.empty());
+
+    std::set<std::string> skipped;
+    for (const convert::SkippedRecord& s : r.skipped)
+        skipped.insert(s.file + " " + std::to_string(s.record) + " " + s.field);
+    // Each damaged record is named once when a completed work reaches it (the sample's works reach
+    // all four).
+    EXPECT_EQ(skipped, (std::set<std::string>{"kerg.dbf 5 NR_G", "kergasor.dbf 7 WIELKOSC",
+                                              "dz.dbf 3 M_DZIALKI", "osoby.dbf 2 O"}));
+    EXPECT_EQ(r.damaged, 1);
+}
+
+} // namespace
