@@ -88,9 +88,16 @@ void BM_Import(benchmark::State& state)
         state.ResumeTiming();
         run.BitBtn1Click();
         ok = ok && ui.succeeded;
-        state.counters["file_ops_per_work"] =
-            static_cast<double>(platform::FileOperations().Total()) / static_cast<double>(works);
-        state.counters["flushes"] = static_cast<double>(platform::FileOperations().flushes);
+        const platform::FileOperationCounts ops = platform::FileOperations();
+        const auto perWork = [works](std::uint64_t n) {
+            return static_cast<double>(n) / static_cast<double>(works);
+        };
+        state.counters["file_ops_per_work"] = perWork(ops.Total());
+        state.counters["reads_per_work"] = perWork(ops.reads);
+        state.counters["writes_per_work"] = perWork(ops.writes);
+        state.counters["locks_per_work"] = perWork(ops.locks);
+        state.counters["opens"] = static_cast<double>(ops.opens);
+        state.counters["flushes"] = static_cast<double>(ops.flushes);
     }
     if (!ok)
         state.SkipWithError("the import did not succeed");

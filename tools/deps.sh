@@ -7,6 +7,7 @@ kerg_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev fonts-dejavu-core xvfb xauth x11-utils xdotool
     libdbd-xbase-perl perl
+    libfuse3-dev fuse3 pkg-config
     g++-mingw-w64-x86-64-posix wine wine64
 )
 
