@@ -257,7 +257,7 @@ void Reader::ReadCurrent(std::uint8_t group)
         tableResult_ = kTableShort;
         return;
     }
-    const char* record = a.window.data() + static_cast<std::size_t>(a.windowIndex) * a.RecordLength();
+    const char* record = a.windowBytes + static_cast<std::size_t>(a.windowIndex) * a.RecordLength();
 
     for (const FieldDescriptor& f : a.descriptors) {
         // Group 255 is the mark of a field without a variable: asking for it converts nothing.

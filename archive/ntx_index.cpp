@@ -69,9 +69,32 @@ struct SlotFound
     bool equal;
 };
 
-SlotFound SearchPage(const Page& page, const std::uint8_t* key)
+// Whether the keys of slots 1..n are in order (a sound page's are).
+bool KeysInOrder(const Page& page)
+{
+    for (int slot = 2; slot <= page.Count(); ++slot)
+        if (std::memcmp(page.Key(slot - 1), page.Key(slot), page.keySize) > 0)
+            return false;
+    return true;
+}
+
+// The first slot whose key is not less than `key` (n + 1 when none). A page whose keys are known
+// to be in order is searched by halves; any other slot by slot, which on a damaged page gives the
+// same answer the walk through its slots would.
+SlotFound SearchPage(const Page& page, const std::uint8_t* key, bool inOrder)
 {
     const int n = page.Count();
+    if (inOrder) {
+        int low = 1, high = n + 1;
+        while (low < high) {
+            const int mid = (low + high) / 2;
+            if (std::memcmp(page.Key(mid), key, page.keySize) < 0)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return {low, low <= n && std::memcmp(page.Key(low), key, page.keySize) == 0};
+    }
     int slot = 1;
     int cmp = -1;
     while (slot <= n) {
@@ -82,6 +105,9 @@ SlotFound SearchPage(const Page& page, const std::uint8_t* key)
     }
     return {slot, slot <= n && cmp == 0};
 }
+
+// What is known of a page of an index image (IndexHandle::pageChecked).
+constexpr std::uint8_t kUnchecked = 0, kSound = 1, kDamaged = 2, kSoundInOrder = 3;
 
 } // namespace
 
@@ -113,6 +139,10 @@ void Reader::ReleaseIndex(IndexHandle& handle)
     handle.visitMark.shrink_to_fit();
     handle.image.clear();
     handle.image.shrink_to_fit();
+    handle.pageChecked.clear();
+    handle.pageChecked.shrink_to_fit();
+    handle.levelPages = {};
+    handle.levelInOrder = {};
     handle.path = {};
     handle.depth = 0;
 }
@@ -121,18 +151,30 @@ bool Reader::ReadPage(IndexHandle& handle, int level, std::uint32_t offset)
 {
     std::uint8_t* buffer = handle.pages.data() + static_cast<std::size_t>(level - 1) * ntx::kPageSize;
     ++handle.pageReads;
-    bool read = false;
+    const std::uint8_t* page = buffer;
+    bool sound = false;
     if (!handle.image.empty()) {
-        read = offset <= handle.image.size() - ntx::kPageSize;
-        if (read)
-            std::memcpy(buffer, handle.image.data() + offset, ntx::kPageSize);
+        // A page of the image is used where it lies, and checked once while the image stands.
+        if (offset <= handle.image.size() - ntx::kPageSize) {
+            page = handle.image.data() + offset;
+            std::uint8_t& checked = handle.pageChecked[offset / ntx::kPageSize];
+            if (checked == kUnchecked)
+                checked = !PageIsSound(page, handle.KeySize())        ? kDamaged
+                          : KeysInOrder(Page{page, handle.KeySize()}) ? kSoundInOrder
+                                                                      : kSound;
+            sound = checked != kDamaged;
+        }
     } else {
-        read = handle.file->ReadAt(offset, buffer, ntx::kPageSize) == ntx::kPageSize;
+        sound = handle.file->ReadAt(offset, buffer, ntx::kPageSize) == ntx::kPageSize &&
+                PageIsSound(buffer, handle.KeySize());
     }
-    if (!read || !PageIsSound(buffer, handle.KeySize())) {
+    if (!sound) {
         indexResult_ = kIndexBadPage;
         return false;
     }
+    handle.levelPages[static_cast<std::size_t>(level - 1)] = page;
+    handle.levelInOrder[static_cast<std::size_t>(level - 1)] =
+        !handle.image.empty() && handle.pageChecked[offset / ntx::kPageSize] == kSoundInOrder;
     handle.path[static_cast<std::size_t>(level - 1)].page = offset;
     return true;
 }
@@ -173,6 +215,7 @@ bool Reader::LoadHeaderAndRoot(IndexHandle& handle)
             handle.image.clear();
     }
     handle.image.shrink_to_fit();
+    handle.pageChecked.assign(handle.image.size() / ntx::kPageSize + 1, 0);
     if (!ReadPage(handle, 1, root)) {
         ReleaseIndex(handle);
         return false;
@@ -289,9 +332,8 @@ bool Reader::SeekKey(IndexHandle& handle, std::string_view key, std::int32_t& re
     int candidate = 0; // level of the deepest equal key met, 0 = none
     SlotFound found{};
     for (;;) {
-        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
-                        keySize};
-        found = SearchPage(page, k);
+        const Page page{handle.levelPages[handle.depth - 1u], keySize};
+        found = SearchPage(page, k, handle.levelInOrder[handle.depth - 1u]);
         handle.path[handle.depth - 1u].slot = static_cast<std::int16_t>(found.slot);
         if (found.equal)
             candidate = handle.depth;
@@ -307,15 +349,13 @@ bool Reader::SeekKey(IndexHandle& handle, std::string_view key, std::int32_t& re
     if (candidate > 0) {
         handle.depth = static_cast<std::uint16_t>(candidate);
         IndexHandle::Level& level = handle.path[handle.depth - 1u];
-        const Page page{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
-                        keySize};
+        const Page page{handle.levelPages[handle.depth - 1u], keySize};
         recno = static_cast<std::int32_t>(page.Record(level.slot) - 1u);
         ++level.slot; // stand after the entry found
         return true;
     }
     // A miss: the leaf's slot is the first greater entry, or slot n + 1 (NextKey climbs).
-    const Page leaf{handle.pages.data() + static_cast<std::size_t>(handle.depth - 1) * ntx::kPageSize,
-                    keySize};
+    const Page leaf{handle.levelPages[handle.depth - 1u], keySize};
     recno = found.slot <= leaf.Count() ? static_cast<std::int32_t>(leaf.Record(found.slot) - 1u) : 0;
     return false;
 }
@@ -347,7 +387,7 @@ bool Reader::NextKey(IndexHandle& handle, std::int32_t& recno)
 
     const std::uint16_t keySize = handle.KeySize();
     auto pageAt = [&](int level) {
-        return Page{handle.pages.data() + static_cast<std::size_t>(level - 1) * ntx::kPageSize, keySize};
+        return Page{handle.levelPages[static_cast<std::size_t>(level - 1)], keySize};
     };
 
     int slot = handle.path[handle.depth - 1u].slot;

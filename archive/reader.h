@@ -85,10 +85,16 @@ struct WorkArea
     std::unique_ptr<platform::File> file;
     std::vector<FieldDescriptor> descriptors; // in file order
     std::uint16_t fieldCount = 0;
-    std::vector<char> window;         // windowCapacity * recordLength bytes
-    std::uint16_t windowCapacity = 1; // records per window
-    std::int32_t windowIndex = -1;    // current record inside the window; -1 = none loaded
-    bool eof = false;                 // a move to or past the end was made, or the table is empty
+    std::vector<char> window;          // windowCapacity * recordLength bytes
+    std::uint16_t windowCapacity = 1;  // records per window
+    std::int32_t windowIndex = -1;     // current record inside the window; -1 = none loaded
+    const char* windowBytes = nullptr; // the loaded window: `window`, or the image where it lies whole
+    bool eof = false;                  // a move to or past the end was made, or the table is empty
+    // The whole file, read at open when it is not too large (Reader::TableImageLimit): windows are
+    // then loaded from memory, and read anew when the file's last-write stamp changed.
+    std::vector<char> image;
+    std::int64_t stamp = 0;
+    std::chrono::steady_clock::time_point stampChecked;
 
     std::int32_t RecordCount() const;   // header bytes 4..7, signed
     std::uint16_t HeaderLength() const; // header bytes 8..9
@@ -114,7 +120,12 @@ struct IndexHandle
     std::vector<std::uint32_t> visitMark; // per page: the walk that last descended into it
     std::uint32_t walk = 0;               // the current walk, advanced by every search
     std::vector<std::uint8_t> image;      // the whole file as read at open or refresh; empty = read pages
-    std::int64_t pageReads = 0;           // tree pages read so far (from the image or the file)
+    // Per page of the image: unchecked, sound, damaged, or sound with its keys in order.
+    std::vector<std::uint8_t> pageChecked;
+    std::array<const std::uint8_t*, ntx::kMaxDepth> levelPages =
+        {};                                             // each level's page: in `pages` or the image
+    std::array<bool, ntx::kMaxDepth> levelInOrder = {}; // that page's keys are known to be in order
+    std::int64_t pageReads = 0;                         // tree pages read so far (from the image or the file)
     std::chrono::steady_clock::time_point stampChecked; // when the stamp was last compared
 
     bool IsOpen() const { return file != nullptr; }
@@ -143,6 +154,11 @@ public:
     // Index files up to this size are read whole at open and refresh, so that searches and steps
     // need no file access; larger ones are read page by page.
     std::int64_t IndexImageLimit = 256 * 1024 * 1024;
+    // Tables up to this size are read whole at open (and again, at a window load, when their file's
+    // stamp changed), so that moving between records needs no file access; larger ones are read
+    // window by window. 0 (the default): every window load reads the file, and sees at once what
+    // another program changed. The import, whose archive nobody changes meanwhile, sets it.
+    std::int64_t TableImageLimit = 0;
 
     // Results of the last operation.
     std::int32_t TableResult() const { return tableResult_; }
@@ -225,6 +241,7 @@ private:
     void GotoCurrent(std::int64_t recno);
     void ReadCurrent(std::uint8_t group);
     bool LoadWindow(WorkArea& a);
+    void LoadImage(WorkArea& a);
     void Bind(std::string_view name, FieldKind kind, void* variable, std::uint8_t capacity,
               std::uint8_t reserved, std::uint8_t group);
     bool ConvertNumber(const FieldDescriptor& field, const char* text);

@@ -32,6 +32,9 @@ void Release(WorkArea& a)
     a.descriptors.shrink_to_fit();
     a.window.clear();
     a.window.shrink_to_fit();
+    a.windowBytes = nullptr;
+    a.image.clear();
+    a.image.shrink_to_fit();
     a.fieldCount = 0;
     a.windowCapacity = 1;
     a.windowIndex = -1;
@@ -76,7 +79,7 @@ std::string_view Reader::CurrentRecordBytes(int area) const
     if (a == nullptr || a->free || a->windowIndex < 0)
         return {};
     const std::size_t length = a->RecordLength();
-    return std::string_view(a->window.data() + static_cast<std::size_t>(a->windowIndex) * length, length);
+    return std::string_view(a->windowBytes + static_cast<std::size_t>(a->windowIndex) * length, length);
 }
 
 void Reader::OpenTable(std::string_view name, std::uint8_t& area)
@@ -187,6 +190,7 @@ void Reader::OpenTable(std::string_view name, std::uint8_t& area)
     a.windowCapacity = 1;
     a.window.assign(recordLength, ' ');
     a.windowIndex = -1;
+    LoadImage(a);
 
     // 10.
     currentArea_ = area;
@@ -305,11 +309,51 @@ void Reader::GotoCurrent(std::int64_t recno)
     a.eof = false;
 }
 
+void Reader::LoadImage(WorkArea& a)
+{
+    a.image.clear();
+    a.stamp = a.file->LastWriteStamp();
+    a.stampChecked = std::chrono::steady_clock::now();
+    const std::int64_t size = a.file->Size();
+    if (size > 0 && size <= TableImageLimit) {
+        a.image.resize(static_cast<std::size_t>(size));
+        // A read that fails or falls short leaves the table to be read window by window.
+        if (a.file->ReadAt(0, a.image.data(), a.image.size()) != size)
+            a.image.clear();
+    }
+    a.image.shrink_to_fit();
+}
+
 bool Reader::LoadWindow(WorkArea& a)
 {
+    // The image stands for the file while the file's stamp stays as it was.
+    if (!a.image.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (StampCheckInterval.count() == 0 || now - a.stampChecked >= StampCheckInterval) {
+            a.stampChecked = now;
+            if (a.file->LastWriteStamp() != a.stamp)
+                LoadImage(a);
+        }
+    }
     // The window always starts at the record that caused the load; records past the end of the
     // file read as spaces.
-    const std::int64_t got = a.file->ReadAt(a.recordPosition, a.window.data(), a.window.size());
+    std::int64_t got = 0;
+    a.windowBytes = a.window.data();
+    if (!a.image.empty()) {
+        const auto size = static_cast<std::int64_t>(a.image.size());
+        const auto wanted = static_cast<std::int64_t>(a.window.size());
+        if (a.recordPosition + wanted <= size) {
+            // The window lies whole in the image: its bytes are read there, nothing is copied.
+            a.windowBytes = a.image.data() + a.recordPosition;
+            a.windowIndex = 0;
+            return true;
+        }
+        got = a.recordPosition >= size ? 0 : size - a.recordPosition;
+        if (got > 0)
+            std::memcpy(a.window.data(), a.image.data() + a.recordPosition, static_cast<std::size_t>(got));
+    } else {
+        got = a.file->ReadAt(a.recordPosition, a.window.data(), a.window.size());
+    }
     std::fill(a.window.begin() + std::max<std::int64_t>(got, 0), a.window.end(), ' ');
     if (got < 0 && !a.file->Seek(a.recordPosition)) {
         tableResult_ = kTableSeekFailed; // positioning failed, not the read

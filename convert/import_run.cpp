@@ -36,6 +36,10 @@ private:
     bool done_ = false;
 };
 
+// Archive tables up to this size are held in memory whole during a run (an office of 100,000
+// works has about 40 MB of them).
+constexpr std::int64_t kArchiveImageLimit = 256 * 1024 * 1024;
+
 Message Info(const std::string& text, const char* caption = messages::kCaptionInfo)
 {
     return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok, {}};
@@ -249,6 +253,9 @@ void ImportRun::Locked(const std::string& targetDir)
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
         // whatever the system's settings; archive text arrives recoded to code page 1250.
         reader_.SourceCodePage = archive::kRowCp852;
+        // The archive's tables are read whole at open: a work's entries lie all over them, and
+        // every window read would be a round trip on a network share.
+        reader_.TableImageLimit = kArchiveImageLimit;
         reader_.ResetWorkAreas();
 
         // 14. The counters table, held exclusively: nobody else works in the target now. An
@@ -283,6 +290,9 @@ void ImportRun::Locked(const std::string& targetDir)
             if (commits_.transactions) {
                 transaction_ = std::make_unique<engine::Transaction>(JournalDirectory(targetDir));
                 transaction_->SetMemoryLimit(commits_.memoryLimit);
+                // Nobody else writes the target while the run holds the counters table
+                // exclusively: what the tables read stays true from one commit to the next.
+                transaction_->SetSoleWriter(true);
                 counters_->table.SetTransaction(transaction_.get());
             }
             worksInBatch_ = 0;

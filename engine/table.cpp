@@ -222,9 +222,27 @@ struct Table::Impl final : TransactionMember
                std::int64_t{record - 1} * static_cast<std::int64_t>(header.recordLength);
     }
 
+    // Whether records are served from memory: always in an exclusive open; in a shared one while it
+    // is settled (the transaction keeps the lock and nobody else changed the file), the records
+    // then read being the file's until the lock is let go.
+    bool KeepsRecords()
+    {
+        if (exclusiveOpen)
+            return true;
+        if (!Settled()) {
+            if (records.Enabled())
+                records.Reset(0);
+            return false;
+        }
+        if (!records.Enabled())
+            records.Reset(header.recordLength);
+        return true;
+    }
+
     bool ReadRecord(std::uint32_t record, std::vector<unsigned char>* bytes)
     {
-        if (record > header.recordCount)
+        const bool kept = KeepsRecords();
+        if (record > header.recordCount && !(kept && !exclusiveOpen))
             FileRecordCount(); // another open may have appended since
         if (record == 0 || record > header.recordCount)
             return false;
@@ -233,8 +251,8 @@ struct Table::Impl final : TransactionMember
             const std::size_t size = count * header.recordLength;
             return dbf->ReadAt(RecordOffset(first), out, size) == static_cast<std::int64_t>(size);
         };
-        if (!(records.Enabled() ? records.Read(record, header.recordCount, bytes->data(), readRun)
-                                : readRun(record, 1, bytes->data())))
+        if (!(kept ? records.Read(record, header.recordCount, bytes->data(), readRun)
+                   : readRun(record, 1, bytes->data())))
             Fail(ErrorKind::Io, "błąd odczytu rekordu " + std::to_string(record));
         return true;
     }
@@ -467,6 +485,7 @@ struct Table::Impl final : TransactionMember
         dbf->Join(joined);
         if (mdxFile)
             mdxFile->Join(joined);
+        refreshedInTransaction = false;
         if (transaction)
             transaction->Leave(this);
         transaction = joined;
@@ -492,26 +511,35 @@ struct Table::Impl final : TransactionMember
     // them since it last read them. An exclusive open; or a shared open in a transaction that keeps
     // the update lock, read anew since the transaction took the lock, and changed since only by
     // this open. Then headers and index counters need no reading before a post or a search.
+    // A transaction whose tables nobody else changes (SetSoleWriter) keeps this true from one
+    // commit to the next once the files were read under its lock.
     std::uint64_t refreshedGeneration = 0;
+    bool refreshedInTransaction = false;
     bool Settled() const
     {
         if (exclusiveOpen)
             return true;
-        return dbf->LockKept() && refreshedGeneration == dbf->LockGeneration() && !dbf->WrittenByOthers() &&
-               !(mdxFile && mdxFile->WrittenByOthers());
+        if (!dbf->LockKept() || dbf->WrittenByOthers() || (mdxFile && mdxFile->WrittenByOthers()))
+            return false;
+        return refreshedGeneration == dbf->LockGeneration() || (refreshedInTransaction && dbf->SoleWriter());
     }
 
-    // Reads the record count and the index counters anew (a shared open, under the update lock).
+    // Reads the record count and the index counters anew (a shared open, under the update lock);
+    // records kept in memory may be another open's old ones by now.
     void RefreshShared()
     {
+        if (!exclusiveOpen && records.Enabled())
+            records.Reset(0);
         FileRecordCount();
         if (mdx)
             mdx->Refresh();
         dbf->MarkSeen();
         if (mdxFile)
             mdxFile->MarkSeen();
-        if (dbf->LockKept())
+        if (dbf->LockKept()) {
             refreshedGeneration = dbf->LockGeneration();
+            refreshedInTransaction = true;
+        }
     }
 
     // A change is about to be made, or a read that the transaction's later reads may build on, under
@@ -528,6 +556,7 @@ struct Table::Impl final : TransactionMember
     {
         state = State::Browse;
         recno = 0;
+        refreshedInTransaction = false;
         records.Reset(exclusiveOpen ? header.recordLength : 0);
         FileRecordCount();
         if (mdx) {

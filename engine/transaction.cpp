@@ -36,6 +36,8 @@ constexpr std::size_t kHeaderSize = 32;
 constexpr std::size_t kRecordHead = 8;
 constexpr std::uint32_t kVersion = 1;
 constexpr std::int64_t kBlock = 512;
+// Changed ranges of a file at most this far apart are written out as one piece.
+constexpr std::int64_t kJoinGap = 16 * 1024;
 
 void PutLe(std::string& out, std::uint64_t value, int bytes)
 {
@@ -450,6 +452,21 @@ std::int64_t PendingFile::Cut(std::int64_t newSize)
     return static_cast<std::int64_t>(runBytes) - static_cast<std::int64_t>(before);
 }
 
+void PendingFile::Overlay(std::int64_t offset, unsigned char* out, std::size_t count) const
+{
+    const std::int64_t end = offset + static_cast<std::int64_t>(count);
+    auto it = runs.upper_bound(offset);
+    if (it != runs.begin())
+        it = std::prev(it);
+    for (; it != runs.end() && it->first < end; ++it) {
+        const std::int64_t from = std::max(offset, it->first);
+        const std::int64_t to = std::min(end, it->first + static_cast<std::int64_t>(it->second.size()));
+        if (from < to)
+            std::memcpy(out + (from - offset), it->second.data() + (from - it->first),
+                        static_cast<std::size_t>(to - from));
+    }
+}
+
 std::int64_t PendingFile::Read(std::int64_t offset, unsigned char* out, std::size_t count)
 {
     if (offset < 0)
@@ -528,6 +545,11 @@ void TransactionFile::Join(Transaction::Impl* transaction)
     if (transaction_)
         pending_ = transaction_->Attach(file_, path_);
     seen_ = pending_ ? pending_->writes : 0;
+}
+
+bool TransactionFile::SoleWriter() const
+{
+    return transaction_ != nullptr && transaction_->soleWriter;
 }
 
 void TransactionFile::KeepLockInTransaction()
@@ -725,43 +747,67 @@ void Transaction::Impl::WriteOut(bool finish)
                 else
                     merged.emplace_back(first, last);
             }
+            // Changed ranges close together are read and written as one piece, the unchanged blocks
+            // between them (below the size of the last commit: old blocks) written back as they
+            // are: one read and one write instead of many small ones, which on a network share
+            // cost a round trip each.
+            std::vector<std::pair<std::int64_t, std::int64_t>> pieces; // [first, last] blocks
             for (const auto& [first, last] : merged) {
-                // Former bytes of the blocks below the size of the last commit, once each.
-                const std::int64_t begin = first * kBlock;
-                const std::int64_t end = std::min((last + 1) * kBlock, f->baseSize);
-                for (const auto& [from, to] : f->journaled.Missing(begin, end)) {
+                if (!pieces.empty() && (first - pieces.back().second - 1) * kBlock <= kJoinGap &&
+                    first * kBlock <= f->baseSize)
+                    pieces.back().second = last;
+                else
+                    pieces.emplace_back(first, last);
+            }
+            std::size_t next = 0; // the first changed range not yet journaled
+            for (const auto& [pieceFirst, pieceLast] : pieces) {
+                // The file's bytes of the piece, read once: the former bytes the journal keeps come
+                // from them, and what the blocks will hold is them with the changes laid over.
+                const std::int64_t begin = pieceFirst * kBlock;
+                const std::int64_t end = (pieceLast + 1) * kBlock;
+                std::string base(static_cast<std::size_t>(end - begin), '\0');
+                const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
+                if (onDisk > 0 &&
+                    f->file->ReadAt(begin, base.data(), static_cast<std::size_t>(onDisk)) != onDisk)
+                    throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
+                std::string view = base;
+                const std::int64_t kept = std::max<std::int64_t>(0, std::min(f->fileSize, f->cutAt) - begin);
+                if (kept < end - begin)
+                    std::fill(view.begin() + kept, view.end(), '\0');
+                f->Overlay(begin, reinterpret_cast<unsigned char*>(view.data()), view.size());
+                for (; next < merged.size() && merged[next].first <= pieceLast; ++next) {
+                    const auto [first, last] = merged[next];
+                    // Former bytes of the blocks below the size of the last commit, once each.
+                    const std::int64_t formerEnd = std::min((last + 1) * kBlock, f->baseSize);
+                    for (const auto& [from, to] : f->journaled.Missing(first * kBlock, formerEnd)) {
+                        if (to - begin > onDisk)
+                            throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
+                        std::string body;
+                        PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
+                        PutLe(body, static_cast<std::uint64_t>(from), 8);
+                        body.append(base, static_cast<std::size_t>(from - begin),
+                                    static_cast<std::size_t>(to - from));
+                        AppendRecord(out, 'B', body, nonce);
+                        f->journaled.Add(from, to);
+                    }
+                    // What each changed block will hold once this write-out is done.
                     std::string body;
                     PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                    PutLe(body, static_cast<std::uint64_t>(from), 8);
-                    const std::size_t head = body.size();
-                    body.resize(head + static_cast<std::size_t>(to - from));
-                    if (f->file->ReadAt(from, body.data() + head, body.size() - head) !=
-                        static_cast<std::int64_t>(body.size() - head))
-                        throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                    AppendRecord(out, 'B', body, nonce);
-                    f->journaled.Add(from, to);
+                    PutLe(body, static_cast<std::uint64_t>(first), 8);
+                    for (std::int64_t b = first; b <= last; ++b) {
+                        const BlockParts parts = PartsOf(b, f->baseSize);
+                        const char* block = view.data() + (b * kBlock - begin);
+                        const auto belowSize = static_cast<std::size_t>(parts.middle - parts.begin);
+                        PutLe(body, belowSize == 0 ? 0 : Crc32(block, belowSize), 4);
+                        PutLe(body,
+                              belowSize == static_cast<std::size_t>(kBlock)
+                                  ? 0
+                                  : Crc32(block + belowSize, static_cast<std::size_t>(kBlock) - belowSize),
+                              4);
+                    }
+                    AppendRecord(out, 'A', body, nonce);
                 }
-                // What each block will hold once this write-out is done.
-                const std::size_t count = static_cast<std::size_t>(last - first + 1);
-                std::string view(count * static_cast<std::size_t>(kBlock), '\0');
-                if (f->Read(begin, reinterpret_cast<unsigned char*>(view.data()), view.size()) < 0)
-                    throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                std::string body;
-                PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                PutLe(body, static_cast<std::uint64_t>(first), 8);
-                for (std::size_t i = 0; i < count; ++i) {
-                    const BlockParts parts = PartsOf(first + static_cast<std::int64_t>(i), f->baseSize);
-                    const char* block = view.data() + i * static_cast<std::size_t>(kBlock);
-                    const auto belowSize = static_cast<std::size_t>(parts.middle - parts.begin);
-                    PutLe(body, belowSize == 0 ? 0 : Crc32(block, belowSize), 4);
-                    PutLe(body,
-                          belowSize == static_cast<std::size_t>(kBlock)
-                              ? 0
-                              : Crc32(block + belowSize, static_cast<std::size_t>(kBlock) - belowSize),
-                          4);
-                }
-                AppendRecord(out, 'A', body, nonce);
-                const std::int64_t written = std::min((last + 1) * kBlock, f->size) - begin;
+                const std::int64_t written = std::min(end, f->size) - begin;
                 if (written > 0) {
                     view.resize(static_cast<std::size_t>(written));
                     writes[fileIndex].emplace_back(begin, std::move(view));
@@ -938,6 +984,11 @@ bool Transaction::HasChanges() const
 void Transaction::SetMemoryLimit(std::size_t bytes)
 {
     impl_->memoryLimit = bytes;
+}
+
+void Transaction::SetSoleWriter(bool sole)
+{
+    impl_->soleWriter = sole;
 }
 
 const std::string& Transaction::Directory() const

@@ -49,6 +49,12 @@ public:
     // the files ahead of the commit, journal first.
     void SetMemoryLimit(std::size_t bytes);
 
+    // Whether this transaction's tables are changed by it alone, also between its commits: set by
+    // a program that keeps every other writer out by other means (the import holds the counters
+    // table exclusively). Then a shared open keeps what it read of its files (records, index
+    // blocks, counters) from one commit to the next instead of reading it anew. Off by default.
+    void SetSoleWriter(bool sole);
+
     const std::string& Directory() const;
     std::string JournalPath() const;
 

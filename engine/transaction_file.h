@@ -61,6 +61,8 @@ struct PendingFile
     std::int64_t Cut(std::int64_t newSize);
     // Reads as the transaction sees the file.
     std::int64_t Read(std::int64_t offset, unsigned char* out, std::size_t size);
+    // Lays the changed bytes that fall in [offset, offset + count) over `out`.
+    void Overlay(std::int64_t offset, unsigned char* out, std::size_t count) const;
     // Forgets the changes (after they were written out, or withdrawn).
     void Settle();
 };
@@ -102,6 +104,8 @@ public:
     // tells one such stretch from the next. WrittenByOthers: another open of this process changed
     // the file (through the same transaction) since MarkSeen.
     bool LockKept() const { return pending_ && pending_->keepsLock; }
+    // The transaction's tables are changed by it alone, between its commits too.
+    bool SoleWriter() const;
     std::uint64_t LockGeneration() const { return pending_ ? pending_->lockGeneration : 0; }
     bool WrittenByOthers() const { return pending_ && seen_ != pending_->writes; }
     void MarkSeen()
@@ -135,6 +139,7 @@ struct Transaction::Impl
     std::vector<TransactionMember*> members;
     std::size_t memoryLimit = std::size_t{64} << 20;
     std::size_t memoryUsed = 0;
+    bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
     // The journal of the changes since the last commit, once any were written out.
     std::unique_ptr<platform::LockedFile> journal;
     std::int64_t journalEnd = 0;

@@ -38,7 +38,8 @@ LocalDate Today()
     // The date is worked out anew only when the day may have changed: a post asks for it each
     // time, and the time-zone conversion costs more than the rest of a table's header write.
     // The day cannot end sooner than the local clock's time to midnight less two hours (a clock
-    // put forward), so the date stands until then.
+    // put forward), so the date stands until then; in those last two hours it is worked out once a
+    // second.
     thread_local std::time_t validUntil = 0;
     thread_local LocalDate date{};
     const std::time_t now = std::time(nullptr);
@@ -51,7 +52,7 @@ LocalDate Today()
 #endif
         date = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
         const long toMidnight = 86400L - (local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec);
-        validUntil = now + std::max(0L, toMidnight - 7200L);
+        validUntil = now + std::max(1L, toMidnight - 7200L);
     }
     return date;
 }

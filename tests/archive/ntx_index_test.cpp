@@ -110,6 +110,38 @@ TEST_F(NtxTest, RootLeafIsSearchedWithoutReading)
     EXPECT_FALSE(reader_.NextKey(handle_, recno));
 }
 
+// A page whose keys are out of order (a damaged file) is searched slot by slot, read whole into
+// memory or page by page alike; a page in order is searched by halves with the same answers.
+TEST_F(NtxTest, PagesOutOfOrderAreSearchedSlotBySlot)
+{
+    NtxPage leaf;
+    leaf.items = {{"D", 1, 0}, {"B", 2, 0}, {"F", 3, 0}, {"C", 4, 0}, {"H", 5, 0}};
+    File(writers::BuildNtxPages({leaf}, NtxPageOffset(0), Options(2)));
+    auto seekAll = [&] {
+        std::vector<std::pair<bool, std::int32_t>> answers;
+        for (const char* key : {"A", "B", "C", "D", "E", "F", "G", "H", "Z"}) {
+            std::int32_t recno = -1;
+            const bool found = reader_.SeekKey(handle_, key, recno);
+            answers.emplace_back(found, recno);
+        }
+        return answers;
+    };
+    Open();
+    const auto fromMemory = seekAll();
+    reader_.IndexImageLimit = 0;
+    reader_.CloseIndex(handle_);
+    Open();
+    ASSERT_TRUE(handle_.image.empty());
+    EXPECT_EQ(seekAll(), fromMemory);
+    // Slot by slot: "C" stops at D (slot 1, greater), a miss that stands on record 1 - 1 = 0;
+    // halving would have found C in slot 4.
+    std::int32_t recno = -1;
+    EXPECT_FALSE(reader_.SeekKey(handle_, "C", recno));
+    EXPECT_EQ(recno, 0);
+    EXPECT_TRUE(reader_.SeekKey(handle_, "D", recno));
+    EXPECT_EQ(recno, 0);
+}
+
 // A two-level tree: root [M] over the leaves [C, F] and [R, T].
 std::string TwoLevels(const NtxOptions& options)
 {

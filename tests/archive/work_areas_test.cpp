@@ -244,6 +244,62 @@ TEST_F(WorkAreasTest, RereadSeesChangesMadeToTheFile)
     EXPECT_EQ(CurrentNr(area), 42);
 }
 
+// With TableImageLimit a table is read whole at open: moves anywhere read nothing more, the records
+// read as they do from the file, a changed stamp makes the next window load read the file again, and
+// a table above the limit is read window by window.
+TEST_F(WorkAreasTest, ATableReadWholeAtOpenServesEveryMoveFromMemory)
+{
+    R().TableImageLimit = 1 << 20;
+    R().StampCheckInterval = std::chrono::milliseconds(0);
+    auto state = Table("T.DBF", Numbered(1000).Bytes());
+    const std::uint8_t area = OpenNumbered("T.DBF");
+    R().SetReadBuffer(area, 32000);
+    const int readsAfterOpen = state->reads;
+    for (const int record : {999, 0, 500, 499, 499, 7, 998}) {
+        R().GotoRecord(area, record);
+        EXPECT_EQ(CurrentNr(area), record + 1);
+    }
+    R().GotoRecord(area, 1000);
+    EXPECT_EQ(R().TableResult(), archive::kTableEnd);
+    EXPECT_EQ(state->reads, readsAfterOpen) << "every move served from memory";
+
+    // Record 2 changed in the file: seen at the next load once the stamp says so.
+    const DbfWriter layout = Numbered(1);
+    state->bytes.replace(layout.HeaderLength() + layout.RecordLength() * 1u + 1, 4, "  42");
+    R().GotoRecord(area, 1);
+    EXPECT_EQ(CurrentNr(area), 2) << "same stamp: the image stands";
+    state->stamp = 2;
+    R().GotoRecord(area, 1);
+    EXPECT_EQ(CurrentNr(area), 42);
+    EXPECT_EQ(state->reads, readsAfterOpen + 1) << "read whole again, once";
+
+    // A record count beyond the file: records past its end read as spaces (a number field of
+    // spaces reads as 0), as from the file.
+    DbfWriter shortTable = Numbered(4);
+    std::string bytes = shortTable.Bytes();
+    bytes.resize(shortTable.HeaderLength() + 2u * shortTable.RecordLength());
+    Table("S.DBF", bytes);
+    const std::uint8_t shortArea = OpenNumbered("S.DBF");
+    R().SetReadBuffer(shortArea, 32000);
+    R().GotoRecord(shortArea, 1);
+    EXPECT_EQ(CurrentNr(shortArea), 2);
+    R().GotoRecord(shortArea, 3);
+    EXPECT_EQ(CurrentNr(shortArea), 0) << "inside the window: spaces";
+    R().GotoRecord(shortArea, 3); // reloads at record 4, beyond the file
+    EXPECT_EQ(R().TableResult(), archive::kTableShort) << "less than a record at the window's start";
+
+    // Above the limit: window by window.
+    R().TableImageLimit = 100;
+    auto big = Table("B.DBF", Numbered(1000).Bytes());
+    const std::uint8_t bigArea = OpenNumbered("B.DBF"); // a window of one record
+    const int bigReads = big->reads;
+    R().GotoRecord(bigArea, 900);
+    R().GotoRecord(bigArea, 10);
+    EXPECT_EQ(CurrentNr(bigArea), 11);
+    EXPECT_EQ(big->reads, bigReads + 2);
+    EXPECT_TRUE(R().Area(bigArea)->image.empty());
+}
+
 TEST_F(WorkAreasTest, PartlyFilledLastWindowReadsSpacesPastTheFile)
 {
     // Record count says 4 but the file holds only 2 whole records.

@@ -436,6 +436,16 @@ TEST_F(Transactions, TwoOpensOfATableInOneTransactionShareItsChanges)
     second.SetTransaction(&transaction);
     second.Open();
     EXPECT_EQ(second.RecordCount(), 20);
+    // The first open keeps what it read while the transaction holds the lock; a change through the
+    // second makes it read again.
+    first.MoveTo(3);
+    const std::string before = first.FieldByName("DZIALKA").AsString();
+    second.MoveTo(3);
+    second.Edit();
+    second.FieldByName("DZIALKA").SetString("zmieniona");
+    second.Post();
+    first.MoveTo(3);
+    EXPECT_EQ(first.FieldByName("DZIALKA").AsString(), "zmieniona") << "was " << before;
     Work(second, 21, 5);
     EXPECT_EQ(first.RecordCount(), 25);
     transaction.Commit();
@@ -445,6 +455,53 @@ TEST_F(Transactions, TwoOpensOfATableInOneTransactionShareItsChanges)
     engine::Table check(dir.Path(), "dz.dbf");
     check.Open();
     EXPECT_EQ(check.RecordCount(), 25);
+}
+
+// A table in a transaction keeps the update lock from its first read to the commit, and with it
+// what it read (records, index blocks, counters): read once per stretch of the lock. A transaction
+// whose tables nobody else changes (SetSoleWriter) keeps them from one commit to the next too;
+// any other reads them anew after each commit, since others may have written between.
+TEST_F(Transactions, WhatATableReadStaysReadAsLongAsNobodyElseCanChangeIt)
+{
+    for (const bool sole : {false, true}) {
+        SCOPED_TRACE(sole ? "sole writer" : "shared");
+        const std::string copy = FreshCopy(sole ? "sole" : "shared");
+        engine::Transaction transaction(copy);
+        transaction.SetSoleWriter(sole);
+        engine::Table dz(copy, "dz.dbf");
+        dz.SetTransaction(&transaction);
+        dz.Open();
+        Work(dz, 1, 60);
+        auto readEverything = [&] {
+            std::string all;
+            for (dz.First(); !dz.Eof(); dz.Next())
+                all += dz.FieldByName("DZIALKA").AsString();
+            dz.SetIndexName("OBR_DZ_ARK");
+            dz.EditKey();
+            dz.FieldByName("ID_OBR").SetString("4");
+            dz.FieldByName("DZIALKA").SetString("dz3/11");
+            dz.FieldByName("NR_ARKUSZA").SetString("2");
+            EXPECT_TRUE(dz.GotoKey());
+            dz.SetIndexName("");
+            return all;
+        };
+        const std::string first = readEverything();
+        platform::ResetFileOperations();
+        EXPECT_EQ(readEverything(), first);
+        EXPECT_EQ(platform::FileOperations().reads, 0u) << "read again while the lock is kept";
+        transaction.Commit();
+
+        platform::ResetFileOperations();
+        EXPECT_EQ(readEverything(), first);
+        Work(dz, 61, 2);
+        if (sole)
+            EXPECT_EQ(platform::FileOperations().reads, 0u);
+        else
+            EXPECT_GT(platform::FileOperations().reads, 0u);
+        transaction.Commit();
+        dz.Close();
+        EXPECT_EQ(engine::VerifyDirectory(copy), std::vector<std::string>{});
+    }
 }
 
 TEST_F(Transactions, AnotherProgramsPostWaitsForTheCommit)
