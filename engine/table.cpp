@@ -515,6 +515,7 @@ struct Table::Impl final : TransactionMember
     // commit to the next once the files were read under its lock.
     std::uint64_t refreshedGeneration = 0;
     bool refreshedInTransaction = false;
+    bool held = false; // a reader's hold (TryHold) keeps the update lock
     bool Settled() const
     {
         if (exclusiveOpen)
@@ -880,6 +881,7 @@ void Table::Open()
 
 void Table::Close()
 {
+    ReleaseHold();
     impl_.reset();
 }
 
@@ -1107,6 +1109,30 @@ void Table::Reindex()
     impl.mdx->WriteCounters();
     impl.mdx->StampFile();
     impl.First();
+}
+
+bool Table::Hold(bool wait)
+{
+    Impl& impl = Require(impl_, *this);
+    if (impl.exclusiveOpen || impl.held)
+        return true;
+    if (impl.lockDepth == 0 && !(wait ? impl.dbf->LockForUpdate() : impl.dbf->TryLockForUpdate()))
+        return false;
+    ++impl.lockDepth;
+    impl.held = true;
+    impl.FileRecordCount();
+    if (impl.mdx)
+        impl.mdx->Refresh();
+    return true;
+}
+
+void Table::ReleaseHold()
+{
+    if (!impl_ || !impl_->held)
+        return;
+    impl_->held = false;
+    if (--impl_->lockDepth == 0)
+        impl_->dbf->UnlockForUpdate();
 }
 
 std::vector<std::string> Table::Verify()

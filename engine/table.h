@@ -150,6 +150,16 @@ public:
     // Returns the problems in plain words (empty when sound).
     std::vector<std::string> Verify();
 
+    // A reader's hold on a shared open: the update lock, kept until ReleaseHold (or Close), with the
+    // header and the index counters read anew under it. A writer in a transaction keeps the locks
+    // of all its tables from its first change to the end of the commit, so a reader holding every
+    // table it reads sees the state of one commit, whole. With `wait` it waits for the lock;
+    // without, it is false at once (nothing held) when another open holds it. A reader that holds
+    // one table and cannot get the next must let go of the first before it waits again. An
+    // exclusive open holds it always.
+    bool Hold(bool wait);
+    void ReleaseHold();
+
     // "directory/name" with the native separator.
     std::string Path() const;
 

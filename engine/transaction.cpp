@@ -627,6 +627,16 @@ bool TransactionFile::LockForUpdate()
     return locked_;
 }
 
+bool TransactionFile::TryLockForUpdate()
+{
+    if (pending_ && pending_->keepsLock) {
+        locked_ = true;
+        return true;
+    }
+    locked_ = file_->TryLockForUpdate();
+    return locked_;
+}
+
 void TransactionFile::UnlockForUpdate()
 {
     const bool kept = pending_ && pending_->keepsLock;

@@ -121,6 +121,7 @@ public:
     bool Flush() override;
     std::string Identity() override { return file_->Identity(); }
     bool LockForUpdate() override;
+    bool TryLockForUpdate() override;
     void UnlockForUpdate() override;
 
 private:

@@ -139,6 +139,14 @@ public:
         UnlockFileEx(handle_, 0, 1, 0, &at);
     }
 
+    bool TryLockForUpdate() override
+    {
+        detail::CountLock();
+        OVERLAPPED at{};
+        at.Offset = kUpdateLockOffset;
+        return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+    }
+
 private:
     static constexpr DWORD kUpdateLockOffset = 0xEFFFFFFEu;
     HANDLE handle_;
@@ -293,6 +301,7 @@ public:
 
     bool LockForUpdate() override { return SetLock(fd_, F_WRLCK, kUpdateLockOffset, true); }
     void UnlockForUpdate() override { SetLock(fd_, F_UNLCK, kUpdateLockOffset, false); }
+    bool TryLockForUpdate() override { return SetLock(fd_, F_WRLCK, kUpdateLockOffset, false); }
 
 private:
     int fd_;

@@ -57,6 +57,8 @@ public:
     // file between shared opens. On Windows the whole-file share modes already settle it.
     virtual bool LockForUpdate() = 0;
     virtual void UnlockForUpdate() = 0;
+    // The update lock without waiting: false at once when another open holds it.
+    virtual bool TryLockForUpdate() = 0;
 };
 
 // Opens an existing file (name in UTF-8, found without regard to letter case) for reading and

@@ -123,6 +123,34 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
     EXPECT_EQ(again, snapshot);
 }
 
+// The same office imported post by post (every change straight to the files), in batches of a few
+// works, and as the program commits: the same bytes in every file (header dates aside).
+TEST(SampleOffice, BatchedImportsWriteTheBytesOfAnImportPostByPost)
+{
+    std::map<std::string, std::string> reference;
+    for (const int perCommit : {0, 7, convert::CommitSettings{}.worksPerCommit}) {
+        SCOPED_TRACE("works per commit " + std::to_string(perCommit));
+        test_support::TempDir dir;
+        const std::string archive = dir.File("ARCH") + platform::kSeparator;
+        const std::string target = dir.File("CEL") + platform::kSeparator;
+        ASSERT_TRUE(tools::WriteSampleOffice(archive, target, {400, 9}));
+        office::ScriptedUi ui;
+        ui.archiveText = archive;
+        ui.targetText = target;
+        convert::ImportRun run(ui, dir.File("brak.gm"), [] { return convert::Date{2026, 12, 6}; });
+        run.Commits().transactions = perCommit > 0;
+        if (perCommit > 0)
+            run.Commits().worksPerCommit = perCommit;
+        run.BitBtn1Click();
+        ASSERT_TRUE(ui.closed);
+        const auto files = Snapshot(target);
+        if (reference.empty())
+            reference = files;
+        else
+            EXPECT_TRUE(files == reference);
+    }
+}
+
 // Every table under `dir` (by its path below `dir`) with its rows read as text.
 std::map<std::string, std::vector<std::map<std::string, std::string>>> AllRows(const std::string& dir)
 {
