@@ -723,10 +723,21 @@ void Transaction::Impl::WriteOut(bool finish)
         const bool created = !journal;
         if (created)
             nonce = NewNonce();
-        std::string out = created ? Header(nonce) : std::string();
+        // The buffers keep their memory from one write-out to the next: a commit of an office's
+        // batch fills megabytes, and fresh memory costs a page fault every 4 KB.
+        std::string& out = journalBuffer;
+        out.clear();
+        if (created)
+            out.append(Header(nonce));
+        writeArena.clear();
         // What each file gets: whole blocks as the transaction sees them, each range in one write, so
         // that a block is never left half of one write-out and half of another.
-        std::vector<std::vector<std::pair<std::int64_t, std::string>>> writes(changed.size());
+        struct PieceWrite
+        {
+            std::int64_t offset;
+            std::size_t at, size; // in writeArena
+        };
+        std::vector<std::vector<PieceWrite>> writes(changed.size());
         for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
             PendingFile* f = changed[fileIndex];
             if (f->journalNumber < 0) {
@@ -775,12 +786,14 @@ void Transaction::Impl::WriteOut(bool finish)
                 // from them, and what the blocks will hold is them with the changes laid over.
                 const std::int64_t begin = pieceFirst * kBlock;
                 const std::int64_t end = (pieceLast + 1) * kBlock;
-                std::string base(static_cast<std::size_t>(end - begin), '\0');
+                std::string& base = baseBuffer;
+                base.assign(static_cast<std::size_t>(end - begin), '\0');
                 const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
                 if (onDisk > 0 &&
                     f->file->ReadAt(begin, base.data(), static_cast<std::size_t>(onDisk)) != onDisk)
                     throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                std::string view = base;
+                std::string& view = viewBuffer;
+                view = base;
                 const std::int64_t kept = std::max<std::int64_t>(0, std::min(f->fileSize, f->cutAt) - begin);
                 if (kept < end - begin)
                     std::fill(view.begin() + kept, view.end(), '\0');
@@ -819,8 +832,9 @@ void Transaction::Impl::WriteOut(bool finish)
                 }
                 const std::int64_t written = std::min(end, f->size) - begin;
                 if (written > 0) {
-                    view.resize(static_cast<std::size_t>(written));
-                    writes[fileIndex].emplace_back(begin, std::move(view));
+                    writes[fileIndex].push_back(
+                        {begin, writeArena.size(), static_cast<std::size_t>(written)});
+                    writeArena.append(view, 0, static_cast<std::size_t>(written));
                 }
             }
         }
@@ -842,10 +856,10 @@ void Transaction::Impl::WriteOut(bool finish)
         for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
             PendingFile* f = changed[fileIndex];
             std::int64_t end = f->fileSize;
-            for (const auto& [start, bytes] : writes[fileIndex]) {
-                if (!f->file->WriteAt(start, bytes.data(), bytes.size()))
+            for (const PieceWrite& w : writes[fileIndex]) {
+                if (!f->file->WriteAt(w.offset, writeArena.data() + w.at, w.size))
                     throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path);
-                end = std::max(end, start + static_cast<std::int64_t>(bytes.size()));
+                end = std::max(end, w.offset + static_cast<std::int64_t>(w.size));
             }
             if (end != f->size && !f->file->Resize(f->size))
                 throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path);
