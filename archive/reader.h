@@ -76,6 +76,10 @@ struct FieldDescriptor
     void* target = nullptr;           // the caller's variable
 };
 
+// Blanks after a table's image: the longest window, a read budget (16 bits) or one record (a
+// record length is 16 bits too).
+inline constexpr std::size_t kImagePadding = 65535;
+
 struct WorkArea
 {
     std::array<std::uint8_t, 12> header = {}; // the first 12 bytes of the file
@@ -91,8 +95,11 @@ struct WorkArea
     const char* windowBytes = nullptr; // the loaded window: `window`, or the image where it lies whole
     bool eof = false;                  // a move to or past the end was made, or the table is empty
     // The whole file, read at open when it is not too large (Reader::TableImageLimit): windows are
-    // then loaded from memory, and read anew when the file's last-write stamp changed.
+    // then loaded from memory, and read anew when the file's last-write stamp changed. The file's
+    // `imageSize` bytes are followed by kImagePadding blanks, so that a window reaching past the end
+    // lies in the image too (records past the end read as spaces).
     std::vector<char> image;
+    std::int64_t imageSize = 0;
     std::int64_t stamp = 0;
     std::chrono::steady_clock::time_point stampChecked;
 

@@ -35,6 +35,7 @@ void Release(WorkArea& a)
     a.windowBytes = nullptr;
     a.image.clear();
     a.image.shrink_to_fit();
+    a.imageSize = 0;
     a.fieldCount = 0;
     a.windowCapacity = 1;
     a.windowIndex = -1;
@@ -312,14 +313,17 @@ void Reader::GotoCurrent(std::int64_t recno)
 void Reader::LoadImage(WorkArea& a)
 {
     a.image.clear();
+    a.imageSize = 0;
     a.stamp = a.file->LastWriteStamp();
     a.stampChecked = std::chrono::steady_clock::now();
     const std::int64_t size = a.file->Size();
     if (size > 0 && size <= TableImageLimit) {
-        a.image.resize(static_cast<std::size_t>(size));
+        a.image.assign(static_cast<std::size_t>(size) + kImagePadding, ' ');
         // A read that fails or falls short leaves the table to be read window by window.
-        if (a.file->ReadAt(0, a.image.data(), a.image.size()) != size)
+        if (a.file->ReadAt(0, a.image.data(), static_cast<std::size_t>(size)) != size)
             a.image.clear();
+        else
+            a.imageSize = size;
     }
     a.image.shrink_to_fit();
 }
@@ -340,10 +344,12 @@ bool Reader::LoadWindow(WorkArea& a)
     std::int64_t got = 0;
     a.windowBytes = a.window.data();
     if (!a.image.empty()) {
-        const auto size = static_cast<std::int64_t>(a.image.size());
+        const std::int64_t size = a.imageSize;
         const auto wanted = static_cast<std::int64_t>(a.window.size());
-        if (a.recordPosition + wanted <= size) {
-            // The window lies whole in the image: its bytes are read there, nothing is copied.
+        if (a.recordPosition + wanted <= static_cast<std::int64_t>(a.image.size()) &&
+            size - a.recordPosition >= a.RecordLength()) {
+            // The window lies in the image (with the blanks after the file where it reaches past
+            // the end): its bytes are read there, nothing is copied.
             a.windowBytes = a.image.data() + a.recordPosition;
             a.windowIndex = 0;
             return true;

@@ -255,6 +255,12 @@ TEST_F(WorkAreasTest, ATableReadWholeAtOpenServesEveryMoveFromMemory)
     const std::uint8_t area = OpenNumbered("T.DBF");
     R().SetReadBuffer(area, 32000);
     const int readsAfterOpen = state->reads;
+    // A window that reaches past the end of the file is read in the image as well (the blanks
+    // after the file), not copied out of it.
+    R().GotoRecord(area, 999);
+    const archive::WorkArea* loaded = R().Area(area);
+    EXPECT_TRUE(loaded->windowBytes >= loaded->image.data() &&
+                loaded->windowBytes < loaded->image.data() + loaded->image.size());
     for (const int record : {999, 0, 500, 499, 499, 7, 998}) {
         R().GotoRecord(area, record);
         EXPECT_EQ(CurrentNr(area), record + 1);
