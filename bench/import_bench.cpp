@@ -129,7 +129,7 @@ void BM_Import(benchmark::State& state)
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-// How the import's time grows with the office: 10,000 and 100,000 works imported in turn, five
+// How the import's time grows with the office: 10,000 and 100,000 works imported in turn, ten
 // times each, the fastest of each kept (the least disturbed by the rest of the machine); the goal is
 // a ratio of at most 11 (10 would be exactly linear).
 void BM_ImportGrowth(benchmark::State& state)
@@ -144,7 +144,7 @@ void BM_ImportGrowth(benchmark::State& state)
     for (auto _ : state) {
         double fastestSmall = 1e9, fastestLarge = 1e9;
         bool ok = true;
-        for (int round = 0; round < 5; ++round) {
+        for (int round = 0; round < 10; ++round) {
             const ImportResult a = ImportOnce(small, perCommit);
             const ImportResult b = ImportOnce(large, perCommit);
             ok = ok && a.ok && b.ok;
