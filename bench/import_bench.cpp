@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/silent_ui.h"
 #include "convert/import_run.h"
 #include "engine/settings.h"
 #include "platform/file_operations.h"
@@ -20,27 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class SilentUi final : public convert::RunUi
-{
-public:
-    std::string archive, target;
-    bool succeeded = false;
-    std::string ArchiveDirText() override { return archive; }
-    void SetArchiveDirText(const std::string& t) override { archive = t; }
-    std::string TargetDirText() override { return target; }
-    void SetTargetDirText(const std::string& t) override { target = t; }
-    bool CommuneConversionTicked() override { return false; }
-    bool AssortmentsTicked() override { return true; }
-    bool ParcelsTicked() override { return true; }
-    bool RastersTicked() override { return true; }
-    convert::Answer ShowMessage(const convert::Message&) override { return convert::Answer::Yes; }
-    void ShowError(const std::string&) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void SetBusyCursor(bool) override {}
-    void CloseAfterSuccess() override { succeeded = true; }
-};
 
 // The office of `works` works, written once. `extraTags` 1: the indexed target tables have two tags
 // more (a conditional one and one over DTOS, STR and IIF); 2: every target table has.
@@ -76,7 +56,7 @@ ImportResult ImportOnce(const std::string& office, int perCommit)
     const std::string target = office + "/RUN";
     fs::remove_all(target);
     fs::copy(office + "/CEL", target, fs::copy_options::recursive);
-    SilentUi ui;
+    bench::SilentUi ui;
     ui.archive = office + "/ARCH/";
     ui.target = target + "/";
     convert::ImportRun run(ui, "", [] { return convert::Date{2026, 12, 6}; });

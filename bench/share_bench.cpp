@@ -30,6 +30,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/silent_ui.h"
 #include "convert/import_run.h"
 #include "engine/settings.h"
 #include "platform/file_operations.h"
@@ -42,27 +43,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kGoalSeconds = 30.0;
-
-class SilentUi final : public convert::RunUi
-{
-public:
-    std::string archive, target;
-    bool succeeded = false;
-    std::string ArchiveDirText() override { return archive; }
-    void SetArchiveDirText(const std::string& t) override { archive = t; }
-    std::string TargetDirText() override { return target; }
-    void SetTargetDirText(const std::string& t) override { target = t; }
-    bool CommuneConversionTicked() override { return false; }
-    bool AssortmentsTicked() override { return true; }
-    bool ParcelsTicked() override { return true; }
-    bool RastersTicked() override { return true; }
-    convert::Answer ShowMessage(const convert::Message&) override { return convert::Answer::Yes; }
-    void ShowError(const std::string&) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void SetBusyCursor(bool) override {}
-    void CloseAfterSuccess() override { succeeded = true; }
-};
 
 // The office of `works` works with seed `seed`, written once: ARCH (the archive) and CEL (the target).
 std::string Office(int works, int seed)
@@ -102,7 +82,7 @@ struct ImportResult
 // The whole import, as the program runs it, of the archive `archive` into the target `target`.
 ImportResult Import(const std::string& archive, const std::string& target)
 {
-    SilentUi ui;
+    bench::SilentUi ui;
     ui.archive = archive + "/";
     ui.target = target + "/";
     ImportResult result;

@@ -719,37 +719,26 @@ private:
         return node;
     }
 
-    std::unique_ptr<Node> OrExpr()
+    // Operands of `operand` joined by the logical operator `word` (.OR. or .AND.), left to right.
+    std::unique_ptr<Node> LogicalChain(const char* word, Op op, std::unique_ptr<Node> (Parser::*operand)())
     {
-        auto left = AndExpr();
-        while (left && TakeWord(".OR.")) {
-            auto right = AndExpr();
+        auto left = (this->*operand)();
+        while (left && TakeWord(word)) {
+            auto right = (this->*operand)();
             if (!right)
                 return nullptr;
             if (left->type != Type::Logical || right->type != Type::Logical) {
-                Fail(".OR. wymaga wartości logicznych");
+                Fail(std::string(word) + " wymaga wartości logicznych");
                 return nullptr;
             }
-            left = Make(Op::Or, Type::Logical, std::move(left), std::move(right));
+            left = Make(op, Type::Logical, std::move(left), std::move(right));
         }
         return left;
     }
 
-    std::unique_ptr<Node> AndExpr()
-    {
-        auto left = NotExpr();
-        while (left && TakeWord(".AND.")) {
-            auto right = NotExpr();
-            if (!right)
-                return nullptr;
-            if (left->type != Type::Logical || right->type != Type::Logical) {
-                Fail(".AND. wymaga wartości logicznych");
-                return nullptr;
-            }
-            left = Make(Op::And, Type::Logical, std::move(left), std::move(right));
-        }
-        return left;
-    }
+    std::unique_ptr<Node> OrExpr() { return LogicalChain(".OR.", Op::Or, &Parser::AndExpr); }
+
+    std::unique_ptr<Node> AndExpr() { return LogicalChain(".AND.", Op::And, &Parser::NotExpr); }
 
     std::unique_ptr<Node> NotExpr()
     {

@@ -617,24 +617,21 @@ bool TransactionFile::Flush()
     return pending_ ? true : file_->Flush();
 }
 
+bool TransactionFile::TakeLock(bool (platform::LockedFile::*take)())
+{
+    // A lock the transaction keeps is held already.
+    locked_ = (pending_ && pending_->keepsLock) || ((*file_).*take)();
+    return locked_;
+}
+
 bool TransactionFile::LockForUpdate()
 {
-    if (pending_ && pending_->keepsLock) {
-        locked_ = true;
-        return true;
-    }
-    locked_ = file_->LockForUpdate();
-    return locked_;
+    return TakeLock(&platform::LockedFile::LockForUpdate);
 }
 
 bool TransactionFile::TryLockForUpdate()
 {
-    if (pending_ && pending_->keepsLock) {
-        locked_ = true;
-        return true;
-    }
-    locked_ = file_->TryLockForUpdate();
-    return locked_;
+    return TakeLock(&platform::LockedFile::TryLockForUpdate);
 }
 
 void TransactionFile::UnlockForUpdate()

@@ -125,6 +125,9 @@ public:
     void UnlockForUpdate() override;
 
 private:
+    // Takes the update lock by `take` unless the transaction keeps it.
+    bool TakeLock(bool (platform::LockedFile::*take)());
+
     std::shared_ptr<platform::LockedFile> file_;
     std::string path_;
     Transaction::Impl* transaction_ = nullptr;

@@ -21,15 +21,24 @@
 
 namespace platform {
 
-LocalTime Now()
+namespace {
+
+std::tm Local(std::time_t when)
 {
-    const std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
-    localtime_s(&local, &now);
+    localtime_s(&local, &when);
 #else
-    localtime_r(&now, &local);
+    localtime_r(&when, &local);
 #endif
+    return local;
+}
+
+} // namespace
+
+LocalTime Now()
+{
+    const std::tm local = Local(std::time(nullptr));
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
@@ -44,12 +53,7 @@ LocalDate Today()
     thread_local LocalDate date{};
     const std::time_t now = std::time(nullptr);
     if (now >= validUntil || now < validUntil - 86400) {
-        std::tm local{};
-#ifdef _WIN32
-        localtime_s(&local, &now);
-#else
-        localtime_r(&now, &local);
-#endif
+        const std::tm local = Local(now);
         date = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
         const long toMidnight = 86400L - (local.tm_hour * 3600L + local.tm_min * 60L + local.tm_sec);
         validUntil = now + std::max(1L, toMidnight - 7200L);

@@ -12,6 +12,7 @@
 
 #include "convert/import_run.h"
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "platform/paths.h"
 #include "tests/engine/support.h"
 #include "tests/support/test_files.h"
@@ -159,6 +160,18 @@ public:
                 << tag;
 #endif
         }
+    }
+
+    // The counters table held by nobody (an exclusive open works), no journal left, every tag
+    // sound.
+    void ExpectReleasedAndSound()
+    {
+        engine::Table counters(Admin(), "Dostep.dbf");
+        counters.SetExclusive(true);
+        EXPECT_NO_THROW(counters.Open());
+        counters.Close();
+        EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(targetDir)));
+        ExpectTargetSound();
     }
 
     // nextval of a counters row.

@@ -41,17 +41,6 @@ void ThreeWorks(Office& o)
                                 {"LP", "1"}});
 }
 
-// The counters table held by nobody, no journal left, every tag sound.
-void ExpectReleasedAndSound(Office& o)
-{
-    engine::Table counters(o.Admin(), "Dostep.dbf");
-    counters.SetExclusive(true);
-    EXPECT_NO_THROW(counters.Open());
-    counters.Close();
-    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(o.targetDir)));
-    o.ExpectTargetSound();
-}
-
 TEST(RunEdges, PrecinctNumberZeroNamesNoPrecinctEvenBesideABlankTargetPrecinct)
 {
     Office o;
@@ -153,7 +142,7 @@ TEST(RunEdges, AnEngineErrorIsShownOverTheOrdinaryCursorAndAnEmptyBar)
     EXPECT_EQ(before[before.size() - 2], "busy:0");
     EXPECT_EQ(before[before.size() - 1], "position:0");
     EXPECT_FALSE(o.ui.busy);
-    ExpectReleasedAndSound(o);
+    o.ExpectReleasedAndSound();
 }
 
 // Plays the window, failing in a way no standard exception describes while the third work's
@@ -192,7 +181,7 @@ TEST(RunEdges, AFailureThatIsNoStandardExceptionLeavesTheLastCommitAndReleasesTh
     EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
     EXPECT_EQ(o.Counter("OSOBY"), "12");
     EXPECT_EQ(o.Counter("DZ"), "32");
-    ExpectReleasedAndSound(o);
+    o.ExpectReleasedAndSound();
     EXPECT_NE(ui.errorDetails.at(0).find("  uzupełnione teraz: 2\n"), std::string::npos)
         << ui.errorDetails.at(0);
 }

@@ -99,7 +99,11 @@ Walk ReadWalkFile(const std::string& path)
     return walk;
 }
 
-Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
+namespace {
+
+// Calls `use(index, tag number)` with the index file opened for reading and loaded.
+template <class Use>
+auto WithTag(const std::string& mdxPath, const std::string& tag, Use use)
 {
     platform::OpenFailure failure{};
     auto file = platform::OpenLocked(mdxPath, platform::ShareMode::ReadOnly, &failure);
@@ -110,25 +114,26 @@ Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
     const int t = index.FindTag(tag);
     if (t < 0)
         throw std::runtime_error("no tag " + tag);
-    Walk walk;
-    engine::TagCursor cursor;
-    for (index.First(static_cast<std::size_t>(t), &cursor); cursor.Valid(); index.Next(&cursor))
-        walk.emplace_back(cursor.Entry().record, Hex(cursor.Entry().key));
-    return walk;
+    return use(index, static_cast<std::size_t>(t));
+}
+
+} // namespace
+
+Walk EngineWalk(const std::string& mdxPath, const std::string& tag)
+{
+    return WithTag(mdxPath, tag, [](engine::MdxIndex& index, std::size_t t) {
+        Walk walk;
+        engine::TagCursor cursor;
+        for (index.First(t, &cursor); cursor.Valid(); index.Next(&cursor))
+            walk.emplace_back(cursor.Entry().record, Hex(cursor.Entry().key));
+        return walk;
+    });
 }
 
 char TagKeyType(const std::string& mdxPath, const std::string& tag)
 {
-    platform::OpenFailure failure{};
-    auto file = platform::OpenLocked(mdxPath, platform::ShareMode::ReadOnly, &failure);
-    if (!file)
-        throw std::runtime_error("cannot open " + mdxPath);
-    engine::MdxIndex index(*file, mdxPath);
-    index.Load();
-    const int t = index.FindTag(tag);
-    if (t < 0)
-        throw std::runtime_error("no tag " + tag);
-    return index.Tags()[static_cast<std::size_t>(t)].keyType;
+    return WithTag(mdxPath, tag,
+                   [](engine::MdxIndex& index, std::size_t t) { return index.Tags()[t].keyType; });
 }
 
 #ifndef _WIN32
