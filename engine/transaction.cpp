@@ -71,13 +71,16 @@ std::string Header(std::uint64_t nonce)
     return out;
 }
 
-void AppendRecord(std::string& out, char kind, const std::string& body, std::uint64_t nonce)
+// A record whose body is `body` followed by `more`.
+void AppendRecord(std::string& out, char kind, std::string_view body, std::uint64_t nonce,
+                  std::string_view more = {})
 {
     const std::size_t start = out.size();
     out.push_back(kind);
     out.append(3, '\0');
-    PutLe(out, body.size(), 4);
+    PutLe(out, body.size() + more.size(), 4);
     out += body;
+    out += more;
     const std::uint32_t crc = Crc32(std::string_view(out).substr(start), Crc32(NonceBytes(nonce)));
     PutLe(out, crc, 4);
 }
@@ -726,7 +729,7 @@ void Transaction::Impl::WriteOut(bool finish)
         out.clear();
         if (created)
             out.append(Header(nonce));
-        writeArena.clear();
+        arenaUsed = 0;
         // What each file gets: whole blocks as the transaction sees them, each range in one write, so
         // that a block is never left half of one write-out and half of another.
         struct PieceWrite
@@ -779,22 +782,24 @@ void Transaction::Impl::WriteOut(bool finish)
             }
             std::size_t next = 0; // the first changed range not yet journaled
             for (const auto& [pieceFirst, pieceLast] : pieces) {
-                // The file's bytes of the piece, read once: the former bytes the journal keeps come
-                // from them, and what the blocks will hold is them with the changes laid over.
+                // The file's bytes of the piece, read once straight into the write arena: the
+                // journal takes the former bytes of each changed range from there before the
+                // changes are laid over it, and what is left is what the blocks will hold.
                 const std::int64_t begin = pieceFirst * kBlock;
                 const std::int64_t end = (pieceLast + 1) * kBlock;
-                std::string& base = baseBuffer;
-                base.assign(static_cast<std::size_t>(end - begin), '\0');
+                const auto pieceSize = static_cast<std::size_t>(end - begin);
+                const std::size_t at = arenaUsed;
+                if (writeArena.size() < at + pieceSize)
+                    writeArena.resize(std::max(at + pieceSize, writeArena.size() * 2));
+                arenaUsed += pieceSize;
+                char* const piece = writeArena.data() + at;
                 const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
-                if (onDisk > 0 &&
-                    f->file->ReadAt(begin, base.data(), static_cast<std::size_t>(onDisk)) != onDisk)
+                if (onDisk > 0 && f->file->ReadAt(begin, piece, static_cast<std::size_t>(onDisk)) != onDisk)
                     throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                std::string& view = viewBuffer;
-                view = base;
+                const auto read = static_cast<std::size_t>(std::max<std::int64_t>(0, onDisk));
+                std::memset(piece + read, 0, pieceSize - read);
+                // Bytes from here on were cut by the transaction: they read as zeros.
                 const std::int64_t kept = std::max<std::int64_t>(0, std::min(f->fileSize, f->cutAt) - begin);
-                if (kept < end - begin)
-                    std::fill(view.begin() + kept, view.end(), '\0');
-                f->Overlay(begin, reinterpret_cast<unsigned char*>(view.data()), view.size());
                 for (; next < merged.size() && merged[next].first <= pieceLast; ++next) {
                     const auto [first, last] = merged[next];
                     // Former bytes of the blocks below the size of the last commit, once each.
@@ -802,21 +807,30 @@ void Transaction::Impl::WriteOut(bool finish)
                     for (const auto& [from, to] : f->journaled.Missing(first * kBlock, formerEnd)) {
                         if (to - begin > onDisk)
                             throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                        std::string body;
-                        PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                        PutLe(body, static_cast<std::uint64_t>(from), 8);
-                        body.append(base, static_cast<std::size_t>(from - begin),
-                                    static_cast<std::size_t>(to - from));
-                        AppendRecord(out, 'B', body, nonce);
+                        std::string head;
+                        PutLe(head, static_cast<std::uint64_t>(f->journalNumber), 4);
+                        PutLe(head, static_cast<std::uint64_t>(from), 8);
+                        AppendRecord(
+                            out, 'B', head, nonce,
+                            std::string_view(piece + (from - begin), static_cast<std::size_t>(to - from)));
                         f->journaled.Add(from, to);
                     }
+                    // The range as it will be: the cut part zeroed, the changes laid over.
+                    const std::int64_t rangeBegin = first * kBlock - begin;
+                    const std::int64_t rangeEnd = (last + 1) * kBlock - begin;
+                    if (kept < rangeEnd) {
+                        const std::int64_t zeroFrom = std::max(kept, rangeBegin);
+                        std::memset(piece + zeroFrom, 0, static_cast<std::size_t>(rangeEnd - zeroFrom));
+                    }
+                    f->Overlay(begin + rangeBegin, reinterpret_cast<unsigned char*>(piece + rangeBegin),
+                               static_cast<std::size_t>(rangeEnd - rangeBegin));
                     // What each changed block will hold once this write-out is done.
                     std::string body;
                     PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
                     PutLe(body, static_cast<std::uint64_t>(first), 8);
                     for (std::int64_t b = first; b <= last; ++b) {
                         const BlockParts parts = PartsOf(b, f->baseSize);
-                        const char* block = view.data() + (b * kBlock - begin);
+                        const char* block = piece + (b * kBlock - begin);
                         const auto belowSize = static_cast<std::size_t>(parts.middle - parts.begin);
                         PutLe(body, belowSize == 0 ? 0 : Crc32(block, belowSize), 4);
                         PutLe(body,
@@ -828,11 +842,8 @@ void Transaction::Impl::WriteOut(bool finish)
                     AppendRecord(out, 'A', body, nonce);
                 }
                 const std::int64_t written = std::min(end, f->size) - begin;
-                if (written > 0) {
-                    writes[fileIndex].push_back(
-                        {begin, writeArena.size(), static_cast<std::size_t>(written)});
-                    writeArena.append(view, 0, static_cast<std::size_t>(written));
-                }
+                if (written > 0)
+                    writes[fileIndex].push_back({begin, at, static_cast<std::size_t>(written)});
             }
         }
         if (created) {

@@ -144,9 +144,10 @@ struct Transaction::Impl
     std::size_t memoryLimit = std::size_t{64} << 20;
     std::size_t memoryUsed = 0;
     bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
-    // A write-out's buffers, kept with their memory for the next: the journal's records, the
-    // pieces to write, and a piece's bytes as on the disk and as they will be.
-    std::string journalBuffer, writeArena, baseBuffer, viewBuffer;
+    // A write-out's buffers, kept with their memory for the next: the journal's records and the
+    // pieces to write (the first arenaUsed bytes of writeArena).
+    std::string journalBuffer, writeArena;
+    std::size_t arenaUsed = 0;
     // The journal of the changes since the last commit, once any were written out.
     std::unique_ptr<platform::LockedFile> journal;
     std::int64_t journalEnd = 0;
