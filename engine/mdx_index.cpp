@@ -2,6 +2,7 @@
 #include "engine/mdx_index.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -756,6 +757,21 @@ void MdxIndex::InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std
     InsertAt(tag, path, level - 1, path->path_[level - 1].index, leftPage, leftLargest);
 }
 
+namespace {
+std::atomic<std::uint64_t> insertCount{0}, removalCount{0};
+} // namespace
+
+IndexUpdateCounts IndexUpdates()
+{
+    return {insertCount.load(std::memory_order_relaxed), removalCount.load(std::memory_order_relaxed)};
+}
+
+void ResetIndexUpdates()
+{
+    insertCount.store(0, std::memory_order_relaxed);
+    removalCount.store(0, std::memory_order_relaxed);
+}
+
 void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t record)
 {
     const TagInfo& t = tags_[tag];
@@ -773,6 +789,7 @@ void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t recor
             Remove(tag, later.key, later.record);
         }
     }
+    insertCount.fetch_add(1, std::memory_order_relaxed);
     Descend(tag, padded, record, true, &cursor, false);
     const std::size_t level = cursor.path_.size() - 1;
     InsertAt(tag, &cursor, level, cursor.path_[level].index, record, padded);
@@ -821,6 +838,7 @@ bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t recor
     TagCursor cursor;
     if (!SeekExact(tag, padded, record, &cursor))
         return false;
+    removalCount.fetch_add(1, std::memory_order_relaxed);
     const std::size_t item = t.itemLength;
     const std::size_t level = cursor.path_.size() - 1;
     auto& leaf = cursor.path_[level];

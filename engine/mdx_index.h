@@ -234,6 +234,16 @@ private:
     std::size_t cacheLimit_ = kDefaultCacheBlocks;
 };
 
+// Entries put into tags and taken out of them by Insert and Remove in this process, since it started
+// or since the last reset: what the posts cost in tree updates, for benchmarks.
+struct IndexUpdateCounts
+{
+    std::uint64_t inserts = 0;
+    std::uint64_t removals = 0;
+};
+IndexUpdateCounts IndexUpdates();
+void ResetIndexUpdates();
+
 // Writes a new MDX file for a table: header, tag table and for each tag a header block and an
 // empty root leaf.
 void CreateMdx(platform::LockedFile& file, const std::string& tableName,

@@ -42,7 +42,7 @@ public:
 
     std::int64_t Read(void* buffer, std::size_t size) override
     {
-        detail::CountRead();
+        detail::CountRead(size);
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -98,7 +98,7 @@ public:
 
     std::int64_t Read(void* buffer, std::size_t size) override
     {
-        detail::CountRead();
+        detail::CountRead(size);
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -120,7 +120,7 @@ public:
     {
         if (offset < 0)
             return -1;
-        detail::CountRead();
+        detail::CountRead(size);
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {

@@ -8,6 +8,7 @@ namespace platform {
 namespace {
 
 std::atomic<std::uint64_t> opens{0}, reads{0}, writes{0}, locks{0}, flushes{0}, removals{0};
+std::atomic<std::uint64_t> bytesRead{0}, bytesWritten{0};
 std::atomic<std::uint64_t> changes{0};
 
 // The fault: the change numbered `faultAt` (by `changes`) meets `faultAction`; 0 = none.
@@ -26,12 +27,14 @@ FileOperationCounts FileOperations()
     c.locks = locks.load(std::memory_order_relaxed);
     c.flushes = flushes.load(std::memory_order_relaxed);
     c.removals = removals.load(std::memory_order_relaxed);
+    c.bytesRead = bytesRead.load(std::memory_order_relaxed);
+    c.bytesWritten = bytesWritten.load(std::memory_order_relaxed);
     return c;
 }
 
 void ResetFileOperations()
 {
-    for (auto* counter : {&opens, &reads, &writes, &locks, &flushes, &removals})
+    for (auto* counter : {&opens, &reads, &writes, &locks, &flushes, &removals, &bytesRead, &bytesWritten})
         counter->store(0, std::memory_order_relaxed);
 }
 
@@ -90,9 +93,10 @@ void CountOpen()
     opens.fetch_add(1, std::memory_order_relaxed);
 }
 
-void CountRead()
+void CountRead(std::size_t bytes)
 {
     reads.fetch_add(1, std::memory_order_relaxed);
+    bytesRead.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void CountLock()
@@ -100,9 +104,10 @@ void CountLock()
     locks.fetch_add(1, std::memory_order_relaxed);
 }
 
-void CountWrite()
+void CountWrite(std::size_t bytes)
 {
     writes.fetch_add(1, std::memory_order_relaxed);
+    bytesWritten.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void CountFlush()

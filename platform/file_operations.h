@@ -17,6 +17,9 @@ struct FileOperationCounts
     std::uint64_t locks = 0;    // update locks taken or released
     std::uint64_t flushes = 0;  // files and directories flushed to the disk
     std::uint64_t removals = 0; // files removed
+    // Bytes asked for by the reads and writes (not operations: left out of Total).
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesWritten = 0;
 
     std::uint64_t Total() const { return opens + reads + writes + locks + flushes + removals; }
 };
@@ -64,9 +67,9 @@ ChangeVerdict BeforeChange(bool isWrite);
 std::size_t TornSize(std::int64_t offset, std::size_t size);
 
 void CountOpen();
-void CountRead();
+void CountRead(std::size_t bytes);
 void CountLock();
-void CountWrite();
+void CountWrite(std::size_t bytes = 0); // 0: a change of size
 void CountFlush();
 void CountRemoval();
 

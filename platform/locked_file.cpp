@@ -34,7 +34,7 @@ public:
 
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override
     {
-        detail::CountRead();
+        detail::CountRead(size);
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -62,7 +62,7 @@ public:
         const detail::ChangeVerdict verdict = detail::BeforeChange(true);
         if (verdict == detail::ChangeVerdict::Fail)
             return false;
-        detail::CountWrite();
+        detail::CountWrite(size);
         const bool tear = verdict == detail::ChangeVerdict::Tear;
         if (tear)
             size = detail::TornSize(offset, size);
@@ -216,7 +216,7 @@ public:
 
     std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size) override
     {
-        detail::CountRead();
+        detail::CountRead(size);
         std::int64_t total = 0;
         auto* out = static_cast<unsigned char*>(buffer);
         while (size > 0) {
@@ -241,7 +241,7 @@ public:
             errno = ENOSPC;
             return false;
         }
-        detail::CountWrite();
+        detail::CountWrite(size);
         const bool tear = verdict == detail::ChangeVerdict::Tear;
         if (tear)
             size = detail::TornSize(offset, size);

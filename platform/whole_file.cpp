@@ -107,7 +107,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, FileFailure* f
     if (!file.Valid())
         return Failed(failure, FileAction::Open, LastSystemError());
     for (;;) {
-        detail::CountRead();
+        detail::CountRead(buffer.size());
         DWORD got = 0;
         if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
             return Failed(failure, FileAction::Read, LastSystemError());
@@ -130,7 +130,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, FileFailure* f
     if (S_ISDIR(info.st_mode))
         return Failed(failure, FileAction::Open, EISDIR);
     for (;;) {
-        detail::CountRead();
+        detail::CountRead(buffer.size());
         const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR)
@@ -170,7 +170,7 @@ bool ReplaceWholeFile(const std::string& path, std::string_view bytes, FileFailu
         const detail::ChangeVerdict v = verdict(true);
         if (v == detail::ChangeVerdict::Fail)
             return false;
-        detail::CountWrite();
+        detail::CountWrite(bytes.size());
         std::size_t size =
             v == detail::ChangeVerdict::Tear ? detail::TornSize(0, bytes.size()) : bytes.size();
         std::size_t total = 0;
@@ -234,7 +234,7 @@ bool ReplaceWholeFile(const std::string& path, std::string_view bytes, FileFailu
         const detail::ChangeVerdict v = verdict(true);
         if (v == detail::ChangeVerdict::Fail)
             return false;
-        detail::CountWrite();
+        detail::CountWrite(bytes.size());
         std::size_t size =
             v == detail::ChangeVerdict::Tear ? detail::TornSize(0, bytes.size()) : bytes.size();
         std::size_t total = 0;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/mdx_index.h"
 #include "engine/table.h"
 #include "tests/engine/support.h"
 
@@ -526,3 +527,53 @@ TEST(IndexMaintenance, BlankDatesStoredAsZeroAreAccepted)
 }
 
 } // namespace
+
+// A post touches a tag only where the row's key or its place in the FOR clause changes: an edit of
+// a field no key uses costs no tree update, a key that changes costs one removal and one insert,
+// a row leaving a conditional tag one removal.
+TEST(IndexMaintenance, PostsUpdateOnlyTheTagsWhoseKeysChange)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "ROBOTY.DBF",
+                        {{"ID", 'C', 8, 0}, {"NAZWA", 'C', 20, 0}, {"UWAGI", 'C', 20, 0}, {"NR", 'N', 6, 0}},
+                        {{"ID", "ID", false, false},
+                         {"NAZWA_NR", "UPPER(NAZWA)+STR(NR,6)", false, false},
+                         {"DODATNIE", "ID", false, false, "NR > 0"}},
+                        0x23);
+    engine::Table t(dir.Path(), "roboty.dbf");
+    t.Open();
+    engine::ResetIndexUpdates();
+    for (int i = 1; i <= 10; ++i) {
+        t.Append();
+        t.FieldByName("ID").SetString(std::to_string(1000 + i));
+        t.FieldByName("NAZWA").SetString("praca " + std::to_string(i));
+        t.FieldByName("NR").SetInteger(i % 2 == 0 ? i : -i);
+        t.Post();
+    }
+    engine::IndexUpdateCounts counts = engine::IndexUpdates();
+    EXPECT_EQ(counts.inserts, 10u + 10u + 5u)
+        << "every row in the two plain tags, the even ones in the third";
+    EXPECT_EQ(counts.removals, 0u);
+
+    const auto edit = [&](std::uint32_t record, const char* field, const std::string& value) {
+        t.MoveTo(record);
+        t.Edit();
+        t.FieldByName(field).SetString(value);
+        t.Post();
+        const engine::IndexUpdateCounts now = engine::IndexUpdates();
+        const std::pair<std::uint64_t, std::uint64_t> made{now.inserts - counts.inserts,
+                                                           now.removals - counts.removals};
+        counts = now;
+        return made;
+    };
+    using Made = std::pair<std::uint64_t, std::uint64_t>; // inserts, removals
+    EXPECT_EQ(edit(3, "UWAGI", "pilne"), Made(0, 0)) << "no key uses the field";
+    EXPECT_EQ(edit(3, "NAZWA", "PRACA 3"), Made(0, 0)) << "the key is the same in upper case";
+    EXPECT_EQ(edit(3, "NAZWA", "inna"), Made(1, 1)) << "one tag's key changed";
+    EXPECT_EQ(edit(4, "NR", "-4"), Made(1, 2))
+        << "a new key in one tag, and the row leaves the conditional one";
+    EXPECT_EQ(edit(4, "NR", "8"), Made(2, 1)) << "and back in";
+    EXPECT_EQ(edit(5, "ID", "2005"), Made(1, 1)) << "the conditional tag does not hold row 5";
+    t.Close();
+    EXPECT_EQ(engine::VerifyDirectory(dir.Path()), std::vector<std::string>{});
+}

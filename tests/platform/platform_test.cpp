@@ -200,6 +200,36 @@ TEST(Files, LastWriteStampOfAnOpenFileFollowsTheFile)
     EXPECT_EQ(std::string(tail, 2), "yz");
 }
 
+// Every operation is counted once, with the bytes it asked for: benchmarks state by these what an
+// import costs in file requests and in bytes.
+TEST(Files, OperationsAreCountedWithTheirBytes)
+{
+    test_support::TempDir dir;
+    const std::string path = dir.File("OBREB.DBF");
+    platform::ResetFileOperations();
+    auto file = platform::CreateLocked(path, nullptr);
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(file->WriteAt(0, std::string(1000, 'a').data(), 1000));
+    ASSERT_TRUE(file->WriteAt(2000, "bc", 2));
+    ASSERT_TRUE(file->Resize(1500));
+    char buffer[300];
+    EXPECT_EQ(file->ReadAt(100, buffer, sizeof buffer), 300);
+    EXPECT_EQ(file->ReadAt(1400, buffer, sizeof buffer), 100) << "asked 300, the file ends after 100";
+    ASSERT_TRUE(file->Flush());
+    const platform::FileOperationCounts counts = platform::FileOperations();
+    EXPECT_EQ(counts.opens, 1u);
+    EXPECT_EQ(counts.writes, 3u) << "two writes and a change of size";
+    EXPECT_EQ(counts.bytesWritten, 1002u);
+    EXPECT_EQ(counts.reads, 2u);
+    EXPECT_EQ(counts.bytesRead, 600u) << "the bytes asked for";
+    EXPECT_EQ(counts.flushes, 1u);
+    // The exclusive open is a lock of its own on Linux, a share mode of the open on Windows.
+    EXPECT_EQ(counts.Total() - counts.locks, 7u) << "bytes are no operations";
+    platform::ResetFileOperations();
+    EXPECT_EQ(platform::FileOperations().bytesWritten, 0u);
+    EXPECT_EQ(platform::FileOperations().bytesRead, 0u);
+}
+
 TEST(Process, ProgramFilePathNamesThisProgram)
 {
     const std::string path = platform::ProgramFilePath();
