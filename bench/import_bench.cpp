@@ -128,7 +128,7 @@ void BM_ImportGrowth(benchmark::State& state)
         return;
     }
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
-    const int perCommit = convert::CommitSettings{}.worksPerCommit;
+    const int perCommit = convert::kWorksPerCommit;
     for (auto _ : state) {
         double fastestSmall = 1e9, fastestLarge = 1e9;
         bool ok = true;
@@ -168,7 +168,7 @@ void BM_ImportExtraTagsCost(benchmark::State& state)
         }
     }
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
-    const int perCommit = convert::CommitSettings{}.worksPerCommit;
+    const int perCommit = convert::kWorksPerCommit;
     for (auto _ : state) {
         double fastest[3] = {1e9, 1e9, 1e9};
         ImportResult last[3];
@@ -202,7 +202,7 @@ void BM_ImportExtraTagsCost(benchmark::State& state)
 }
 BENCHMARK(BM_ImportExtraTagsCost)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
-constexpr int kPerCommit = convert::CommitSettings{}.worksPerCommit;
+constexpr int kPerCommit = convert::kWorksPerCommit;
 
 BENCHMARK(BM_Import)
     ->ArgNames({"works", "per_commit", "extra_tags"})

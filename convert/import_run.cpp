@@ -469,6 +469,8 @@ void ImportRun::CommitPoint(bool last)
     transaction_->Commit();
     committedReport_ = report_;
     worksInBatch_ = 0;
+    if (commits_.afterCommit)
+        commits_.afterCommit();
     batchStart_ = std::chrono::steady_clock::now();
 }
 

@@ -81,6 +81,9 @@ struct RunContext
     std::function<void(bool last)> workDone;
 };
 
+// Works per commit unless set otherwise (CommitSettings).
+inline constexpr int kWorksPerCommit = 5000;
+
 // How the run commits its transactions.
 struct CommitSettings
 {
@@ -92,10 +95,14 @@ struct CommitSettings
     // 25 MB; against 2000 it spares a tenth of the import of 100,000 works, with or without tags
     // of the office's own, since an index block that many works change is written once a commit
     // rather than in each smaller one (bench/import_bench, "BM_ImportBatchSize").
-    int worksPerCommit = 5000;
+    int worksPerCommit = kWorksPerCommit;
     std::chrono::milliseconds interval{1000};
     // Changes kept in memory before they are written ahead of the commit (journal first).
     std::size_t memoryLimit = std::size_t{64} << 20;
+    // Called after each commit of a batch of works, while the run holds no update lock of a
+    // table it writes (the counters table stays held): a test may let another program look at
+    // the target there.
+    std::function<void()> afterCommit;
 };
 
 // The messages of the run, exactly as the office knows them.

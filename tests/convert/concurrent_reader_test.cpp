@@ -125,6 +125,16 @@ std::vector<Snapshot> ReadSnapshots(const std::string& path)
     return all;
 }
 
+// How many snapshots the file holds so far (each begins with its line once it is read whole).
+std::size_t CountSnapshots(const std::string& path)
+{
+    std::ifstream in(platform::NativePath(path));
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.rfind("snapshot ", 0) == 0 ? 1 : 0;
+    return count;
+}
+
 // The reader: holds every table (waiting for the first, trying the others, letting go of all and
 // starting again when one is taken), takes a snapshot, lets go, and again, until the stop file is
 // there.
@@ -181,7 +191,20 @@ TEST(ConcurrentReader, SeesTheStateOfSomeCommitAtEveryMoment)
     ui.targetText = target;
     convert::ImportRun run(ui, dir.File("brak.gm"), [] { return convert::Date{2026, 12, 6}; });
     run.Commits().worksPerCommit = 10; // many commits for the reader to fall between
+    // Every 25th commit the run waits (a few seconds at most) until the reader has taken one more
+    // snapshot, so that it surely looks in the middle of the import however fast the import is.
+    int commits = 0;
+    std::size_t taken = 0;
+    run.Commits().afterCommit = [&] {
+        if (++commits % 25 != 0)
+            return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (CountSnapshots(snapshots) <= taken && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        taken = CountSnapshots(snapshots);
+    };
     run.BitBtn1Click();
+    EXPECT_GE(commits, 100);
     ASSERT_TRUE(ui.closed);
     std::ofstream(platform::NativePath(stop)) << "stop";
     EXPECT_EQ(reader.Wait(), 0);

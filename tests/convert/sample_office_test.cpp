@@ -128,7 +128,7 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
 TEST(SampleOffice, BatchedImportsWriteTheBytesOfAnImportPostByPost)
 {
     std::map<std::string, std::string> reference;
-    for (const int perCommit : {0, 7, convert::CommitSettings{}.worksPerCommit}) {
+    for (const int perCommit : {0, 7, convert::kWorksPerCommit}) {
         SCOPED_TRACE("works per commit " + std::to_string(perCommit));
         test_support::TempDir dir;
         const std::string archive = dir.File("ARCH") + platform::kSeparator;
