@@ -82,7 +82,7 @@ struct RunContext
 };
 
 // Works per commit unless set otherwise (CommitSettings).
-inline constexpr int kWorksPerCommit = 5000;
+inline constexpr int kWorksPerCommit = 10000;
 
 // How the run commits its transactions.
 struct CommitSettings
@@ -91,10 +91,12 @@ struct CommitSettings
     // benchmarks: an import killed then leaves ids twice and rows doubled.
     bool transactions = true;
     // A commit after this many completed works, or after this long, whichever comes first: the
-    // second bounds what an interruption takes back. 5000 keeps the changes waiting in memory near
-    // 25 MB; against 2000 it spares a tenth of the import of 100,000 works, with or without tags
-    // of the office's own, since an index block that many works change is written once a commit
-    // rather than in each smaller one (bench/import_bench, "BM_ImportBatchSize").
+    // second bounds what an interruption takes back. An index block that many works change is
+    // written (and its former bytes journaled) once a commit rather than in each smaller one, so
+    // larger batches write fewer bytes, which a shared folder carries over the network: against
+    // 5000, 10000 writes 109 MB instead of 131 for the import of 100,000 works (184 → 139 MB with
+    // two more tags on each indexed table) and is 5-8 % faster, for about 20 MB more waiting in
+    // memory (bench/import_bench, "BM_ImportBatchSize").
     int worksPerCommit = kWorksPerCommit;
     std::chrono::milliseconds interval{1000};
     // Changes kept in memory before they are written ahead of the commit (journal first).
