@@ -95,8 +95,9 @@ struct CommitSettings
     // written (and its former bytes journaled) once a commit rather than in each smaller one, so
     // larger batches write fewer bytes, which a shared folder carries over the network: against
     // 5000, 10000 writes 109 MB instead of 131 for the import of 100,000 works (184 → 139 MB with
-    // two more tags on each indexed table) and is 5-8 % faster, for about 20 MB more waiting in
-    // memory (bench/import_bench, "BM_ImportBatchSize").
+    // two more tags on each indexed table) and is 5-8 % faster, for about 20 MB more peak memory;
+    // the changes waiting at a commit stay at 8-10 MB (20 MB with two more tags on every table),
+    // far below memoryLimit (bench/import_bench, "BM_ImportBatchSize").
     int worksPerCommit = kWorksPerCommit;
     std::chrono::milliseconds interval{1000};
     // Changes kept in memory before they are written ahead of the commit (journal first).
