@@ -128,13 +128,12 @@ void BM_ImportGrowth(benchmark::State& state)
         return;
     }
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
-    const int perCommit = convert::kWorksPerCommit;
     for (auto _ : state) {
         double fastestSmall = 1e9, fastestLarge = 1e9;
         bool ok = true;
         for (int round = 0; round < 10; ++round) {
-            const ImportResult a = ImportOnce(small, perCommit);
-            const ImportResult b = ImportOnce(large, perCommit);
+            const ImportResult a = ImportOnce(small, convert::kWorksPerCommit);
+            const ImportResult b = ImportOnce(large, convert::kWorksPerCommit);
             ok = ok && a.ok && b.ok;
             fastestSmall = std::min(fastestSmall, a.seconds);
             fastestLarge = std::min(fastestLarge, b.seconds);
@@ -160,7 +159,8 @@ BENCHMARK(BM_ImportGrowth)->Unit(benchmark::kMillisecond)->Iterations(1)->UseMan
 // times each, the fastest of each kept; the goal is at most 1.2 times the plain import.
 void BM_ImportExtraTagsCost(benchmark::State& state)
 {
-    const std::string offices[] = {Office(100000), Office(100000, 1), Office(100000, 2)};
+    constexpr int kWorks = 100000;
+    const std::string offices[] = {Office(kWorks), Office(kWorks, 1), Office(kWorks, 2)};
     for (const std::string& office : offices) {
         if (office.empty()) {
             state.SkipWithError("kerg-sample failed");
@@ -168,14 +168,13 @@ void BM_ImportExtraTagsCost(benchmark::State& state)
         }
     }
     engine::ConfigureDbaseDriver("DBASE", {"LANGDRIVER=db852po0", "LEVEL=5"});
-    const int perCommit = convert::kWorksPerCommit;
     for (auto _ : state) {
         double fastest[3] = {1e9, 1e9, 1e9};
         ImportResult last[3];
         bool ok = true;
         for (int round = 0; round < 5; ++round) {
             for (int kind = 0; kind < 3; ++kind) {
-                last[kind] = ImportOnce(offices[kind], perCommit);
+                last[kind] = ImportOnce(offices[kind], convert::kWorksPerCommit);
                 ok = ok && last[kind].ok;
                 fastest[kind] = std::min(fastest[kind], last[kind].seconds);
             }
@@ -186,7 +185,7 @@ void BM_ImportExtraTagsCost(benchmark::State& state)
         for (int kind = 0; kind < 3; ++kind) {
             const ImportResult& r = last[kind];
             state.counters[std::string("tag_updates_per_work_") + names[kind]] =
-                static_cast<double>(r.index.inserts + r.index.removals) / 100000.0;
+                static_cast<double>(r.index.inserts + r.index.removals) / kWorks;
             state.counters[std::string("MB_written_") + names[kind]] =
                 static_cast<double>(r.ops.bytesWritten) / 1e6;
         }
@@ -202,14 +201,12 @@ void BM_ImportExtraTagsCost(benchmark::State& state)
 }
 BENCHMARK(BM_ImportExtraTagsCost)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 
-constexpr int kPerCommit = convert::kWorksPerCommit;
-
 BENCHMARK(BM_Import)
     ->ArgNames({"works", "per_commit", "extra_tags"})
     ->Args({10000, 0, 0})
-    ->Args({10000, kPerCommit, 0})
+    ->Args({10000, convert::kWorksPerCommit, 0})
     ->Args({100000, 0, 0})
-    ->Args({100000, kPerCommit, 0})
+    ->Args({100000, convert::kWorksPerCommit, 0})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseManualTime();
@@ -218,9 +215,9 @@ BENCHMARK(BM_Import)
 BENCHMARK(BM_Import)
     ->Name("BM_ImportExtraTags")
     ->ArgNames({"works", "per_commit", "extra_tags"})
-    ->Args({100000, kPerCommit, 0})
-    ->Args({100000, kPerCommit, 1})
-    ->Args({100000, kPerCommit, 2})
+    ->Args({100000, convert::kWorksPerCommit, 0})
+    ->Args({100000, convert::kWorksPerCommit, 1})
+    ->Args({100000, convert::kWorksPerCommit, 2})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseManualTime();
