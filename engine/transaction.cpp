@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 
 #include "engine/checksum.h"
@@ -729,27 +730,18 @@ void Transaction::Impl::WriteOut(bool finish)
         out.clear();
         if (created)
             out.append(Header(nonce));
-        arenaUsed = 0;
         // What each file gets: whole blocks as the transaction sees them, each range in one write, so
-        // that a block is never left half of one write-out and half of another.
-        struct PieceWrite
+        // that a block is never left half of one write-out and half of another. First the blocks
+        // of every file, so that the write arena is sized once for all of them.
+        struct FilePlan
         {
-            std::int64_t offset;
-            std::size_t at, size; // in writeArena
+            std::vector<std::pair<std::int64_t, std::int64_t>> merged; // changed [first, last] blocks
+            std::vector<std::pair<std::int64_t, std::int64_t>> pieces; // [first, last] blocks to write
         };
-        std::vector<std::vector<PieceWrite>> writes(changed.size());
+        std::vector<FilePlan> plans(changed.size());
+        std::size_t arenaNeeded = 0;
         for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
             PendingFile* f = changed[fileIndex];
-            if (f->journalNumber < 0) {
-                f->journalNumber = nextNumber++;
-                const std::string name = JournalName(f->path);
-                std::string body;
-                PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                PutLe(body, static_cast<std::uint64_t>(f->baseSize), 8);
-                PutLe(body, name.size(), 2);
-                body += name;
-                AppendRecord(out, 'F', body, nonce);
-            }
             // The blocks this write-out changes: those of the runs, and those the transaction cut.
             std::vector<std::pair<std::int64_t, std::int64_t>> spans; // [begin, end) bytes
             for (const auto& [start, run] : f->runs)
@@ -758,7 +750,7 @@ void Transaction::Impl::WriteOut(bool finish)
             if (f->cutAt < cutEnd)
                 spans.emplace_back(f->cutAt, cutEnd);
             std::sort(spans.begin(), spans.end());
-            std::vector<std::pair<std::int64_t, std::int64_t>> merged; // [first, last] blocks
+            std::vector<std::pair<std::int64_t, std::int64_t>>& merged = plans[fileIndex].merged;
             for (const auto& [from, to] : spans) {
                 if (from >= to)
                     continue;
@@ -772,7 +764,7 @@ void Transaction::Impl::WriteOut(bool finish)
             // between them (below the size of the last commit: old blocks) written back as they
             // are: one read and one write instead of many small ones, which on a network share
             // cost a round trip each.
-            std::vector<std::pair<std::int64_t, std::int64_t>> pieces; // [first, last] blocks
+            std::vector<std::pair<std::int64_t, std::int64_t>>& pieces = plans[fileIndex].pieces;
             for (const auto& [first, last] : merged) {
                 if (!pieces.empty() && (first - pieces.back().second - 1) * kBlock <= kJoinGap &&
                     first * kBlock <= f->baseSize)
@@ -780,8 +772,41 @@ void Transaction::Impl::WriteOut(bool finish)
                 else
                     pieces.emplace_back(first, last);
             }
+            for (const auto& [first, last] : pieces)
+                arenaNeeded += static_cast<std::size_t>(last - first + 1) * static_cast<std::size_t>(kBlock);
+        }
+        if (arenaSize < arenaNeeded) {
+            writeArena.reset();
+            writeArena = std::make_unique_for_overwrite<char[]>(arenaNeeded);
+            arenaSize = arenaNeeded;
+        }
+        // The journal holds at most the former bytes of all the pieces and a few bytes a block:
+        // room made once rather than by doubling, which copies what is already there.
+        out.reserve(out.size() + arenaNeeded + arenaNeeded / static_cast<std::size_t>(kBlock) * 16 +
+                    changed.size() * 512);
+
+        struct PieceWrite
+        {
+            std::int64_t offset;
+            std::size_t at, size; // in writeArena
+        };
+        std::vector<std::vector<PieceWrite>> writes(changed.size());
+        std::size_t arenaUsed = 0;
+        for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
+            PendingFile* f = changed[fileIndex];
+            if (f->journalNumber < 0) {
+                f->journalNumber = nextNumber++;
+                const std::string name = JournalName(f->path);
+                std::string body;
+                PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
+                PutLe(body, static_cast<std::uint64_t>(f->baseSize), 8);
+                PutLe(body, name.size(), 2);
+                body += name;
+                AppendRecord(out, 'F', body, nonce);
+            }
+            const std::vector<std::pair<std::int64_t, std::int64_t>>& merged = plans[fileIndex].merged;
             std::size_t next = 0; // the first changed range not yet journaled
-            for (const auto& [pieceFirst, pieceLast] : pieces) {
+            for (const auto& [pieceFirst, pieceLast] : plans[fileIndex].pieces) {
                 // The file's bytes of the piece, read once straight into the write arena: the
                 // journal takes the former bytes of each changed range from there before the
                 // changes are laid over it, and what is left is what the blocks will hold.
@@ -789,10 +814,8 @@ void Transaction::Impl::WriteOut(bool finish)
                 const std::int64_t end = (pieceLast + 1) * kBlock;
                 const auto pieceSize = static_cast<std::size_t>(end - begin);
                 const std::size_t at = arenaUsed;
-                if (writeArena.size() < at + pieceSize)
-                    writeArena.resize(std::max(at + pieceSize, writeArena.size() * 2));
                 arenaUsed += pieceSize;
-                char* const piece = writeArena.data() + at;
+                char* const piece = writeArena.get() + at;
                 const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
                 if (onDisk > 0 && f->file->ReadAt(begin, piece, static_cast<std::size_t>(onDisk)) != onDisk)
                     throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
@@ -865,7 +888,7 @@ void Transaction::Impl::WriteOut(bool finish)
             PendingFile* f = changed[fileIndex];
             std::int64_t end = f->fileSize;
             for (const PieceWrite& w : writes[fileIndex]) {
-                if (!f->file->WriteAt(w.offset, writeArena.data() + w.at, w.size))
+                if (!f->file->WriteAt(w.offset, writeArena.get() + w.at, w.size))
                     throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path);
                 end = std::max(end, w.offset + static_cast<std::int64_t>(w.size));
             }

@@ -145,9 +145,11 @@ struct Transaction::Impl
     std::size_t memoryUsed = 0;
     bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
     // A write-out's buffers, kept with their memory for the next: the journal's records and the
-    // pieces to write (the first arenaUsed bytes of writeArena).
-    std::string journalBuffer, writeArena;
-    std::size_t arenaUsed = 0;
+    // pieces to write (arenaSize bytes, allocated at the size a write-out needs and not filled
+    // beforehand, so that no page of it is touched before its bytes are read or laid over).
+    std::string journalBuffer;
+    std::unique_ptr<char[]> writeArena;
+    std::size_t arenaSize = 0;
     // The journal of the changes since the last commit, once any were written out.
     std::unique_ptr<platform::LockedFile> journal;
     std::int64_t journalEnd = 0;
