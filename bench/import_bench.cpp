@@ -114,6 +114,7 @@ void BM_Import(benchmark::State& state)
         state.counters["flushes"] = static_cast<double>(r.ops.flushes);
         state.counters["MB_read"] = static_cast<double>(r.ops.bytesRead) / 1e6;
         state.counters["MB_written"] = static_cast<double>(r.ops.bytesWritten) / 1e6;
+        state.counters["page_faults"] = static_cast<double>(r.pageFaults);
         state.counters["tag_inserts_per_work"] = perWork(r.index.inserts);
         state.counters["tag_removals_per_work"] = perWork(r.index.removals);
     }

@@ -775,15 +775,23 @@ void Transaction::Impl::WriteOut(bool finish)
             for (const auto& [first, last] : pieces)
                 arenaNeeded += static_cast<std::size_t>(last - first + 1) * static_cast<std::size_t>(kBlock);
         }
+        // Both buffers grow at least to twice their size, so that commits which each need a little
+        // more than the last (indexes grow) do not each take fresh memory; what a write-out leaves
+        // unused is never touched and costs no memory.
         if (arenaSize < arenaNeeded) {
-            writeArena.reset();
-            writeArena = std::make_unique_for_overwrite<char[]>(arenaNeeded);
-            arenaSize = arenaNeeded;
+            const std::size_t size = std::max(arenaNeeded, arenaSize * 2);
+            writeArena.reset(); // not both at once; and no size without memory if this throws
+            arenaSize = 0;
+            writeArena = std::make_unique_for_overwrite<char[]>(size);
+            arenaSize = size;
         }
         // The journal holds at most the former bytes of all the pieces and a few bytes a block:
-        // room made once rather than by doubling, which copies what is already there.
-        out.reserve(out.size() + arenaNeeded + arenaNeeded / static_cast<std::size_t>(kBlock) * 16 +
-                    changed.size() * 512);
+        // room made at once rather than by appending, which copies what is already there.
+        const std::size_t journalNeeded = out.size() + arenaNeeded +
+                                          arenaNeeded / static_cast<std::size_t>(kBlock) * 16 +
+                                          changed.size() * 512;
+        if (out.capacity() < journalNeeded)
+            out.reserve(std::max(journalNeeded, out.capacity() * 2));
 
         struct PieceWrite
         {
