@@ -176,10 +176,10 @@ BENCHMARK(BM_ImportGrowth)->Unit(benchmark::kMillisecond)->Iterations(1)->UseMan
 
 // The program imports once per start, into memory it has not used before. In BM_ImportGrowth the
 // smaller import reuses memory the process already holds from the larger one, and only the larger
-// pays for fresh memory (about 18,000 page faults against 800 here). This variant runs every
-// import in a process of its own: the benchmark starts itself again with kImportOnce, which
-// imports once and prints the import's seconds and page faults. The process's start and the copy
-// of the target are not timed.
+// pays for fresh memory (5,000 to 18,000 page faults against 800 here, as the heap's history has
+// it). This variant runs every import in a process of its own: the benchmark starts itself again
+// with kImportOnce, which imports once and prints the import's seconds and page faults. The
+// process's start and the copy of the target are not timed.
 constexpr const char* kImportOnce = "--import-once";
 
 struct FreshImport

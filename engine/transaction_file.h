@@ -145,7 +145,7 @@ struct Transaction::Impl
     std::size_t memoryUsed = 0;
     bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
     // A write-out's buffers, kept with their memory for the next: the journal's records and the
-    // pieces to write (arenaSize bytes, allocated at the size a write-out needs and not filled
+    // pieces to write (arenaSize bytes, allocated when a write-out needs more and not filled
     // beforehand, so that no page of it is touched before its bytes are read or laid over).
     std::string journalBuffer;
     std::unique_ptr<char[]> writeArena;
