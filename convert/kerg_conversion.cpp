@@ -900,10 +900,17 @@ void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
         valid = day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
     }
     if (valid) {
-        char text[40];
-        std::snprintf(text, sizeof text, "%04d.%02d.%02d", year, month, day);
+        // The year has four digits at most, as it was read from four.
+        char text[] = "yyyy.mm.dd";
+        const auto put = [&text](std::size_t at, int value, int digits) {
+            for (std::size_t i = at + static_cast<std::size_t>(digits); i-- > at; value /= 10)
+                text[i] = static_cast<char>('0' + value % 10);
+        };
+        put(0, year, 4);
+        put(5, month, 2);
+        put(8, day, 2);
         try {
-            field.SetString(text);
+            field.SetString(std::string_view(text, sizeof text - 1));
             return;
         } catch (const engine::Error&) {
             // falls back to the first of January 1900

@@ -2,7 +2,8 @@
 #include "convert/text.h"
 
 #include <array>
-#include <cstdio>
+#include <charconv>
+#include <cstdint>
 
 namespace convert {
 namespace {
@@ -120,16 +121,31 @@ std::string Utf8ToCp1250(std::string_view text)
 
 std::string HexId(std::int32_t counter, int digits)
 {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%0*X", digits, static_cast<unsigned>(counter));
-    return buffer;
+    // Upper-case hexadecimal of the 32-bit pattern, zeros before it up to `digits`.
+    auto value = static_cast<std::uint32_t>(counter);
+    char reversed[8];
+    int length = 0;
+    do {
+        reversed[length++] = "0123456789ABCDEF"[value & 0xFu];
+        value >>= 4;
+    } while (value != 0);
+    std::string out(digits > length ? static_cast<std::size_t>(digits - length) : 0, '0');
+    while (length > 0)
+        out.push_back(reversed[--length]);
+    return out;
 }
 
 std::string FormatNumber(std::int32_t value, int width)
 {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%*d", width, value);
-    return buffer;
+    char digits[16];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+    (void)error; // any 32-bit number fits
+    const auto length = static_cast<std::size_t>(end - digits);
+    std::string out(
+        width > 0 && static_cast<std::size_t>(width) > length ? static_cast<std::size_t>(width) - length : 0,
+        ' ');
+    out.append(digits, length);
+    return out;
 }
 
 std::string TrimRight(std::string_view text)

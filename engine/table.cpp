@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -1411,9 +1412,16 @@ void Field::SetVariant(const Variant& value)
             Table::Impl& impl = Require(table_->impl_, *table_);
             impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": wartość nie jest liczbą");
         }
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.*f", std::max(Decimals(), 0) + 2, *number);
-        SetString(buffer);
+        // Two decimals more than the field keeps, for the field's own rounding. The buffer holds the
+        // largest double written out in full (309 digits) with the decimals of any numeric field.
+        char buffer[400];
+        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *number,
+                                                std::chars_format::fixed, std::max(Decimals(), 0) + 2);
+        if (error != std::errc{}) {
+            Table::Impl& impl = Require(table_->impl_, *table_);
+            impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": liczba nie mieści się w polu");
+        }
+        SetString(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
     } else if (const auto* flag = std::get_if<bool>(&value)) {
         SetString(*flag ? "T" : "F");
     }

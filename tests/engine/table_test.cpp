@@ -1,5 +1,10 @@
 // The table object: fields by name, values and their limits, code pages, append and edit read
 // back, keyed search over several fields, errors that name table and field.
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "engine/table.h"
@@ -109,6 +114,58 @@ TEST_F(TableTest, ValuesThatDoNotFitAreRefusedNamingFieldAndTable)
     t.FieldByName("ILOSC").SetInteger(-999);
     t.Post();
     EXPECT_EQ(t.FieldByName("ILOSC").AsInteger(), -999);
+}
+
+// A number given as a double is written out with two decimals more than the field keeps and then
+// stored as that text would be: the field's own rounding decides, also on the halves that a double
+// cannot hold exactly (2.675 is a little less). The text is the exact decimal value of the double,
+// as printf writes it.
+TEST_F(TableTest, DoublesAreStoredAsTheirExactDecimalText)
+{
+    CreateParcels();
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.Open();
+    t.Append();
+    engine::Field pow = t.FieldByName("POW");     // N(10,2)
+    engine::Field ilosc = t.FieldByName("ILOSC"); // N(4,0)
+    std::vector<double> values = {0.0,       -0.0,       0.125,  2.675,  1.005,  -1.005,  0.5,    1.5,
+                                  2.5,       -2.5,       12.345, 99.995, 0.0049, 0.005,   1e-320, -1e-9,
+                                  1234567.8, -99999.994, 9999.5, -999.5, 0.3,    1.0 / 3, 2.0 / 3};
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> wide(-999999.0, 999999.0), narrow(-9.99, 9.99);
+    for (int i = 0; i < 3000; ++i)
+        values.push_back(i % 2 == 0 ? wide(random) : narrow(random));
+    for (const double x : values) {
+        for (engine::Field* field : {&pow, &ilosc}) {
+            char text[400];
+            std::snprintf(text, sizeof text, "%.*f", field->Decimals() + 2, x);
+            std::string expected, got;
+            try {
+                field->SetString(text);
+                expected = field->AsString();
+            } catch (const engine::Error&) {
+                expected = "(refused)";
+            }
+            try {
+                field->SetVariant(x);
+                got = field->AsString();
+            } catch (const engine::Error&) {
+                got = "(refused)";
+            }
+            ASSERT_EQ(got, expected) << text << " into " << field->Name();
+        }
+    }
+    // Numbers far too large for any field are refused, naming the field; nothing is cut short.
+    for (const double x : {1e300, -std::numeric_limits<double>::max()}) {
+        try {
+            pow.SetVariant(x);
+            ADD_FAILURE() << "accepted " << x;
+        } catch (const engine::Error& e) {
+            EXPECT_EQ(e.Kind(), engine::ErrorKind::BadValue);
+            EXPECT_NE(std::string(e.what()).find("POW"), std::string::npos) << e.what();
+        }
+    }
+    t.Cancel();
 }
 
 TEST_F(TableTest, WritingOutsideEditStateIsAnError)
