@@ -3,8 +3,11 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "archive/code_page.h"
 #include "convert/text.h"
@@ -91,7 +94,27 @@ struct TargetTable
         table.SetTransaction(transaction);
         table.Open();
     }
-    engine::Field operator[](const char* name) { return table.FieldByName(name); }
+    // A field by name. The conversion names the same few fields of every row it writes, always by
+    // literals, so each name is looked up in the table once and then found by its address (and
+    // checked against the name it was looked up by).
+    engine::Field operator[](const char* name)
+    {
+        for (const Named& named : fields)
+            if (named.address == name && std::strcmp(named.name.c_str(), name) == 0)
+                return named.field;
+        const engine::Field field = table.FieldByName(name);
+        fields.push_back({name, name, field});
+        return field;
+    }
+
+private:
+    struct Named
+    {
+        const char* address;
+        std::string name;
+        engine::Field field;
+    };
+    std::vector<Named> fields;
 };
 
 struct Target
@@ -794,7 +817,7 @@ bool Conversion::ImportRasterRanges(std::int32_t n)
                         ranges["id_rodzica"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
                         ranges["uklad"].SetString(a.obrrUklad.Str());
                         ranges["godlo"].SetString(a.obrrGodlo.Str());
-                        ranges["rastry"].SetString(PackRaster(ExpandRasterBits(a.obrrRastry.View())));
+                        ranges["rastry"].SetString(PackRasterBits(a.obrrRastry.View()));
                         ranges.table.Post();
                         ++report_.rasterRanges;
                         return true;
@@ -970,24 +993,58 @@ RasterGrid ExpandRasterBits(std::string_view mask)
     return grid;
 }
 
+namespace {
+
+// The packed text of a grid given as one 40-bit mask per column, row r in bit r: the masks laid end to
+// end make the stream of 1200 cells in packed order, and each character takes the next six, the
+// first cell in its lowest bit; trailing empty characters are dropped.
+std::string PackColumns(const std::array<std::uint64_t, 30>& columns)
+{
+    std::array<std::uint64_t, 1200 / 64 + 1> stream{};
+    for (std::size_t p = 0; p < 30; ++p) {
+        const std::size_t at = 40 * p, word = at / 64, shift = at % 64;
+        stream[word] |= columns[p] << shift;
+        if (shift > 64 - 40) // the column's last cells go on in the next word
+            stream[word + 1] |= columns[p] >> (64 - shift);
+    }
+    constexpr std::size_t kCharacters = 1200 / 6;
+    std::array<char, kCharacters> text{};
+    std::size_t length = 0; // up to the last character with a covered cell
+    for (std::size_t t = 0; t < kCharacters; ++t) {
+        const std::size_t at = 6 * t, word = at / 64, shift = at % 64;
+        std::uint64_t bits = stream[word] >> shift;
+        if (shift > 64 - 6)
+            bits |= stream[word + 1] << (64 - shift);
+        const auto group = static_cast<unsigned>(bits & 0x3Fu);
+        text[t] = static_cast<char>(33 + group);
+        length = group != 0 ? t + 1 : length;
+    }
+    return std::string(text.data(), length);
+}
+
+} // namespace
+
 std::string PackRaster(const RasterGrid& grid)
 {
-    std::array<std::uint8_t, 201> work{};
-    for (int p = 0; p < 30; ++p) {
-        for (int r = 0; r < 40; ++r) {
-            if (grid[static_cast<std::size_t>(30 * r + p)] == 0)
-                continue;
-            const int k = 40 * p + r;
-            work[static_cast<std::size_t>(k / 6)] |= static_cast<std::uint8_t>(1u << (k % 6));
-        }
+    // The packed order is column after column: cell k is row k % 40 of column k / 40.
+    std::array<std::uint64_t, 30> columns{};
+    for (std::size_t r = 0; r < 40; ++r)
+        for (std::size_t p = 0; p < 30; ++p)
+            columns[p] |= static_cast<std::uint64_t>(grid[30 * r + p] != 0) << r;
+    return PackColumns(columns);
+}
+
+std::string PackRasterBits(std::string_view mask)
+{
+    // Column p lies in the band of the mask's byte p / 5; each of that byte's bits covers five rows.
+    std::array<std::uint64_t, 30> columns{};
+    for (std::size_t p = 0; p < 30; ++p) {
+        const auto band = static_cast<std::uint8_t>(p / 5 < mask.size() ? mask[p / 5] : ' ');
+        for (unsigned j = 0; j < 8; ++j)
+            if ((band >> j & 1u) != 0)
+                columns[p] |= std::uint64_t{0x1F} << (5 * j);
     }
-    int m = 200;
-    while (m >= 0 && work[static_cast<std::size_t>(m)] == 0)
-        --m;
-    std::string text;
-    for (int t = 0; t <= m; ++t)
-        text.push_back(static_cast<char>(work[static_cast<std::size_t>(t)] + 33));
-    return text;
+    return PackColumns(columns);
 }
 
 } // namespace convert

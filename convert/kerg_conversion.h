@@ -70,4 +70,7 @@ RasterGrid ExpandRasterBits(std::string_view mask);
 // dropped (an empty grid gives the empty text).
 std::string PackRaster(const RasterGrid& grid);
 
+// PackRaster(ExpandRasterBits(mask)) without the grid.
+std::string PackRasterBits(std::string_view mask);
+
 } // namespace convert

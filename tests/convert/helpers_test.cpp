@@ -1,5 +1,7 @@
 // The pure parts of the conversion: keys, dates, progress, raster masks, stamps and texts.
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +100,53 @@ TEST(Raster, ExpandAndPack)
             EXPECT_EQ(covered, r >= 25 && r <= 29 && p >= 5) << r << "," << p;
         }
     }
+}
+
+// Any grid, not only the 5 x 5 blocks a mask gives, packs cell by cell: column after column, six
+// cells a character from "!" up, the trailing empty characters dropped.
+TEST(Raster, PackFollowsTheCellOrderOnAnyGrid)
+{
+    std::mt19937 random(11);
+    for (int round = 0; round < 300; ++round) {
+        convert::RasterGrid grid{};
+        const unsigned density = round % 4; // from empty to every cell covered
+        const std::size_t lastCell = random() % 1200;
+        for (std::size_t cell = 0; cell < 1200; ++cell)
+            grid[cell] = static_cast<std::uint8_t>(
+                density == 3 || (density > 0 && random() % 3 < density) ? 1 + random() % 255 : 0);
+        if (round % 5 == 0) // nothing after a random cell of the packed order
+            for (std::size_t k = lastCell + 1; k < 1200; ++k)
+                grid[30 * (k % 40) + k / 40] = 0;
+        std::string expected(200, '!');
+        for (std::size_t k = 0; k < 1200; ++k)
+            if (grid[30 * (k % 40) + k / 40] != 0)
+                expected[k / 6] = static_cast<char>(expected[k / 6] + (1 << (k % 6)));
+        expected.erase(expected.find_last_not_of('!') + 1);
+        ASSERT_EQ(convert::PackRaster(grid), expected) << "round " << round;
+    }
+}
+
+// The import packs a mask straight away; it must give what the grid of the mask packs to, for
+// every value of each band, for random masks, and for masks shorter or longer than six bytes.
+TEST(Raster, MaskPackedDirectlyAsThroughItsGrid)
+{
+    std::vector<std::string> masks;
+    for (int band = 0; band < 6; ++band)
+        for (int value = 0; value < 256; ++value) {
+            std::string mask(6, '\0');
+            mask[static_cast<std::size_t>(band)] = static_cast<char>(value);
+            masks.push_back(mask);
+        }
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        std::string mask(static_cast<std::size_t>(random() % 9), ' ');
+        for (char& c : mask)
+            c = static_cast<char>(random() % 256);
+        masks.push_back(mask);
+    }
+    for (const std::string& mask : masks)
+        ASSERT_EQ(convert::PackRasterBits(mask), convert::PackRaster(convert::ExpandRasterBits(mask)))
+            << testing::PrintToString(mask);
 }
 
 TEST(Texts, StampsIdsAndUpperCase)
