@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -200,19 +201,39 @@ constexpr const char* kImportOnce = "--import-once";
 
 ImportResult ImportInFreshProcess(const std::string& office)
 {
-    char self[4096] = {};
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
+    // The child is this program started again, without a shell: no path needs quoting. Its
+    // arguments are ready before the fork, after which the child only redirects and executes.
+    std::string program = "/proc/self/exe", flag = kImportOnce, where = office;
+    char* const arguments[] = {program.data(), flag.data(), where.data(), nullptr};
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
         return {};
-    const std::string command =
-        "'" + std::string(self, static_cast<std::size_t>(length)) + "' " + kImportOnce + " '" + office + "'";
-    FILE* child = popen(command.c_str(), "r");
-    if (child == nullptr)
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
         return {};
+    }
+    if (pid == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        execv(arguments[0], arguments);
+        _exit(127);
+    }
+    close(pipeEnds[1]);
     ImportResult result;
     int succeeded = 0;
-    const bool read = std::fscanf(child, "%d %lf %ld", &succeeded, &result.seconds, &result.pageFaults) == 3;
-    result.ok = pclose(child) == 0 && read && succeeded == 1;
+    bool read = false;
+    if (FILE* child = fdopen(pipeEnds[0], "r")) {
+        read = std::fscanf(child, "%d %lf %ld", &succeeded, &result.seconds, &result.pageFaults) == 3;
+        std::fclose(child);
+    } else {
+        close(pipeEnds[0]);
+    }
+    int status = 0;
+    const bool ended = waitpid(pid, &status, 0) == pid;
+    result.ok = ended && WIFEXITED(status) && WEXITSTATUS(status) == 0 && read && succeeded == 1;
     return result;
 }
 
