@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "archive/reader.h"
+#include "platform/memory.h"
 
 namespace archive {
 namespace {
@@ -106,19 +107,6 @@ SlotFound SearchPage(const Page& page, const std::uint8_t* key, bool inOrder)
     return {slot, slot <= n && cmp == 0};
 }
 
-// Asks for every cache line of a page at once. A search by halves reads a page's lines one after
-// the other, each depending on the last, and on a large archive's index the page is seldom in the
-// cache: fetched together, the lines cost about one wait instead of one for each step.
-void PrefetchPage(const std::uint8_t* page)
-{
-#if defined(__GNUC__)
-    for (std::size_t line = 0; line < ntx::kPageSize; line += 64)
-        __builtin_prefetch(page + line);
-#else
-    (void)page;
-#endif
-}
-
 // What is known of a page of an index image (IndexHandle::pageChecked).
 constexpr std::uint8_t kUnchecked = 0, kSound = 1, kDamaged = 2, kSoundInOrder = 3;
 
@@ -170,7 +158,7 @@ bool Reader::ReadPage(IndexHandle& handle, int level, std::uint32_t offset)
         // A page of the image is used where it lies, and checked once while the image stands.
         if (offset <= handle.image.size() - ntx::kPageSize) {
             page = handle.image.data() + offset;
-            PrefetchPage(page);
+            platform::Prefetch(page, ntx::kPageSize); // a large archive's pages are seldom cached
             std::uint8_t& checked = handle.pageChecked[offset / ntx::kPageSize];
             if (checked == kUnchecked)
                 checked = !PageIsSound(page, handle.KeySize())        ? kDamaged

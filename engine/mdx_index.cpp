@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "engine/error.h"
+#include "platform/memory.h"
 #include "platform/system.h"
 
 namespace engine {
@@ -221,12 +222,8 @@ const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
     const unsigned char* block = Cached(page);
-    if (block != nullptr) {
-        // A search probes lines of the block one after another, each waiting on the last; asking
-        // for all of them at once lets the memory fetch them together.
-        for (std::size_t at = 0; at < blockSize_; at += 64)
-            __builtin_prefetch(block + at);
-    }
+    if (block != nullptr)
+        platform::Prefetch(block, blockSize_);
     if (block == nullptr && memoryOnly_)
         throw NotInMemory{};
     if (block == nullptr) {

@@ -1,7 +1,7 @@
 // Large blocks of memory straight from the operating system, for caches that hold tens of
 // megabytes and are read at random: where the system offers large pages for them (Linux
 // transparent huge pages), it is asked to use them, since a random read of such a cache
-// otherwise spends much of its time on address translation.
+// otherwise spends much of its time on address translation. And memory asked for ahead of its use.
 #pragma once
 
 #include <cstddef>
@@ -17,5 +17,20 @@ inline constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
 void* AllocateLarge(std::size_t bytes, bool largePages);
 // Returns a block of AllocateLarge (nullptr is ignored); `bytes` as allocated.
 void FreeLarge(void* block, std::size_t bytes);
+
+// Asks for every cache line of `bytes` bytes at once. A search by halves in an index block reads
+// the block's lines one after the other, each depending on the last; fetched together, a block
+// that is not in the cache costs about one wait instead of one for each step. A compiler without
+// the means simply does without.
+inline void Prefetch(const void* bytes, std::size_t size)
+{
+#if defined(__GNUC__)
+    for (std::size_t at = 0; at < size; at += 64)
+        __builtin_prefetch(static_cast<const char*>(bytes) + at);
+#else
+    (void)bytes;
+    (void)size;
+#endif
+}
 
 } // namespace platform
