@@ -1,6 +1,7 @@
 // The KERG conversion: works completion, persons, assortments, parcels and raster ranges.
 #include "convert/kerg_conversion.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstring>
@@ -227,10 +228,15 @@ private:
     std::string workId_;                                     // ID_ROBOTY of the work under way
     // The archive's works (0-based records of roboty.dbf) that a target work took.
     std::vector<bool> archiveWorksTaken_;
-    // The id each archive person number resolved to in this conversion. Rows are only ever
-    // appended meanwhile, after the equal keys already there, so a second search for the same
-    // person would end on the same row: asking once is enough.
-    std::unordered_map<std::int32_t, std::string> resolved_;
+    // The id each archive person number resolved to in this conversion (empty: not asked yet, or
+    // resolved to no one). Rows are only ever appended meanwhile, after the equal keys already
+    // there, so a second search for the same person would end on the same row: asking once is
+    // enough. Numbers up to kDensePersons are kept in a table by number, found with one memory
+    // access where most of a large office's persons are far out of the cache; the table grows to
+    // the largest number asked. Larger numbers (a damaged archive may hold any) go to the map.
+    static constexpr std::int32_t kDensePersons = 1 << 20;
+    std::vector<std::string> resolved_;
+    std::unordered_map<std::int32_t, std::string> resolvedBeyond_;
 };
 
 bool Conversion::Table(const char* name, std::uint8_t& area,
@@ -564,12 +570,25 @@ std::pair<std::string, std::string> Conversion::BuildPersonNames()
 
 std::string Conversion::ResolvePerson(std::int32_t number)
 {
-    const auto known = resolved_.find(number);
-    if (known != resolved_.end())
-        return known->second;
+    if (number <= 0 || number > kDensePersons) {
+        const auto known = resolvedBeyond_.find(number);
+        if (known != resolvedBeyond_.end())
+            return known->second;
+        std::string id = FindOrCreatePerson(number);
+        if (!id.empty())
+            resolvedBeyond_.emplace(number, id);
+        return id;
+    }
+    const auto slot = static_cast<std::size_t>(number);
+    if (slot < resolved_.size() && !resolved_[slot].empty())
+        return resolved_[slot];
     std::string id = FindOrCreatePerson(number);
-    if (!id.empty())
-        resolved_.emplace(number, id);
+    if (!id.empty()) {
+        if (slot >= resolved_.size())
+            resolved_.resize(
+                std::min(std::max(slot + 1, resolved_.size() * 2), std::size_t{kDensePersons} + 1));
+        resolved_[slot] = id;
+    }
     return id;
 }
 

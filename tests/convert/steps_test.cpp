@@ -164,6 +164,53 @@ TEST(Persons, OnePersonForManyWorks)
     EXPECT_EQ(o.Counter("OSOBY"), "22");
 }
 
+TEST(Persons, EachNumberResolvesOnceAndNumbersNamingNoRecordStayEmpty)
+{
+    // Two archive persons named by five works, beside numbers no record has: zero, negative, one
+    // past the table, the largest a table by number keeps, one past that and the largest there is.
+    // The two persons are added once each and named alike by every work; every other number
+    // leaves its field empty and is counted each time it is met.
+    const std::pair<std::int32_t, std::int32_t> named[] = {{1, 2},         {2, 1},  {1, 1 << 20},
+                                                           {0, INT32_MAX}, {3, -4}, {(1 << 20) + 1, 2}};
+    Office o;
+    o.archive.AddPerson(Person("Kowalski", "123"));
+    o.archive.AddPerson(Person("Nowak"));
+    tools::ArchiveKerg kerg;
+    int work = 0;
+    for (const auto& [contractor, orderer] : named) {
+        ++work;
+        o.archive.AddWork({"P", work, 2000, 1, "", true, work});
+        kerg.idKerg = work;
+        kerg.wykon = contractor;
+        kerg.zlecen = orderer;
+        o.archive.AddKerg(kerg);
+    }
+    o.WriteArchive();
+    o.CreateTarget({20, 1, 1});
+    for (int n = 1; n <= work; ++n)
+        tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                               {{"ID_ROBOTY", "0000000" + std::to_string(n)},
+                                {"JEDN_SEG", "P"},
+                                {"NR_PORZ", std::to_string(n)},
+                                {"ROK", "2000"},
+                                {"LP", "1"}});
+    o.Run();
+    ASSERT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? std::string() : o.ui.errors.front());
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    ASSERT_EQ(works.size(), 6u);
+    const std::pair<const char*, const char*> expected[] = {
+        {"00000014", "00000015"}, {"00000015", "00000014"}, {"00000014", ""}, {"", ""}, {"", ""},
+        {"", "00000015"}};
+    for (std::size_t i = 0; i < works.size(); ++i) {
+        EXPECT_EQ(works[i].at("WYKON"), expected[i].first) << i;
+        EXPECT_EQ(works[i].at("ZLECEN"), expected[i].second) << i;
+    }
+    EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
+    EXPECT_EQ(o.run->Report().personsAdded, 2);
+    EXPECT_EQ(o.run->Report().personsFound, 0);
+    EXPECT_EQ(o.run->Report().personsMissing, 6);
+}
+
 TEST(Persons, NamesAddressesAndDictionaries)
 {
     Office o;
