@@ -17,6 +17,7 @@
 #include "archive/ntx_format.h"
 #include "archive/short_string.h"
 #include "platform/file.h"
+#include "platform/memory.h"
 
 namespace archive {
 
@@ -98,7 +99,7 @@ struct WorkArea
     // then loaded from memory, and read anew when the file's last-write stamp changed. The file's
     // `imageSize` bytes are followed by kImagePadding blanks, so that a window reaching past the end
     // lies in the image too (records past the end read as spaces).
-    std::vector<char> image;
+    std::vector<char, platform::LargePageAllocator<char>> image;
     std::int64_t imageSize = 0;
     std::int64_t stamp = 0;
     std::chrono::steady_clock::time_point stampChecked;
@@ -126,7 +127,8 @@ struct IndexHandle
     ShortString currentKey;          // the padded key of the last search, then the last key returned
     std::vector<std::uint32_t> visitMark; // per page: the walk that last descended into it
     std::uint32_t walk = 0;               // the current walk, advanced by every search
-    std::vector<std::uint8_t> image;      // the whole file as read at open or refresh; empty = read pages
+    // The whole file as read at open or refresh; empty = read pages.
+    std::vector<std::uint8_t, platform::LargePageAllocator<std::uint8_t>> image;
     // Per page of the image: unchecked, sound, damaged, or sound with its keys in order.
     std::vector<std::uint8_t> pageChecked;
     std::array<const std::uint8_t*, ntx::kMaxDepth> levelPages =

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
+#include <memory>
+#include <new>
 
 namespace platform {
 
@@ -17,6 +20,44 @@ inline constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
 void* AllocateLarge(std::size_t bytes, bool largePages);
 // Returns a block of AllocateLarge (nullptr is ignored); `bytes` as allocated.
 void FreeLarge(void* block, std::size_t bytes);
+
+// The allocator of vectors that may hold many megabytes read at random (whole files held in
+// memory): a block of kLargePageBytes or more comes from AllocateLarge with large pages, which also
+// saves most of the page faults of its first use; a smaller one from the ordinary heap.
+template <class T>
+struct LargePageAllocator
+{
+    using value_type = T;
+
+    LargePageAllocator() = default;
+    template <class U>
+    LargePageAllocator(const LargePageAllocator<U>&) noexcept
+    {}
+
+    T* allocate(std::size_t count)
+    {
+        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T))
+            throw std::bad_array_new_length();
+        if (count * sizeof(T) < kLargePageBytes)
+            return std::allocator<T>().allocate(count);
+        void* block = AllocateLarge(count * sizeof(T), true);
+        if (block == nullptr)
+            throw std::bad_alloc();
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* block, std::size_t count) noexcept
+    {
+        if (count * sizeof(T) < kLargePageBytes)
+            std::allocator<T>().deallocate(block, count);
+        else
+            FreeLarge(block, count * sizeof(T));
+    }
+    template <class U>
+    bool operator==(const LargePageAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
 
 // Asks for every cache line of `bytes` bytes at once. A search by halves in an index block reads
 // the block's lines one after the other, each depending on the last; fetched together, a block
