@@ -14,7 +14,14 @@ void RecordCache::Reset(std::size_t recordLength, std::size_t budget)
     bytesKept_ = 0;
     runSlot_.clear();
     runKept_.clear();
-    arena_.Reset(perRun_ * std::max<std::size_t>(recordLength, 1));
+    // Switched off, or on again with runs of the size it had: the memory is kept for the runs to
+    // come. A shared open switches its cache off and on at every transaction's commit, and would
+    // otherwise take the same megabytes anew from the system each time, page by page.
+    const std::size_t runBytes = perRun_ * std::max<std::size_t>(recordLength, 1);
+    if (recordLength == 0 || runBytes == arena_.SlotSize())
+        arena_.Clear();
+    else
+        arena_.Reset(runBytes);
     spare_ = SlotArena::kNone;
 }
 

@@ -22,7 +22,9 @@ public:
     static constexpr std::size_t kRunBytes = 8192;
     static constexpr std::size_t kDefaultBudget = std::size_t{128} << 20;
 
-    // `recordLength` 0 switches the cache off.
+    // Forgets every record; `recordLength` 0 switches the cache off. The memory taken for runs is
+    // kept while the cache is off and reused when it is switched on again with the same record
+    // length; it goes back to the system with the cache, or at a switch to another length.
     void Reset(std::size_t recordLength, std::size_t budget = kDefaultBudget);
     bool Enabled() const { return recordLength_ != 0; }
 

@@ -119,6 +119,52 @@ TEST(RecordCache, BudgetAndDamagedRuns)
     EXPECT_EQ(second.MemoryUsed(), 81 * kLength);
 }
 
+// Switched off and on again (as a shared open's cache is at each commit), and on with another
+// record length: nothing kept before is served again, though the memory is reused; writes while
+// it is off are not kept.
+TEST(RecordCache, SwitchedOffAndOnAgainForgetsWhatItKept)
+{
+    FakeFile file;
+    for (std::uint32_t n = 1; n <= 300; ++n)
+        file.Add(n);
+    engine::RecordCache cache;
+    cache.Reset(kLength);
+    for (std::uint32_t n = 1; n <= 300; n += 40)
+        ASSERT_EQ(Get(cache, file, n), "R" + std::to_string(n));
+    const std::size_t reads = file.reads.size();
+
+    // Another program changes the file while the cache is off.
+    cache.Reset(0);
+    EXPECT_FALSE(cache.Enabled());
+    EXPECT_EQ(cache.BytesKept(), 0u);
+    file.records[4] = "X5";
+    file.records[4].resize(kLength, ' ');
+    cache.Written(200, reinterpret_cast<const unsigned char*>(file.records[4].data()));
+    cache.Reset(kLength);
+    EXPECT_EQ(cache.MemoryUsed(), 0u);
+    EXPECT_EQ(Get(cache, file, 5), "X5");
+    EXPECT_EQ(Get(cache, file, 200), "R200");
+    EXPECT_EQ(file.reads.size(), reads + 2) << "each run read anew";
+    EXPECT_EQ(cache.MemoryUsed(), 2 * 81 * kLength);
+
+    // On again with another length: runs of the new length, read anew.
+    cache.Reset(kLength / 2);
+    const std::size_t before = file.reads.size();
+    std::string half(kLength / 2, '\0');
+    ASSERT_TRUE(cache.Read(7, 100, reinterpret_cast<unsigned char*>(half.data()),
+                           [&](std::uint32_t first, std::size_t count, unsigned char* out) {
+                               file.reads.emplace_back(first, count);
+                               for (std::size_t i = 0; i < count; ++i)
+                                   std::memset(out + i * (kLength / 2),
+                                               'a' + static_cast<int>((first + i) % 26), kLength / 2);
+                               return true;
+                           }));
+    EXPECT_EQ(half, std::string(kLength / 2, 'a' + 7));
+    EXPECT_EQ(file.reads.size(), before + 1);
+    EXPECT_EQ(file.reads.back().second, 100u) << "the run of the new length: the whole file of 100";
+    EXPECT_EQ(cache.MemoryUsed(), 163 * (kLength / 2)) << "one run of 163 records of the new length";
+}
+
 // Through the table: an exclusive open sees its own appends and edits in searches and walks, and
 // after a reopen the file holds the same.
 TEST(RecordCache, ExclusiveTableSeesItsOwnChanges)
