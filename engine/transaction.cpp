@@ -782,7 +782,8 @@ void Transaction::Impl::WriteOut(bool finish)
             const std::size_t size = std::max(arenaNeeded, arenaSize * 2);
             writeArena.reset(); // not both at once; and no size without memory if this throws
             arenaSize = 0;
-            writeArena = std::make_unique_for_overwrite<char[]>(size);
+            writeArena = std::unique_ptr<char[], ArenaRelease>(
+                platform::LargePageAllocator<char>().allocate(size), ArenaRelease{size});
             arenaSize = size;
         }
         // The journal holds at most the former bytes of all the pieces and a few bytes a block:

@@ -13,6 +13,7 @@
 
 #include "engine/transaction.h"
 #include "platform/locked_file.h"
+#include "platform/memory.h"
 
 namespace engine {
 
@@ -136,6 +137,16 @@ private:
     std::uint64_t seen_ = 0; // pending_->writes as this open last knew it
 };
 
+// Gives a transaction's write arena back to where it came from.
+struct ArenaRelease
+{
+    std::size_t size = 0;
+    void operator()(char* arena) const noexcept
+    {
+        platform::LargePageAllocator<char>().deallocate(arena, size);
+    }
+};
+
 struct Transaction::Impl
 {
     std::string directory;
@@ -146,9 +157,10 @@ struct Transaction::Impl
     bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
     // A write-out's buffers, kept with their memory for the next: the journal's records and the
     // pieces to write (arenaSize bytes, allocated when a write-out needs more and not filled
-    // beforehand, so that no page of it is touched before its bytes are read or laid over).
+    // beforehand, so that no page of it is touched before its bytes are read or laid over; in
+    // large pages once it holds megabytes).
     std::string journalBuffer;
-    std::unique_ptr<char[]> writeArena;
+    std::unique_ptr<char[], ArenaRelease> writeArena;
     std::size_t arenaSize = 0;
     // The journal of the changes since the last commit, once any were written out.
     std::unique_ptr<platform::LockedFile> journal;
