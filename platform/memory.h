@@ -21,9 +21,10 @@ void* AllocateLarge(std::size_t bytes, bool largePages);
 // Returns a block of AllocateLarge (nullptr is ignored); `bytes` as allocated.
 void FreeLarge(void* block, std::size_t bytes);
 
-// The allocator of vectors that may hold many megabytes read at random (whole files held in
-// memory): a block of kLargePageBytes or more comes from AllocateLarge with large pages, which also
-// saves most of the page faults of its first use; a smaller one from the ordinary heap.
+// The allocator of buffers that may hold many megabytes (whole files held in memory and read at
+// random, the blocks a commit writes out): a block of kLargePageBytes or more comes from
+// AllocateLarge with large pages, which also saves most of the page faults of its first use; a
+// smaller one from the ordinary heap.
 template <class T>
 struct LargePageAllocator
 {
