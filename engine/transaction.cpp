@@ -40,7 +40,8 @@ constexpr std::int64_t kBlock = 512;
 // Changed ranges of a file at most this far apart are written out as one piece.
 constexpr std::int64_t kJoinGap = 16 * 1024;
 
-void PutLe(std::string& out, std::uint64_t value, int bytes)
+template <class Bytes>
+void PutLe(Bytes& out, std::uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -73,7 +74,7 @@ std::string Header(std::uint64_t nonce)
 }
 
 // A record whose body is `body` followed by `more`.
-void AppendRecord(std::string& out, char kind, std::string_view body, std::uint64_t nonce,
+void AppendRecord(JournalBytes& out, char kind, std::string_view body, std::uint64_t nonce,
                   std::string_view more = {})
 {
     const std::size_t start = out.size();
@@ -82,7 +83,8 @@ void AppendRecord(std::string& out, char kind, std::string_view body, std::uint6
     PutLe(out, body.size() + more.size(), 4);
     out += body;
     out += more;
-    const std::uint32_t crc = Crc32(std::string_view(out).substr(start), Crc32(NonceBytes(nonce)));
+    const std::uint32_t crc =
+        Crc32(std::string_view(out.data(), out.size()).substr(start), Crc32(NonceBytes(nonce)));
     PutLe(out, crc, 4);
 }
 
@@ -726,7 +728,7 @@ void Transaction::Impl::WriteOut(bool finish)
             nonce = NewNonce();
         // The buffers keep their memory from one write-out to the next: a commit of an office's
         // batch fills megabytes, and fresh memory costs a page fault every 4 KB.
-        std::string& out = journalBuffer;
+        JournalBytes& out = journalBuffer;
         out.clear();
         if (created)
             out.append(Header(nonce));

@@ -137,6 +137,9 @@ private:
     std::uint64_t seen_ = 0; // pending_->writes as this open last knew it
 };
 
+// The bytes of journal records on their way to the journal file.
+using JournalBytes = std::basic_string<char, std::char_traits<char>, platform::LargePageAllocator<char>>;
+
 // Gives a transaction's write arena back to where it came from.
 struct ArenaRelease
 {
@@ -155,11 +158,11 @@ struct Transaction::Impl
     std::size_t memoryLimit = std::size_t{64} << 20;
     std::size_t memoryUsed = 0;
     bool soleWriter = false; // nobody else changes the files between commits (SetSoleWriter)
-    // A write-out's buffers, kept with their memory for the next: the journal's records and the
-    // pieces to write (arenaSize bytes, allocated when a write-out needs more and not filled
-    // beforehand, so that no page of it is touched before its bytes are read or laid over; in
-    // large pages once it holds megabytes).
-    std::string journalBuffer;
+    // A write-out's buffers, kept with their memory for the next, both in large pages once they
+    // hold megabytes: the journal's records and the pieces to write (arenaSize bytes, allocated
+    // when a write-out needs more and not filled beforehand, so that no page of it is touched
+    // before its bytes are read or laid over).
+    JournalBytes journalBuffer;
     std::unique_ptr<char[], ArenaRelease> writeArena;
     std::size_t arenaSize = 0;
     // The journal of the changes since the last commit, once any were written out.
