@@ -174,6 +174,17 @@ public:
         ExpectTargetSound();
     }
 
+    // Target work `number` (1 to 9) of 2000, ID_ROBOTY "0000000<number>", with no contractor yet.
+    void AddTargetWork(int number)
+    {
+        tools::AppendTargetRow(Kerg(), "Roboty.dbf",
+                               {{"ID_ROBOTY", "0000000" + std::to_string(number)},
+                                {"JEDN_SEG", "P"},
+                                {"NR_PORZ", std::to_string(number)},
+                                {"ROK", "2000"},
+                                {"LP", "1"}});
+    }
+
     // nextval of a counters row.
     std::string Counter(const std::string& name)
     {

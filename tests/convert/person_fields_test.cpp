@@ -105,12 +105,7 @@ protected:
         o.WriteArchive();
         o.CreateTarget({0x10, 1, 1});
         for (int work = 1; work <= 3; ++work)
-            tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                                   {{"ID_ROBOTY", "0000000" + std::to_string(work)},
-                                    {"JEDN_SEG", "P"},
-                                    {"NR_PORZ", std::to_string(work)},
-                                    {"ROK", "2000"},
-                                    {"LP", "1"}});
+            o.AddTargetWork(work);
         o.Run();
         ASSERT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? std::string() : o.ui.errors.front());
         rows = o.Rows(o.Persons(), "Osoby.dbf");

@@ -33,12 +33,7 @@ void ThreeWorks(Office& o)
     tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
                            {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
     for (int n = 1; n <= 3; ++n)
-        tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                               {{"ID_ROBOTY", "0000000" + std::to_string(n)},
-                                {"JEDN_SEG", "P"},
-                                {"NR_PORZ", std::to_string(n)},
-                                {"ROK", "2000"},
-                                {"LP", "1"}});
+        o.AddTargetWork(n);
 }
 
 TEST(RunEdges, PrecinctNumberZeroNamesNoPrecinctEvenBesideABlankTargetPrecinct)

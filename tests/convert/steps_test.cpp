@@ -188,12 +188,7 @@ TEST(Persons, EachNumberResolvesOnceAndNumbersNamingNoRecordStayEmpty)
     o.WriteArchive();
     o.CreateTarget({20, 1, 1});
     for (int n = 1; n <= work; ++n)
-        tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
-                               {{"ID_ROBOTY", "0000000" + std::to_string(n)},
-                                {"JEDN_SEG", "P"},
-                                {"NR_PORZ", std::to_string(n)},
-                                {"ROK", "2000"},
-                                {"LP", "1"}});
+        o.AddTargetWork(n);
     o.Run();
     ASSERT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? std::string() : o.ui.errors.front());
     const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
