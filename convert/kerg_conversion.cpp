@@ -570,20 +570,20 @@ std::pair<std::string, std::string> Conversion::BuildPersonNames()
 
 std::string Conversion::ResolvePerson(std::int32_t number)
 {
-    if (number <= 0 || number > kDensePersons) {
-        const auto known = resolvedBeyond_.find(number);
-        if (known != resolvedBeyond_.end())
-            return known->second;
-        std::string id = FindOrCreatePerson(number);
-        if (!id.empty())
-            resolvedBeyond_.emplace(number, id);
-        return id;
-    }
+    const bool dense = number > 0 && number <= kDensePersons;
     const auto slot = static_cast<std::size_t>(number);
-    if (slot < resolved_.size() && !resolved_[slot].empty())
+    if (dense && slot < resolved_.size() && !resolved_[slot].empty())
         return resolved_[slot];
+    if (!dense) {
+        if (const auto known = resolvedBeyond_.find(number); known != resolvedBeyond_.end())
+            return known->second;
+    }
     std::string id = FindOrCreatePerson(number);
-    if (!id.empty()) {
+    if (id.empty())
+        return id;
+    if (!dense) {
+        resolvedBeyond_.emplace(number, id);
+    } else {
         if (slot >= resolved_.size())
             resolved_.resize(
                 std::min(std::max(slot + 1, resolved_.size() * 2), std::size_t{kDensePersons} + 1));
