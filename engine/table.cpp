@@ -1350,15 +1350,23 @@ void Field::SetString(std::string_view text1250)
             impl.Store(f, std::string(8, ' '));
             return;
         }
+        // Only digits and the separators . - / may appear; any other byte makes the text no date,
+        // whatever it holds besides.
         std::string digits;
+        bool foreign = false;
         for (char c : text)
             if (c >= '0' && c <= '9')
                 digits.push_back(c);
             else if (c != '.' && c != '-' && c != '/')
-                digits = "x";
-        const bool shaped = digits.size() == 8 && (text.size() == 8 || text.size() == 10);
-        if (!shaped || !ValidDate(std::stoi(digits.substr(0, 4)), std::stoi(digits.substr(4, 2)),
-                                  std::stoi(digits.substr(6, 2))))
+                foreign = true;
+        const auto number = [&digits](std::size_t from, std::size_t count) {
+            int value = 0;
+            for (std::size_t i = from; i < from + count; ++i)
+                value = value * 10 + (digits[i] - '0');
+            return value;
+        };
+        const bool shaped = !foreign && digits.size() == 8 && (text.size() == 8 || text.size() == 10);
+        if (!shaped || !ValidDate(number(0, 4), number(4, 2), number(6, 2)))
             impl.Fail(ErrorKind::BadValue, where() + "„" + text + "” nie jest datą");
         impl.Store(f, digits);
         return;

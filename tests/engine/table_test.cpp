@@ -106,6 +106,9 @@ TEST_F(TableTest, ValuesThatDoNotFitAreRefusedNamingFieldAndTable)
     expectRefused([&] { t.FieldByName("POW").SetString("12345678.5"); }, "POW");
     expectRefused([&] { t.FieldByName("POW").SetString("12x"); }, "POW");
     expectRefused([&] { t.FieldByName("DATA").SetString("2023.02.29"); }, "DATA");
+    // Eight digits among other bytes are no date either, wherever the foreign byte stands.
+    for (const char* text : {"x2024022", "2024022x", "2024.02.2x", "20 40229", "2024,02,29"})
+        expectRefused([&] { t.FieldByName("DATA").SetString(text); }, "DATA");
     expectRefused([&] { t.FieldByName("AKTYWNY").SetString("maybe"); }, "AKTYWNY");
     expectRefused([&] { t.FieldByName("NIEMA"); }, "NIEMA");
     // Text is cut to the field's width, not refused.
