@@ -22,14 +22,14 @@ tools/test-windows.sh "$root/build-test"
 # The fuzz targets need clang's libFuzzer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON
 cmake --build build-fuzz -j "$jobs"
-for target in table index engine expression; do
+for target in table index engine expression values; do
     corpus="$(mktemp -d)"
     if [ "$target" = engine ]; then
         binary=build-fuzz/tests/fuzz/engine/fuzz_engine
         cp tests/fuzz/engine/corpus/* "$corpus"/
-    elif [ "$target" = expression ]; then
-        binary=build-fuzz/tests/fuzz/engine/fuzz_expression
-        cp tests/fuzz/corpus/expression/* "$corpus"/
+    elif [ "$target" = expression ] || [ "$target" = values ]; then
+        binary=build-fuzz/tests/fuzz/engine/fuzz_$target
+        cp tests/fuzz/corpus/"$target"/* "$corpus"/
     else
         binary=build-fuzz/tests/fuzz/fuzz_$target
         cp tests/fuzz/corpus/"$target"/* "$corpus"/
