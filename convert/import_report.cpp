@@ -60,12 +60,18 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
 {
     std::string s;
     auto line = [&s](const std::string& text) { s += text + "\n"; };
+    if (r.resumedAfter > 0)
+        line("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–" +
+             Number(r.resumedAfter) + " tabeli prac.");
     line("Prace w bazie docelowej: " + Number(r.works));
     line("  uzupełnione teraz: " + Number(r.completed));
     line("  uzupełnione już wcześniej (mają wykonawcę): " + Number(r.alreadyCompleted));
     line("  bez pracy w archiwum: " + Number(r.notInArchive));
     line("  w archiwum, ale poza rejestrem KERG: " + Number(r.notInRegister));
     line("  pozostawione z powodu uszkodzonych rekordów archiwum: " + Number(r.damaged));
+    if (r.resumedAfter > 0)
+        line("  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane ponownie): " +
+             Number(r.walkedByInterrupted));
     if (r.archiveWorks >= 0)
         line("Prace rejestru KERG w archiwum: " + Number(r.archiveWorks) +
              ", w tym bez pracy w bazie docelowej: " + Number(r.archiveWorksNotInTarget));

@@ -43,6 +43,10 @@ struct ImportReport
     std::int64_t notInArchive = 0;  // no work of that key in the archive's roboty.ntx
     std::int64_t notInRegister = 0; // the archive's work is not in the KERG register (jestwkergu, kerg.ntx)
     std::int64_t damaged = 0;       // left uncompleted: an archive record of the work is damaged
+    // A run that finishes an interrupted import: the rows (1 to resumedAfter) that import walked
+    // and committed, and of them those without a contractor, which are not completed again.
+    std::int64_t resumedAfter = 0;
+    std::int64_t walkedByInterrupted = 0;
 
     // The archive's works of the KERG register that no target work took (-1: not counted).
     std::int64_t archiveWorks = -1;

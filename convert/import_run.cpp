@@ -1,13 +1,18 @@
 // The import run and the reconciliation of precincts between archive and target.
 #include "convert/import_run.h"
 
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "archive/code_page.h"
 #include "convert/kerg_conversion.h"
 #include "convert/text.h"
 #include "engine/table.h"
+#include "platform/locked_file.h"
 #include "platform/paths.h"
+#include "platform/whole_file.h"
 
 namespace convert {
 namespace {
@@ -184,6 +189,64 @@ struct ImportRun::CountersTable
     CountersTable(const std::string& directory) : table(directory, "Dostep.dbf") {}
 };
 
+namespace {
+
+// The progress table's field that counts the rows of one of kProgressTables: the table's name in
+// upper case, without its extension.
+std::string RowsField(const char* table)
+{
+    std::string name = table;
+    name.erase(name.find('.'));
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// The row an open progress table names (0 when it has none), and the rows of the tables it counts.
+std::int64_t ProgressRow(engine::Table& table, const std::string& path,
+                         std::vector<std::int64_t>* rows = nullptr)
+{
+    std::int64_t row = 0;
+    if (table.RecordCount() > 0) {
+        table.First();
+        row = table.FieldByName("WIERSZ").AsInteger();
+        if (rows != nullptr)
+            for (const char* counted : kProgressTables)
+                rows->push_back(table.FieldByName(RowsField(counted)).AsInteger());
+    }
+    if (row < 0 || row > UINT32_MAX)
+        throw engine::Error(engine::ErrorKind::BadTable,
+                            "Tabela " + path + ": niemożliwy numer wiersza " + std::to_string(row));
+    return row;
+}
+
+} // namespace
+
+std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir)
+{
+    const std::string directory = JournalDirectory(targetDir);
+    const std::string path = directory + platform::kSeparator + kProgressFileName;
+    if (!platform::Exists(path))
+        return std::nullopt;
+    engine::Table table(directory, kProgressFileName);
+    table.Open();
+    const std::int64_t row = ProgressRow(table, path);
+    return row > 0 ? std::optional<std::int64_t>(row) : std::nullopt;
+}
+
+struct ImportRun::ProgressTable
+{
+    std::string directory;
+    std::unique_ptr<engine::Table> table; // open once the file is there
+    std::int64_t stored = 0;              // the row the table names, as this run left it
+    std::vector<std::int64_t> storedRows; // and the rows of the tables it counts
+    bool walkEnded = false;               // the walk has ended and its last commit is under way
+
+    std::string Path() const { return directory + platform::kSeparator + kProgressFileName; }
+    // The new table is made under this name first, then takes its own in one step.
+    std::string NewPath() const { return Path() + ".new"; }
+};
+
 ImportRun::ImportRun(RunUi& ui, std::string renumberingFile, std::function<Date()> today)
     : ui_(ui), renumberingFile_(std::move(renumberingFile)), today_(std::move(today)),
       renumbering_([&ui] { return ui.CommuneConversionTicked(); })
@@ -248,6 +311,7 @@ void ImportRun::Locked(const std::string& targetDir)
     report_ = ImportReport{};
     committedReport_ = ImportReport{};
     reportPath_.clear();
+    progressToRemove_.clear();
     {
         CleanUp cleanUp(ui_);
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
@@ -294,16 +358,15 @@ void ImportRun::Locked(const std::string& targetDir)
                 // exclusively: what the tables read stays true from one commit to the next.
                 transaction_->SetSoleWriter(true);
                 counters_->table.SetTransaction(transaction_.get());
+                OpenProgress(targetDir);
             }
             worksInBatch_ = 0;
             batchStart_ = std::chrono::steady_clock::now();
-            RunContext context{ui_,
-                               reader_,
-                               state_,
-                               renumbering_,
-                               report_,
-                               transaction_.get(),
-                               [this](bool last) { CommitPoint(last); }};
+            RunContext context{ui_, reader_, state_, renumbering_, report_, transaction_.get(),
+                               {},  0,       0,      {},           {}};
+            context.resumeAfter = resumeAfter_;
+            context.resumeRows = resumeRows_;
+            context.workDone = [this, &context](bool last) { CommitPoint(last, context); };
             if (state_.ImportErrorText.empty())
                 ReconcilePrecincts(context, targetDir);
             if (state_.ImportErrorText.empty())
@@ -320,6 +383,7 @@ void ImportRun::Locked(const std::string& targetDir)
             engineError = "Nieoczekiwany błąd." + RollBackAfterError();
         }
         reader_.CloseAllTables();
+        CloseProgress(engineError.empty());
         counters_.reset();
         const bool withdrawn = transaction_ != nullptr;
         transaction_.reset();
@@ -349,6 +413,10 @@ void ImportRun::Locked(const std::string& targetDir)
             failed.details = FinishReport(state_.ArchiveDir, targetDir, "błąd: " + state_.ImportErrorText);
             ui_.ShowMessage(failed);
         }
+        // Said: the progress table of an ended walk goes (one that cannot go does no harm beyond
+        // making the next run pass the rows it names).
+        if (!progressToRemove_.empty())
+            platform::RemoveFile(progressToRemove_);
         // 20: the clean-up.
     }
     // 21.
@@ -455,7 +523,7 @@ void ImportRun::StoreCounters()
     }
 }
 
-void ImportRun::CommitPoint(bool last)
+void ImportRun::CommitPoint(bool last, const RunContext& context)
 {
     if (!transaction_)
         return;
@@ -466,12 +534,104 @@ void ImportRun::CommitPoint(bool last)
             return;
     }
     StoreCounters();
+    // At the end of the walk the table (if there is one) names the last row; it goes once the run
+    // has said that the import is finished.
+    if (last && progress_)
+        progress_->walkEnded = true;
+    StoreProgress(context.walked, context.targetRows ? context.targetRows() : std::vector<std::int64_t>{},
+                  !last);
     transaction_->Commit();
     committedReport_ = report_;
     worksInBatch_ = 0;
     if (commits_.afterCommit)
         commits_.afterCommit();
     batchStart_ = std::chrono::steady_clock::now();
+}
+
+void ImportRun::OpenProgress(const std::string& targetDir)
+{
+    resumeAfter_ = 0;
+    resumeRows_.clear();
+    progress_ = std::make_unique<ProgressTable>();
+    progress_->directory = JournalDirectory(targetDir);
+    // What a making of the table cut short left behind.
+    for (const std::string& stray : {progress_->NewPath(), platform::ReplacementPath(progress_->Path())})
+        if (platform::Exists(stray))
+            platform::RemoveFile(stray);
+    if (!platform::Exists(progress_->Path()))
+        return;
+    try {
+        auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
+        table->SetTransaction(transaction_.get());
+        table->SetExclusive(true);
+        table->Open();
+        const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
+        progress_->table = std::move(table);
+        progress_->stored = row;
+        progress_->storedRows = resumeRows_;
+        resumeAfter_ = row;
+        report_.resumedAfter = row;
+        committedReport_.resumedAfter = row;
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string(messages::kProgressUnreadable) + "\r\n" + e.what());
+    }
+}
+
+void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows, bool create)
+{
+    if (!progress_ || (!progress_->table && !create) ||
+        (progress_->table && row == progress_->stored && rows == progress_->storedRows))
+        return;
+    if (!progress_->table) {
+        // Made whole under another name first: the table's own name never holds half a table.
+        try {
+            std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
+            for (const char* counted : kProgressTables)
+                fields.push_back({RowsField(counted), 'N', 10, 0});
+            engine::CreateTable(progress_->directory, kProgressFileName + std::string(".new"), fields, {}, 0);
+            platform::FileFailure failure;
+            const std::optional<std::string> bytes = platform::ReadWholeFile(progress_->NewPath(), &failure);
+            if (!bytes || !platform::ReplaceWholeFile(progress_->Path(), *bytes, &failure))
+                throw engine::Error(engine::ErrorKind::Io,
+                                    platform::FileErrorMessage(progress_->Path(), failure));
+        } catch (const engine::Error& e) {
+            throw engine::Error(engine::ErrorKind::Io,
+                                "Błąd zapisu pliku " + progress_->Path() +
+                                    ", w którym import zapisuje, dokąd doszedł: " + e.what());
+        }
+        platform::RemoveFile(progress_->NewPath());
+        auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
+        table->SetTransaction(transaction_.get());
+        table->SetExclusive(true);
+        table->Open();
+        progress_->table = std::move(table);
+    }
+    engine::Table& table = *progress_->table;
+    if (table.RecordCount() == 0) {
+        table.Append();
+    } else {
+        table.First();
+        table.Edit();
+    }
+    table.FieldByName("WIERSZ").SetInteger(row);
+    for (std::size_t i = 0; i < rows.size() && i < std::size(kProgressTables); ++i)
+        table.FieldByName(RowsField(kProgressTables[i])).SetInteger(rows[i]);
+    table.Post();
+    progress_->stored = row;
+    progress_->storedRows = rows;
+}
+
+void ImportRun::CloseProgress(bool committed)
+{
+    if (!progress_)
+        return;
+    // The table says nothing more once it names no row, or once the walk it covers has ended and
+    // the run has finished: it goes then (the caller removes it after the final message, so that
+    // an import ended before it by a power cut is still known as unfinished). Otherwise it stays
+    // for the next run.
+    if (committed && progress_->table && (progress_->stored == 0 || progress_->walkEnded))
+        progressToRemove_ = progress_->Path();
+    progress_.reset();
 }
 
 std::string ImportRun::RollBackAfterError()

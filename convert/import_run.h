@@ -79,6 +79,18 @@ struct RunContext
     // Called after each completed work (false) and after the last (true): the points where the
     // run may commit, since the target then holds whole works only.
     std::function<void(bool last)> workDone;
+    // Rows 1 to resumeAfter of the works table were walked by an earlier import that was
+    // interrupted, and what it did with them is committed: the walk does not complete them again
+    // (a work completed without a contractor would look uncompleted still).
+    std::int64_t resumeAfter = 0;
+    // The row of the works table the walk is at (1-based), for the commit points.
+    std::int64_t walked = 0;
+    // The rows of the target tables the walk changes (kProgressTables), as its transaction sees
+    // them: set by the conversion while its tables are open, for the commit points.
+    std::function<std::vector<std::int64_t>()> targetRows;
+    // The same as the interrupted import's last commit left them: a run that finds other numbers
+    // cannot tell what that import did (the target was put back from a copy, or worked on).
+    std::vector<std::int64_t> resumeRows;
 };
 
 // Works per commit unless set otherwise (CommitSettings).
@@ -123,6 +135,15 @@ inline constexpr const char* kInterruptedWithdrawn =
     "bazy; ten import dokończy pracę.";
 inline constexpr const char* kInterruptedNotWithdrawn =
     "Poprzedni import został przerwany, a jego niedokończonych zmian nie można wycofać:";
+inline constexpr const char* kProgressUnreadable =
+    "Nie można odczytać pliku, w którym import zapisuje, dokąd doszedł przerwany import:";
+inline constexpr const char* kProgressStale =
+    "Baza docelowa zmieniła się od przerwania poprzedniego importu, więc nie wiadomo, które prace tamten "
+    "import uzupełnił.";
+// Followed by the progress file's path and kProgressStaleTail.
+inline constexpr const char* kProgressStaleHint =
+    "Jeżeli bazę odtworzono z kopii sprzed tamtego importu, usuń plik ";
+inline constexpr const char* kProgressStaleTail = " i uruchom import ponownie.";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
 inline constexpr const char* kFailedTail =
@@ -153,6 +174,23 @@ bool TargetDatabaseExists(const std::string& targetDir);
 
 // The directory of the target's journal: targetDir + "BAZA".
 std::string JournalDirectory(const std::string& targetDir);
+
+// The import's own table beside the journal that says how far an unfinished import got: one row
+// whose field WIERSZ names the last row of the works table that the committed part of the import
+// walked (0: no import is unfinished). It changes in the import's transaction, together with the
+// works it covers; the file is made at the first commit of completed works. When the walk has
+// ended, its last commit leaves the last row there, and the file is removed after the final
+// message: an import ended before that is still finished by the next run, not done again.
+inline constexpr const char* kProgressFileName = "kerg-import.pos";
+
+// The tables whose rows the progress table counts, each in a field named as the table (upper
+// case, no extension): a run resumes only where they hold what the interrupted import left.
+inline constexpr const char* kProgressTables[] = {"Roboty.dbf", "Kergasor.dbf", "obdg.dbf", "zakr_ras.dbf",
+                                                  "dz.dbf",     "Asortym.dbf",  "Osoby.dbf"};
+
+// The last row of the works table that an unfinished import of the target walked and committed
+// (nothing: no import is unfinished). Throws engine::Error when its progress table cannot be read.
+std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir);
 
 // Builds the precinct list from the archive's and the target's precinct tables; may ask the user
 // and set ImportErrorText.
@@ -189,7 +227,12 @@ private:
     bool ReadCounters(std::string& missing);
     // Puts the three counters into their rows of the counters table.
     void StoreCounters();
-    void CommitPoint(bool last);
+    void CommitPoint(bool last, const RunContext& context);
+    // The progress table: opened when an earlier import left one (setting resumeAfter_), written
+    // at each commit, closed (and removed once it names no row) at the end of the run.
+    void OpenProgress(const std::string& targetDir);
+    void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows, bool create);
+    void CloseProgress(bool committed);
     // Withdraws what the open transaction holds after an error; returns words to add to the
     // error when that fails.
     std::string RollBackAfterError();
@@ -207,6 +250,11 @@ private:
     CommitSettings commits_;
     struct CountersTable;
     std::unique_ptr<CountersTable> counters_;
+    struct ProgressTable;
+    std::unique_ptr<ProgressTable> progress_;
+    std::int64_t resumeAfter_ = 0;
+    std::vector<std::int64_t> resumeRows_;
+    std::string progressToRemove_; // the progress table's file, to remove after the final message
     std::unique_ptr<engine::Transaction> transaction_;
     ImportReport report_;
     ImportReport committedReport_; // the report as the last commit left the target

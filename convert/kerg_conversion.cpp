@@ -166,6 +166,7 @@ public:
                 reader_.CloseIndex(*h);
         }
         reader_.CloseAllTables();
+        context_.targetRows = nullptr;
     }
     Conversion(const Conversion&) = delete;
     Conversion& operator=(const Conversion&) = delete;
@@ -176,7 +177,17 @@ public:
     void OpenTarget(const std::string& targetDir)
     {
         target_ = std::make_unique<Target>(targetDir, context_.transaction);
+        targetDir_ = targetDir;
+        context_.targetRows = [this] {
+            Target& t = *target_;
+            return std::vector<std::int64_t>{t.roboty.table.RecordCount(), t.kergasor.table.RecordCount(),
+                                             t.obdg.table.RecordCount(),   t.zakrRas.table.RecordCount(),
+                                             t.dz.table.RecordCount(),     t.asortym.table.RecordCount(),
+                                             t.osoby.table.RecordCount()};
+        };
     }
+    // An interrupted import is finished only over the target it left: stops the run otherwise.
+    void CheckResumedTarget();
     void Walk();
 
 private:
@@ -219,6 +230,7 @@ private:
     bool ImportRasterRanges(std::int32_t n);
 
     RunContext& context_;
+    std::string targetDir_;
     archive::Reader& reader_;
     Archive a_;
     std::unique_ptr<Target> target_;
@@ -363,6 +375,26 @@ void Conversion::SkipOutside(const char* index, std::uint8_t area, std::int32_t 
                   "wpis indeksu wskazuje rekord spoza " + FileOf(area) + "; " + what});
 }
 
+void Conversion::CheckResumedTarget()
+{
+    if (context_.resumeAfter <= 0)
+        return;
+    const std::vector<std::int64_t> rows = context_.targetRows();
+    std::string changed;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::int64_t left = i < context_.resumeRows.size() ? context_.resumeRows[i] : -1;
+        if (rows[i] != left)
+            changed += std::string("\r\nTabela ") + kProgressTables[i] + ": wierszy było " +
+                       (left < 0 ? std::string("?") : std::to_string(left)) + ", jest " +
+                       std::to_string(rows[i]) + ".";
+    }
+    if (changed.empty())
+        return;
+    throw std::runtime_error(std::string(messages::kProgressStale) + changed + "\r\n" +
+                             messages::kProgressStaleHint + JournalDirectory(targetDir_) +
+                             platform::kSeparator + kProgressFileName + messages::kProgressStaleTail);
+}
+
 void Conversion::Walk()
 {
     Archive& a = a_;
@@ -403,10 +435,19 @@ void Conversion::Walk()
                                          static_cast<std::int32_t>(rok.AsInteger()),
                                          static_cast<std::int32_t>(lp.AsInteger()), innaNazwa.AsString());
         std::int32_t recno = 0;
+        context_.walked = works.RecNo();
         // Only works without a contractor are completed. (The archive's work of a completed one is
         // looked up for the report alone: the archive's works no target work has.)
         if (!wykon.AsString().empty()) {
             ++report_.alreadyCompleted;
+            if (reader_.SeekKey(a.robotyNtx, key, recno))
+                taken(recno);
+            continue;
+        }
+        // An interrupted import walked this row, and what it did is committed: a work it completed
+        // without a contractor must not get its assortments, parcels and ranges a second time.
+        if (context_.walked <= context_.resumeAfter) {
+            ++report_.walkedByInterrupted;
             if (reader_.SeekKey(a.robotyNtx, key, recno))
                 taken(recno);
             continue;
@@ -895,6 +936,7 @@ bool ConvertKerg(RunContext& context, const std::string& targetDir)
     if (!conversion.OpenArchive())
         return false;
     conversion.OpenTarget(targetDir);
+    conversion.CheckResumedTarget();
     conversion.Walk();
     return true;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "convert/import_run.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/paths.h"
@@ -80,6 +81,17 @@ int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostre
         problems.push_back("Dziennik przerwanego importu " + journal +
                            " czeka na wycofanie (kerg-inspect recover albo następny import); do tego czasu "
                            "tabele mogą być zapisane tylko w części");
+    // An import that ended before its walk did: the next one finishes it (not a fault).
+    std::string targetDir = directory;
+    if (!targetDir.empty() && !platform::IsSeparator(targetDir.back()))
+        targetDir.push_back(platform::kSeparator);
+    try {
+        if (const auto row = convert::InterruptedImportRow(targetDir))
+            out << "Import przerwany wcześniej przejrzał już wiersze 1–" << *row
+                << " tabeli prac; następny import dokończy go od wiersza " << *row + 1 << ".\n";
+    } catch (const engine::Error& e) {
+        problems.push_back(std::string(convert::messages::kProgressUnreadable) + " " + e.what());
+    }
     for (const std::string& problem : problems)
         out << problem << '\n';
     if (problems.empty()) {

@@ -21,6 +21,7 @@
 #include "platform/locked_file.h"
 #include "platform/paths.h"
 #include "platform/system.h"
+#include "tests/convert/damage.h"
 #include "tests/convert/office.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
@@ -52,7 +53,8 @@ constexpr std::uint64_t kStride = 1;
 struct Outcome
 {
     std::vector<std::string> lines;
-    bool done = false; // "Import został zakończony." and the program closed
+    bool done = false;   // "Import został zakończony." and the program closed
+    std::string details; // under the last message box (the report's summary)
 };
 
 // The import as "Importuj" runs it, answering Yes to every question; a commit after every
@@ -77,6 +79,8 @@ Outcome Import(const std::string& archive, const std::string& target, int worksP
     for (const std::string& e : ui.errors)
         outcome.lines.push_back("error: " + e);
     outcome.done = ui.closed;
+    if (!ui.messages.empty())
+        outcome.details = ui.messages.back().details;
     return outcome;
 }
 
@@ -152,13 +156,18 @@ void ExpectIdsSound(const std::string& target)
 class InterruptedImport : public ::testing::Test
 {
 protected:
-    // A sample office; the uninterrupted import of a copy of it is the reference.
-    void MakeOffice(int works, unsigned seed, int worksPerCommit)
+    // A sample office; the uninterrupted import of a copy of it is the reference. With
+    // `noContractorEvery`, every such register row names no contractor (number 0).
+    void MakeOffice(int works, unsigned seed, int worksPerCommit, int noContractorEvery = 0)
     {
         archive = dir.File("ARCH") + platform::kSeparator;
         pristine = dir.File("CEL") + platform::kSeparator;
         batch = worksPerCommit;
+        withoutContractors = noContractorEvery > 0;
         ASSERT_TRUE(tools::WriteSampleOffice(archive, pristine, {works, seed}));
+        for (int record = noContractorEvery; noContractorEvery > 0 && record <= works;
+             record += noContractorEvery)
+            damage::SetField(archive + "KERG.DBF", record, "WYKON", std::string(4, '\0'));
         const std::string target = Copy("reference");
         const std::uint64_t before = platform::FileChanges();
         const Outcome outcome = Import(archive, target, batch);
@@ -221,13 +230,103 @@ protected:
         return Copy(name);
     }
 
+    // A copy of the target whose import died between two commits after the first: no journal to
+    // withdraw, and a progress file that names a row.
+    std::string DiesBetweenCommits(const std::string& name)
+    {
+        for (std::uint64_t k = changes / 2; k < changes; ++k) {
+            const std::string target = Copy(name + std::to_string(k));
+            EXPECT_EQ(DiesAt(target, k), platform::kFaultExitCode);
+            if (convert::InterruptedImportRow(target) &&
+                !engine::JournalPending(convert::JournalDirectory(target)))
+                return target;
+            fs::remove_all(platform::NativePath(target));
+        }
+        ADD_FAILURE() << "no death between commits left the progress file";
+        return Copy(name);
+    }
+
+    static std::string ProgressFile(const std::string& target)
+    {
+        return convert::JournalDirectory(target) + platform::kSeparator + convert::kProgressFileName;
+    }
+
+    // Runs the import, which must stop without finishing; returns the last thing it showed, which
+    // must begin with `head`.
+    std::string ImportStops(const std::string& target, const std::string& head)
+    {
+        const Outcome outcome = Import(archive, target, batch);
+        EXPECT_FALSE(outcome.done);
+        if (outcome.lines.empty()) {
+            ADD_FAILURE() << "the run showed nothing";
+            return std::string();
+        }
+        EXPECT_EQ(outcome.lines.back().rfind(head, 0), 0u) << Joined(outcome.lines);
+        return outcome.lines.back();
+    }
+
+    // Makes each change of the import fail in turn (once, or from then on: a full disk).
+    void FailEachChange()
+    {
+        for (const bool stays : {false, true}) {
+            for (std::uint64_t k = 1; k <= changes; k += stays ? 7 * kStride : kStride) {
+                SCOPED_TRACE((stays ? "disk full from change " : "change fails: ") + std::to_string(k));
+                const std::string target = Copy((stays ? "full" : "fail") + std::to_string(k));
+                platform::InjectFault(k, platform::FaultAction::Fail, stays);
+                const Outcome failed = Import(archive, target, batch);
+                platform::ClearFault();
+                if (failed.done) {
+                    // Only the removal of a journal already made void, or of a file the run no longer
+                    // needs, may fail unnoticed: the next commit, or the next run, removes it.
+                    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+                    if (withoutContractors) {
+                        // A second run over a finished import completes the works without a
+                        // contractor again: the files are compared as the finished run left them.
+                        EXPECT_EQ(WithoutLeftovers(Digest(target)), reference);
+                    } else {
+                        ExpectRerunFinishes(target);
+                    }
+                    continue;
+                }
+                ASSERT_FALSE(failed.lines.empty());
+                const std::string& last = failed.lines.back();
+                EXPECT_EQ(last.rfind("error: ", 0), 0u) << Joined(failed.lines);
+                EXPECT_TRUE(last.find("zapisu") != std::string::npos ||
+                            last.find("dziennika") != std::string::npos ||
+                            last.find("zapis") != std::string::npos)
+                    << last;
+                if (!stays) {
+                    // The rollback went through: nothing is left to withdraw.
+                    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target))) << last;
+                    ExpectIdsSound(target);
+                }
+                ExpectRerunFinishes(target);
+                fs::remove_all(platform::NativePath(target));
+            }
+        }
+    }
+
+    // A digest without the files the next run removes unnoticed: a void journal, and the progress
+    // file or its new copy.
+    static std::string WithoutLeftovers(const std::string& digest)
+    {
+        std::istringstream lines(digest);
+        std::string out, line;
+        while (std::getline(lines, line))
+            if (line.find(engine::kJournalFileName) == std::string::npos &&
+                line.find(convert::kProgressFileName) == std::string::npos)
+                out += line + "\n";
+        return out;
+    }
+
     test_support::TempDir dir;
     std::string archive, pristine, reference;
     std::vector<std::string> referenceLines;
     std::uint64_t changes = 0;
     int batch = 0;
-    int withdrawnTold = 0;          // reruns that said they withdrew an interrupted import's changes
-    std::uint64_t journalDeath = 0; // the change DiesWithJournal's import died at
+    bool withoutContractors = false; // some register rows name no contractor
+    int withdrawnTold = 0;           // reruns that said they withdrew an interrupted import's changes
+    std::uint64_t journalDeath = 0;  // the change DiesWithJournal's import died at
 };
 
 // About thirty works with persons, assortments, parcels and raster ranges, committed four works
@@ -248,6 +347,107 @@ TEST_F(InterruptedImport, EveryCrashPointOfASmallImportRerunsToTheSameFiles)
         }
     }
     EXPECT_GT(withdrawnTold, static_cast<int>(changes / kStride)) << "most deaths leave changes to withdraw";
+}
+
+// Works whose register row names no contractor keep an empty contractor field when they are
+// completed, as the next run finds them. An import that dies after committing some of them and is
+// run again does not complete them a second time: their assortments, parcels and raster ranges are
+// not added twice.
+TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceByTheRerun)
+{
+    MakeOffice(30, 11, 4, 3);
+    ASSERT_GT(changes, 50u);
+    for (std::uint64_t k = 1; k <= changes; k += kStride) {
+        SCOPED_TRACE("at change " + std::to_string(k) + " of " + std::to_string(changes));
+        const std::string target = Copy("nocontractor" + std::to_string(k));
+        ASSERT_EQ(DiesAt(target, k), platform::kFaultExitCode);
+        ExpectRerunFinishes(target);
+        fs::remove_all(platform::NativePath(target));
+        if (HasFailure())
+            break;
+    }
+}
+
+// The run that finishes an interrupted import says so in its report, with the works it passed; the
+// file that told it how far the other got is gone afterwards, as after any finished import.
+TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
+{
+    MakeOffice(30, 11, 4, 3);
+    EXPECT_FALSE(platform::Exists(ProgressFile(dir.File("reference") + platform::kSeparator)));
+    const std::string target = DiesBetweenCommits("passed");
+    // Support staff see it before the next run.
+    std::ostringstream verified, verifyErr;
+    EXPECT_EQ(tools::RunInspect({"verify", target}, verified, verifyErr), tools::kInspectOk)
+        << verified.str();
+    EXPECT_NE(verified.str().find("Import przerwany wcześniej przejrzał już wiersze 1–"), std::string::npos)
+        << verified.str();
+    const Outcome outcome = Import(archive, target, batch);
+    ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
+    const std::string& report = outcome.details;
+    EXPECT_NE(report.find("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–"),
+              std::string::npos)
+        << report;
+    const std::string passed = "  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane "
+                               "ponownie): ";
+    const std::size_t at = report.find(passed);
+    ASSERT_NE(at, std::string::npos) << report;
+    EXPECT_GT(std::stoi(report.substr(at + passed.size())), 0) << report;
+    EXPECT_FALSE(platform::Exists(ProgressFile(target)));
+    EXPECT_EQ(Digest(target), reference);
+}
+
+// Tables put back from the copy made before the import, while the progress file stayed: the run
+// cannot tell which works the other import did, so it stops before writing anything and says
+// what changed and what to do. Done as it says, the import gives the reference.
+TEST_F(InterruptedImport, ATargetPutBackFromACopyStopsTheRunThatWouldFinishTheOldImport)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = DiesBetweenCommits("putback");
+    for (const char* sub : {"KERG", "OSOBY", "ADMIN"})
+        fs::copy(platform::NativePath(tools::TargetDir(pristine, sub)),
+                 platform::NativePath(tools::TargetDir(target, sub)),
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    const std::string before = Digest(target);
+    const std::string last = ImportStops(target, std::string("error: ") + convert::messages::kProgressStale);
+    EXPECT_NE(last.find("Tabela Kergasor.dbf: wierszy było "), std::string::npos) << last;
+    EXPECT_NE(last.find(convert::messages::kProgressStaleHint + ProgressFile(target)), std::string::npos)
+        << last;
+    // Nothing written: a journal a commit had made void may go, the progress file stays as it was.
+    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+    const auto progressLine = [](const std::string& digest) {
+        const std::size_t at = digest.find(convert::kProgressFileName);
+        return at == std::string::npos
+                   ? std::string()
+                   : digest.substr(digest.rfind('\n', at) + 1, at - digest.rfind('\n', at));
+    };
+    EXPECT_FALSE(progressLine(before).empty());
+    EXPECT_EQ(progressLine(Digest(target)), progressLine(before));
+
+    ASSERT_TRUE(platform::RemoveFile(ProgressFile(target)));
+    const Outcome finished = Import(archive, target, batch);
+    ASSERT_TRUE(finished.done) << Joined(finished.lines);
+    EXPECT_EQ(Digest(target), reference);
+}
+
+// A progress file that cannot be read stops the run before anything is written: which works the
+// interrupted import did is unknown, and guessing could complete some twice.
+TEST_F(InterruptedImport, AnUnreadableProgressFileStopsTheRunAndSaysSo)
+{
+    MakeOffice(30, 11, 4, 3);
+    for (const std::string& bytes : {std::string("to nie jest tabela"), std::string()}) {
+        const std::string target = Copy("unreadable" + std::to_string(bytes.size()));
+        ASSERT_TRUE(writers::WriteFile(ProgressFile(target), bytes));
+        const std::string before = Digest(target);
+        std::ostringstream verified, verifyErr;
+        EXPECT_EQ(tools::RunInspect({"verify", target}, verified, verifyErr), tools::kInspectProblems);
+        EXPECT_NE(verified.str().find(convert::messages::kProgressUnreadable), std::string::npos)
+            << verified.str();
+        const std::string last =
+            ImportStops(target, std::string("error: ") + convert::messages::kProgressUnreadable);
+        EXPECT_NE(last.find(convert::kProgressFileName), std::string::npos) << last;
+        EXPECT_EQ(Digest(target), before) << "nothing was written";
+        fs::remove_all(platform::NativePath(target));
+    }
 }
 
 // A larger office, at sampled crash points spread over the whole import.
@@ -300,41 +500,17 @@ TEST_F(InterruptedImport, AWithdrawalThatDiesIsWithdrawnAgain)
 TEST_F(InterruptedImport, AFailedWriteEndsTheRunAndTheNextRunFinishes)
 {
     MakeOffice(30, 13, 4);
-    for (const bool stays : {false, true}) {
-        for (std::uint64_t k = 1; k <= changes; k += stays ? 7 * kStride : kStride) {
-            SCOPED_TRACE((stays ? "disk full from change " : "change fails: ") + std::to_string(k));
-            const std::string target = Copy((stays ? "full" : "fail") + std::to_string(k));
-            platform::InjectFault(k, platform::FaultAction::Fail, stays);
-            const Outcome failed = Import(archive, target, batch);
-            platform::ClearFault();
-            if (failed.done) {
-                // Only the removal of a journal already made void may fail unnoticed: the next
-                // commit, or the next run, removes it.
-                EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
-                ExpectRerunFinishes(target);
-                continue;
-            }
-            ASSERT_FALSE(failed.lines.empty());
-            const std::string& last = failed.lines.back();
-            EXPECT_EQ(last.rfind("error: ", 0), 0u) << Joined(failed.lines);
-            EXPECT_TRUE(last.find("zapisu") != std::string::npos ||
-                        last.find("dziennika") != std::string::npos ||
-                        last.find("zapis") != std::string::npos)
-                << last;
-            if (!stays) {
-                // The rollback went through: nothing is left to withdraw.
-                EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target))) << last;
-                ExpectIdsSound(target);
-            }
-            ExpectRerunFinishes(target);
-            fs::remove_all(platform::NativePath(target));
-        }
-    }
+    FailEachChange();
 }
 
-// Support staff withdraw an interrupted import's changes with kerg-inspect recover; the next
-// import then has nothing to withdraw and finishes the job. A file that has been replaced since
-// is refused until --force says the staff know better.
+// The same over works whose register rows name no contractor: the run that finishes the job does
+// not complete again those that the failed run committed.
+TEST_F(InterruptedImport, AFailedWriteOverWorksWithoutAContractorNeverCompletesThemTwice)
+{
+    MakeOffice(30, 13, 4, 4);
+    FailEachChange();
+}
+
 TEST_F(InterruptedImport, TheRecoverCommandWithdrawsWhatTheImportLeft)
 {
     MakeOffice(30, 14, 4);
@@ -359,13 +535,7 @@ TEST_F(InterruptedImport, TheRecoverCommandWithdrawsWhatTheImportLeft)
     EXPECT_NE(refusedOut.str().find("Roboty.dbf zmienił się"), std::string::npos) << refusedOut.str();
     EXPECT_TRUE(engine::JournalPending(convert::JournalDirectory(replaced)));
     // The import refuses as well, before anything is written, and says why.
-    const Outcome refused = Import(archive, replaced, batch);
-    EXPECT_FALSE(refused.done);
-    ASSERT_FALSE(refused.lines.empty());
-    EXPECT_EQ(
-        refused.lines.back().rfind(std::string("Błąd: ") + convert::messages::kInterruptedNotWithdrawn, 0),
-        0u)
-        << Joined(refused.lines);
+    ImportStops(replaced, std::string("Błąd: ") + convert::messages::kInterruptedNotWithdrawn);
     std::ostringstream forcedOut, forcedErr;
     EXPECT_EQ(tools::RunInspect({"recover", replaced, "--force"}, forcedOut, forcedErr), tools::kInspectOk);
     EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(replaced)));
