@@ -174,6 +174,9 @@ public:
     bool OpenArchive();
     // Counts the archive's works of the KERG register, and those no target work took.
     void CountArchiveWorks();
+    // The records of an archive table that its file holds whole: a damaged header may claim
+    // millions more, which lie past the file's end and cannot be read.
+    std::int32_t RecordsInFile(std::uint8_t area);
     void OpenTarget(const std::string& targetDir)
     {
         target_ = std::make_unique<Target>(targetDir, context_.transaction);
@@ -421,8 +424,7 @@ void Conversion::Walk()
     precinctErrorText_.clear();
 
     engine::Field idRoboty = works.FieldByName("ID_ROBOTY");
-    archiveWorksTaken_.assign(
-        static_cast<std::size_t>(std::max<std::int32_t>(0, reader_.Area(a.roboty)->RecordCount())), false);
+    archiveWorksTaken_.assign(static_cast<std::size_t>(RecordsInFile(a.roboty)), false);
     auto taken = [this](std::int32_t recno) {
         if (recno >= 0 && static_cast<std::size_t>(recno) < archiveWorksTaken_.size())
             archiveWorksTaken_[static_cast<std::size_t>(recno)] = true;
@@ -537,6 +539,18 @@ void Conversion::Walk()
                                         Answer::Ok,
                                         {}});
     }
+}
+
+std::int32_t Conversion::RecordsInFile(std::uint8_t area)
+{
+    const archive::WorkArea* table = reader_.Area(area);
+    const std::int32_t count = std::max<std::int32_t>(0, table->RecordCount());
+    const std::int64_t size = table->file ? table->file->Size() : -1;
+    if (size < 0 || table->RecordLength() == 0)
+        return count;
+    const std::int64_t whole =
+        std::max<std::int64_t>(0, size - table->HeaderLength()) / table->RecordLength();
+    return static_cast<std::int32_t>(std::min<std::int64_t>(count, whole));
 }
 
 void Conversion::CountArchiveWorks()

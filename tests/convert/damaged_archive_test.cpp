@@ -149,6 +149,25 @@ TEST(DamagedArchive, AWorksIndexEntryBeyondItsTableLeavesTheWorkAndSaysSo)
     EXPECT_EQ(o.run->Report().damaged, 1);
 }
 
+// A works table whose header claims two thousand million records (its file holds one): the records
+// past the file's end are not there to count, and the run ends at once instead of reading nothing
+// two thousand million times.
+TEST(DamagedArchive, AWorksTableClaimingMoreRecordsThanItsFileHoldsCountsThoseItHolds)
+{
+    Office o;
+    WorkWithThreeOfEach(o);
+    std::string bytes = test_support::ReadWholeFile(o.archiveDir + "ROBOTY.DBF");
+    ASSERT_GT(bytes.size(), 8u);
+    bytes.replace(4, 4, "\xFF\xFF\xFF\x7F");
+    ASSERT_TRUE(writers::WriteFile(o.archiveDir + "ROBOTY.DBF", bytes));
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    EXPECT_EQ(o.run->Report().completed, 1);
+    EXPECT_EQ(o.run->Report().archiveWorks, 1);
+    EXPECT_EQ(o.run->Report().archiveWorksNotInTarget, 0);
+    EXPECT_EQ(Column(o, "Kergasor.dbf", "WIELKOSC").size(), 3u);
+}
+
 TEST(DamagedArchive, ARegisterIndexEntryBeyondItsTableLeavesTheWorkAndSaysSo)
 {
     Office o;
