@@ -46,12 +46,12 @@ const char* const kFirstNames[] = {"Jan",
                                    "El\xBE"
                                    "bieta"};
 const char* const kStreets[] = {"Dworcowa", "Ogrodowa", "Mickiewicza",
-                                "Ko\x98"
-                                "ciuszki",
+                                ("Ko\x98"
+                                 "ciuszki"),
                                 "\x9D\xA5kowa"};
 const char* const kAssortments[] = {"Mapa zasadnicza",
-                                    "Podzia\x88 nieruchomo\x98"
-                                    "ci",
+                                    ("Podzia\x88 nieruchomo\x98"
+                                     "ci"),
                                     "Wznowienie granic",
                                     "Inwentaryzacja",
                                     "Tyczenie budynku",

@@ -22,7 +22,7 @@ tools/test-windows.sh "$root/build-test"
 # The fuzz targets need clang's libFuzzer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON
 cmake --build build-fuzz -j "$jobs"
-for target in table index engine expression values; do
+for target in table index engine expression values import; do
     corpus="$(mktemp -d)"
     if [ "$target" = engine ]; then
         binary=build-fuzz/tests/fuzz/engine/fuzz_engine
