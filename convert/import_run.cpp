@@ -312,6 +312,8 @@ void ImportRun::Locked(const std::string& targetDir)
     committedReport_ = ImportReport{};
     reportPath_.clear();
     progressToRemove_.clear();
+    resumeAfter_ = 0;
+    resumeRows_.clear();
     {
         CleanUp cleanUp(ui_);
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
