@@ -415,8 +415,8 @@ void ImportRun::Locked(const std::string& targetDir)
             failed.details = FinishReport(state_.ArchiveDir, targetDir, "błąd: " + state_.ImportErrorText);
             ui_.ShowMessage(failed);
         }
-        // Said: the progress table of an ended walk goes (one that cannot go does no harm beyond
-        // making the next run pass the rows it names).
+        // The final message has been shown: the progress table of a walk that ended goes now. (If
+        // it cannot go, the next run passes the rows it names, which this run walked already.)
         if (!progressToRemove_.empty())
             platform::RemoveFile(progressToRemove_);
         // 20: the clean-up.
