@@ -229,7 +229,8 @@ private:
     void StoreCounters();
     void CommitPoint(bool last, const RunContext& context);
     // The progress table: opened when an earlier import left one (setting resumeAfter_), written
-    // at each commit, closed (and removed once it names no row) at the end of the run.
+    // at each commit, closed at the end of the run (and marked for removal once it names no row,
+    // or once the walk it covers has ended).
     void OpenProgress(const std::string& targetDir);
     void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows, bool create);
     void CloseProgress(bool committed);

@@ -182,6 +182,7 @@ public:
         target_ = std::make_unique<Target>(targetDir, context_.transaction);
         targetDir_ = targetDir;
         context_.targetRows = [this] {
+            // In the order of kProgressTables, whose fields these numbers fill.
             Target& t = *target_;
             return std::vector<std::int64_t>{t.roboty.table.RecordCount(), t.kergasor.table.RecordCount(),
                                              t.obdg.table.RecordCount(),   t.zakrRas.table.RecordCount(),
