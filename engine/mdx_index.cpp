@@ -116,8 +116,11 @@ void MdxIndex::Load()
         throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
     pagesPerBlock_ = Get16(&head[20]);
     blockSize_ = Get16(&head[22]);
-    if (pagesPerBlock_ == 0 || pagesPerBlock_ > 32 || blockSize_ != pagesPerBlock_ * kMdxPage)
-        Damaged(tags_.size(), "niespójny rozmiar bloku (" + std::to_string(blockSize_) + ")");
+    if (blockSize_ != pagesPerBlock_ * kMdxPage)
+        Damaged(tags_.size(), "niespójny rozmiar bloku (stron w bloku: " + std::to_string(pagesPerBlock_) +
+                                  ", bajtów: " + std::to_string(blockSize_) + ")");
+    if (pagesPerBlock_ < kMdxDefaultPagesPerBlock || pagesPerBlock_ > kMdxMaxPagesPerBlock)
+        Damaged(tags_.size(), "niedozwolony rozmiar bloku (bajtów: " + std::to_string(blockSize_) + ")");
     if (head[26] != kMdxTagEntrySize)
         Damaged(tags_.size(), "nieznana długość opisu znacznika");
     const std::size_t tagCount = Get16(&head[28]);
@@ -161,7 +164,7 @@ void MdxIndex::Load()
         t.maxKeys = (blockSize_ - 12) / t.itemLength;
         for (std::size_t c = 24; c < 245 && h[c] != 0; ++c)
             t.expression.push_back(static_cast<char>(h[c]));
-        if (h[245] != 0 && blockSize_ > 762)
+        if (h[245] != 0)
             for (std::size_t c = 762; c < blockSize_ && h[c] != 0; ++c)
                 t.forExpression.push_back(static_cast<char>(h[c]));
         t.order.type = t.keyType;
@@ -1016,22 +1019,26 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
 }
 
 void CreateMdx(platform::LockedFile& file, const std::string& tableName,
-               const std::vector<TagDefinition>& tags)
+               const std::vector<TagDefinition>& tags, std::size_t pagesPerBlock)
 {
-    constexpr std::size_t block = 1024;
+    if (pagesPerBlock < kMdxDefaultPagesPerBlock || pagesPerBlock > kMdxMaxPagesPerBlock)
+        throw Error(ErrorKind::BadValue, "Niedozwolony rozmiar bloku indeksu tabeli " + tableName +
+                                             " (stron w bloku: " + std::to_string(pagesPerBlock) + ")");
+    const std::size_t block = pagesPerBlock * kMdxPage;
     std::vector<unsigned char> head(4 * kMdxPage, 0);
     head[0] = 2;
     TodayDate(&head[1]);
     const std::string name = AsciiUpper(tableName).substr(0, 16);
     std::memcpy(&head[4], name.data(), name.size());
-    Put16(&head[20], 2);
+    Put16(&head[20], pagesPerBlock);
     Put16(&head[22], block);
     head[24] = 1;
     head[25] = 48;
     head[26] = kMdxTagEntrySize;
     Put16(&head[28], tags.size());
     head[31] = 0x1B;
-    Put32(&head[32], static_cast<std::uint32_t>(4 + 4 * tags.size()));
+    // Each tag takes two blocks after the four pages of the header: its header and its root.
+    Put32(&head[32], static_cast<std::uint32_t>(4 + 2 * pagesPerBlock * tags.size()));
     TodayDate(&head[44]);
     head[529] = 0x01; // the tag table's sentinel entry
     // The tag table's binary tree over the tag names, in insertion order.
@@ -1051,7 +1058,7 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
     std::vector<unsigned char> body;
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const TagDefinition& d = tags[i];
-        const std::uint32_t headerPage = static_cast<std::uint32_t>(4 + 4 * i);
+        const std::uint32_t headerPage = static_cast<std::uint32_t>(4 + 2 * pagesPerBlock * i);
         unsigned char* entry = &head[kMdxTagTableOffset + i * kMdxTagEntrySize];
         Put32(entry, headerPage);
         const std::string tagName = AsciiUpper(d.name).substr(0, 10);
@@ -1065,8 +1072,8 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
 
         std::vector<unsigned char> h(block, 0);
         const std::size_t itemLength = (d.keyLength + 4 + 3) / 4 * 4;
-        Put32(&h[0], headerPage + 2);
-        Put32(&h[4], 2);
+        Put32(&h[0], headerPage + static_cast<std::uint32_t>(pagesPerBlock));
+        Put32(&h[4], static_cast<std::uint32_t>(pagesPerBlock));
         h[8] = static_cast<unsigned char>(0x10 | (d.descending ? 0x08 : 0) | (d.unique ? 0x40 : 0));
         h[9] = static_cast<unsigned char>(d.keyType);
         h[11] = 0x1B;

@@ -31,6 +31,10 @@ inline constexpr std::size_t kMdxPage = 512;
 inline constexpr std::size_t kMdxTagTableOffset = 544;
 inline constexpr std::size_t kMdxTagEntrySize = 32;
 inline constexpr std::size_t kMdxMaxTags = 47;
+// A block is 2 pages unless the index was made with another block size: dBase takes 2 to 63 pages
+// (1,024 to 32,256 bytes).
+inline constexpr std::size_t kMdxDefaultPagesPerBlock = 2;
+inline constexpr std::size_t kMdxMaxPagesPerBlock = 63;
 inline constexpr std::size_t kMdxMaxDepth = 24; // far more than any real tree; stops cycles
 
 struct TagInfo
@@ -107,6 +111,7 @@ public:
     const std::vector<TagInfo>& Tags() const { return tags_; }
     std::vector<TagInfo>& MutableTags() { return tags_; }
     const std::string& Path() const { return path_; }
+    std::size_t PagesPerBlock() const { return pagesPerBlock_; }
 
     // Index of the tag of that name (without regard to case), or -1.
     int FindTag(std::string_view name) const;
@@ -245,8 +250,8 @@ IndexUpdateCounts IndexUpdates();
 void ResetIndexUpdates();
 
 // Writes a new MDX file for a table: header, tag table and for each tag a header block and an
-// empty root leaf.
+// empty root leaf, in blocks of `pagesPerBlock` pages.
 void CreateMdx(platform::LockedFile& file, const std::string& tableName,
-               const std::vector<TagDefinition>& tags);
+               const std::vector<TagDefinition>& tags, std::size_t pagesPerBlock = kMdxDefaultPagesPerBlock);
 
 } // namespace engine

@@ -1085,7 +1085,7 @@ void Table::Reindex()
     const auto dot = base.rfind('.');
     if (dot != std::string::npos)
         base.erase(dot);
-    CreateMdx(*impl.mdxFile, base, definitions);
+    CreateMdx(*impl.mdxFile, base, definitions, impl.mdx->PagesPerBlock()); // the file keeps its block size
     impl.mdx = std::make_unique<MdxIndex>(*impl.mdxFile, impl.mdx->Path());
     impl.mdx->Load();
     impl.ConfigureIndex();
@@ -1439,9 +1439,14 @@ void Field::SetVariant(const Variant& value)
 
 void CreateTable(const std::string& directory, const std::string& tableName,
                  const std::vector<FieldDefinition>& fields,
-                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver)
+                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver,
+                 std::size_t indexPagesPerBlock)
 {
     const std::string path = directory + platform::kSeparator + tableName;
+    if (indexPagesPerBlock < kMdxDefaultPagesPerBlock || indexPagesPerBlock > kMdxMaxPagesPerBlock)
+        throw Error(ErrorKind::BadValue, "Tabela " + path +
+                                             ": niedozwolony rozmiar bloku indeksu (stron w bloku: " +
+                                             std::to_string(indexPagesPerBlock) + ")");
     DbfHeader header;
     header.languageDriver = languageDriver != 0 ? languageDriver : CurrentSettings().languageDriver;
     const auto driver = DriverFromId(header.languageDriver);
@@ -1532,7 +1537,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
         auto index = platform::CreateLocked(mdxPath, &failure);
         if (!index)
             throw Error(ErrorKind::Io, "Nie można utworzyć indeksu " + mdxPath);
-        CreateMdx(*index, base, definitions);
+        CreateMdx(*index, base, definitions, indexPagesPerBlock);
     }
 }
 

@@ -179,10 +179,12 @@ private:
 };
 
 // Creates a table (and, with tags, its production index) in `directory`, replacing a file of
-// the same name. `languageDriver` 0 takes the configured driver's id.
+// the same name. `languageDriver` 0 takes the configured driver's id. The index is made of blocks
+// of `indexPagesPerBlock` pages of 512 bytes (2 to 63), as dBase's block size setting makes them.
 void CreateTable(const std::string& directory, const std::string& tableName,
                  const std::vector<FieldDefinition>& fields,
-                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver = 0);
+                 const std::vector<TagDefinitionByExpression>& tags, std::uint8_t languageDriver = 0,
+                 std::size_t indexPagesPerBlock = 2);
 
 // One tag of a table's production index, as `DescribeTags` finds it.
 struct TagDescription

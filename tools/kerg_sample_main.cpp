@@ -1,4 +1,5 @@
-// kerg-sample [--works N] [--seed S] [--extra-tags | --extra-tags-everywhere] ARCHIVE_DIR TARGET_DIR:
+// kerg-sample [--works N] [--seed S] [--extra-tags | --extra-tags-everywhere] [--index-block-pages P]
+//             ARCHIVE_DIR TARGET_DIR:
 // writes a sample office.
 #include <exception>
 #include <iostream>
@@ -23,8 +24,7 @@ bool ParseNumber(const std::string& text, long max, long& value)
 int main(int argc, char** argv)
 {
     const char* usage = "użycie: kerg-sample [--works N] [--seed S] [--extra-tags | --extra-tags-everywhere] "
-                        "KATALOG_ARCHIWUM "
-                        "KATALOG_DOCELOWY";
+                        "[--index-block-pages P] KATALOG_ARCHIWUM KATALOG_DOCELOWY";
     platform::UseUtf8Console();
     const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     tools::SampleOfficeOptions options;
@@ -41,6 +41,12 @@ int main(int argc, char** argv)
                 options.works = static_cast<int>(value);
             else
                 options.seed = static_cast<unsigned>(value);
+        } else if (arg == "--index-block-pages" && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], 63, value) || value < 2) {
+                std::cerr << "kerg-sample: po " << arg << " liczba stron bloku od 2 do 63\n";
+                return 2;
+            }
+            options.indexPagesPerBlock = static_cast<std::size_t>(value);
         } else if (arg == "--extra-tags") {
             options.extraTags = tools::ExtraTags::Indexed;
         } else if (arg == "--extra-tags-everywhere") {

@@ -65,7 +65,7 @@ bool WriteSampleOffice(const std::string& archiveDirectory, const std::string& t
         return false;
 
     // The target: every table, with counters well above the ids already in use.
-    CreateTargetDatabase(targetDir, {1001, 101, 5001}, options.extraTags);
+    CreateTargetDatabase(targetDir, {1001, 101, 5001}, options.extraTags, options.indexPagesPerBlock);
     const std::string kerg = TargetDir(targetDir, "KERG");
     const std::string persons = TargetDir(targetDir, "OSOBY");
 

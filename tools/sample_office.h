@@ -14,6 +14,7 @@ struct SampleOfficeOptions
     unsigned seed = 1;
     int persons = 0;                       // 0: one person for every five works, at least 12
     ExtraTags extraTags = ExtraTags::None; // tags beyond the import's own (CreateTargetDatabase)
+    std::size_t indexPagesPerBlock = 2;    // the target indexes' block size, in pages of 512 bytes
 };
 
 // Writes the archive into `archiveDir` and the target database into `targetDir` (both created when

@@ -39,7 +39,8 @@ With(std::vector<engine::TagDefinitionByExpression> tags,
 
 } // namespace
 
-void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters, ExtraTags extra)
+void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters, ExtraTags extra,
+                          std::size_t indexPagesPerBlock)
 {
     const bool indexed = extra != ExtraTags::None; // tables with tags of their own
     const bool all = extra == ExtraTags::All;      // and the others
@@ -58,7 +59,7 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                              {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
                              {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
         Extra(all, "ID_ROBOTY", "W_TOKU = \"0\"", "DTOS(D_P_ZAK)+STR(ROK,4)+IIF(W_TOKU=\"0\",\"Z\",\"T\")"),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     engine::CreateTable(
         kerg, "obreb.dbf",
         {{"ID_OBR", 'C', 4, 0},
@@ -70,22 +71,22 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
          {"ID_MODYF", 'C', 8, 0},
          {"ID_EWMAPY", 'C', 8, 0}},
         Extra(all, "ID_OBR", ".NOT. DELETED()", "NR_G+NR_OBR+IIF(LEN(TRIM(KOD_OBR))=0,\"--\",KOD_OBR)"),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     engine::CreateTable(
         kerg, "Kergasor.dbf", {{"ID_ROBOTY", 'C', 8, 0}, {"ID_ASORT", 'C', 4, 0}, {"WIELKOSC", 'N', 12, 2}},
         Extra(all, "ID_ROBOTY", "WIELKOSC > 5", "ID_ASORT+STR(WIELKOSC,12,2)+IIF(WIELKOSC>0,\"+\",\"-\")"),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     engine::CreateTable(kerg, "Asortym.dbf",
                         {{"ID_ASORT", 'C', 4, 0}, {"ASORT", 'C', 2, 0}, {"NAZWA_A", 'C', 60, 0}},
                         With({{"UPP_ASORT", "UPPER(ASORT)"}, {"UPP_NAZ_A", "UPPER(NAZWA_A)"}},
                              Extra(indexed, "ID_ASORT", ".NOT. DELETED()",
                                    "STR(VAL(ID_ASORT),5)+IIF(LEN(TRIM(ASORT))=0,\".\",LEFT(ASORT,1))")),
-                        kDriver852);
+                        kDriver852, indexPagesPerBlock);
     engine::CreateTable(kerg, "obdg.dbf",
                         {{"ID_ROBOTY", 'C', 8, 0}, {"ID_DZIALKI", 'C', 8, 0}, {"PRZED_PO", 'C', 1, 0}},
                         Extra(all, "ID_ROBOTY", "PRZED_PO = \"P\"",
                               "ID_DZIALKI+IIF(PRZED_PO=\"P\",\"1\",\"0\")+STR(LEN(TRIM(ID_ROBOTY)),2)"),
-                        kDriver852);
+                        kDriver852, indexPagesPerBlock);
     engine::CreateTable(
         kerg, "dz.dbf",
         {{"ID_DZIALKI", 'C', 8, 0},
@@ -97,13 +98,13 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
         With({{"OBR_DZ_ARK", "ID_OBR+DZIALKA+NR_ARKUSZA"}},
              Extra(indexed, "ID_DZIALKI", ".NOT. DELETED()",
                    "ID_OBR+STR(VAL(DZIALKA),8)+IIF(LEN(TRIM(NR_ARKUSZA))=0,\"-\",LEFT(NR_ARKUSZA,3))")),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     engine::CreateTable(
         kerg, "zakr_ras.dbf",
         {{"ID_RODZICA", 'C', 8, 0}, {"UKLAD", 'C', 1, 0}, {"GODLO", 'C', 13, 0}, {"RASTRY", 'C', 200, 0}},
         Extra(all, "ID_RODZICA", "UKLAD # \" \"",
               "GODLO+STR(LEN(TRIM(RASTRY)),3)+IIF(UKLAD=\"1\",\"A\",\"B\")"),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     engine::CreateTable(osoby, "Osoby.dbf",
                         {{"ID_OSOBY", 'C', 8, 0},
                          {"NAZWA1", 'C', 60, 0},
@@ -122,11 +123,11 @@ void CreateTargetDatabase(const std::string& targetDir, const CounterStart& coun
                         With({{"UPP_KLUCZ", "UPPER(KLUCZ)"}},
                              Extra(indexed, "KLUCZ", "LEN(TRIM(NIP)) > 0",
                                    "ID_OSOBY+STR(LEN(TRIM(NAZWA1)),3)+IIF(LEN(TRIM(NIP))=0,\"-\",\"+\")")),
-                        kDriver1250);
+                        kDriver1250, indexPagesPerBlock);
     engine::CreateTable(
         admin, "Dostep.dbf", {{"TABLENAME", 'C', 10, 0}, {"NEXTVAL", 'N', 10, 0}},
         Extra(all, "TABLENAME", "NEXTVAL > 1", "STR(NEXTVAL,10)+IIF(TABLENAME=\"OSOBY\",\"O\",\"-\")"),
-        kDriver852);
+        kDriver852, indexPagesPerBlock);
     AppendTargetRow(admin, "Dostep.dbf", {{"TABLENAME", "ROBOTY"}, {"NEXTVAL", "1"}});
     AppendTargetRow(admin, "Dostep.dbf",
                     {{"TABLENAME", "OSOBY"}, {"NEXTVAL", std::to_string(counters.persons)}});

@@ -3,6 +3,7 @@
 // sample office and the tests (the import itself never creates tables).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -27,9 +28,10 @@ enum class ExtraTags
 };
 
 // Creates every table of the target, empty but for the counters table's rows, replacing tables
-// already there. Throws engine::Error when a table cannot be written.
+// already there; the indexes in blocks of `indexPagesPerBlock` pages of 512 bytes (2 to 63). Throws
+// engine::Error when a table cannot be written.
 void CreateTargetDatabase(const std::string& targetDir, const CounterStart& counters = {},
-                          ExtraTags extra = ExtraTags::None);
+                          ExtraTags extra = ExtraTags::None, std::size_t indexPagesPerBlock = 2);
 
 // The directory of a target table: targetDir (ending with a separator) + "BAZA" + sub.
 std::string TargetDir(const std::string& targetDir, const std::string& sub);

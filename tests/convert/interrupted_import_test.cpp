@@ -158,13 +158,17 @@ class InterruptedImport : public ::testing::Test
 protected:
     // A sample office; the uninterrupted import of a copy of it is the reference. With
     // `noContractorEvery`, every such register row names no contractor (number 0).
-    void MakeOffice(int works, unsigned seed, int worksPerCommit, int noContractorEvery = 0)
+    // `indexPages` and `extraTags` shape the target's indexes as kerg-sample's options do.
+    void MakeOffice(int works, unsigned seed, int worksPerCommit, int noContractorEvery = 0,
+                    std::size_t indexPages = 2, tools::ExtraTags extraTags = tools::ExtraTags::None)
     {
         archive = dir.File("ARCH") + platform::kSeparator;
         pristine = dir.File("CEL") + platform::kSeparator;
         batch = worksPerCommit;
         withoutContractors = noContractorEvery > 0;
-        ASSERT_TRUE(tools::WriteSampleOffice(archive, pristine, {works, seed}));
+        tools::SampleOfficeOptions options{works, seed, 0, extraTags};
+        options.indexPagesPerBlock = indexPages;
+        ASSERT_TRUE(tools::WriteSampleOffice(archive, pristine, options));
         for (int record = noContractorEvery; noContractorEvery > 0 && record <= works;
              record += noContractorEvery)
             damage::SetField(archive + "KERG.DBF", record, "WYKON", std::string(4, '\0'));
@@ -347,6 +351,22 @@ TEST_F(InterruptedImport, EveryCrashPointOfASmallImportRerunsToTheSameFiles)
         }
     }
     EXPECT_GT(withdrawnTold, static_cast<int>(changes / kStride)) << "most deaths leave changes to withdraw";
+}
+
+// The same over indexes of 4,096-byte blocks with tags of the office's own on every table, as dBase
+// makes them after its index block size setting was changed: a block's before-image in the journal
+// is the whole larger block.
+TEST_F(InterruptedImport, EveryCrashPointOverIndexesOfLargerBlocksRerunsToTheSameFiles)
+{
+    MakeOffice(30, 17, 4, 0, 8, tools::ExtraTags::All);
+    ASSERT_GT(changes, 50u);
+    for (std::uint64_t k = 1; k <= changes; k += kStride) {
+        SCOPED_TRACE("tear at change " + std::to_string(k) + " of " + std::to_string(changes));
+        const std::string target = Copy("tear" + std::to_string(k));
+        ASSERT_EQ(DiesAt(target, k, "tear"), platform::kFaultExitCode);
+        ExpectRerunFinishes(target);
+        fs::remove_all(platform::NativePath(target));
+    }
 }
 
 // Works whose register row names no contractor keep an empty contractor field when they are

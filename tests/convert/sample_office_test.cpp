@@ -2,6 +2,7 @@
 // sound afterwards and read alike by Perl XBase, and a second run that changes nothing.
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -197,6 +198,54 @@ TEST(SampleOffice, TagsOfTheOfficesOwnAreKeptThroughAnImport)
 #endif
         }
     }
+}
+
+// An office whose indexes dBase made of larger blocks (its index block size setting changed): the
+// import writes the same tables as over indexes of the usual 1,024-byte blocks, and every tag of
+// every table holds the same entries in the same order, in blocks of the file's own size.
+TEST(SampleOffice, IndexesOfAnyBlockSizeAreKeptThroughAnImport)
+{
+    std::map<std::size_t, std::map<std::string, std::string>> files;
+    std::map<std::size_t, int> split; // tags whose tree has more than one level
+    for (const std::size_t pages : {std::size_t{2}, std::size_t{5}, std::size_t{63}}) {
+        SCOPED_TRACE(std::to_string(pages) + " pages a block");
+        test_support::TempDir office;
+        tools::SampleOfficeOptions options{1000, 3, 0, tools::ExtraTags::All};
+        options.indexPagesPerBlock = pages;
+        ASSERT_TRUE(tools::WriteSampleOffice(office.File("ARCH"), office.File("CEL"), options));
+        std::string output;
+        ASSERT_EQ(Import(office.File("ARCH"), office.File("CEL"), &output), 0) << output;
+        EXPECT_NE(output.find("Komunikat: Import został zakończony."), std::string::npos) << output;
+        EXPECT_EQ(engine::VerifyDirectory(office.File("CEL")), std::vector<std::string>{});
+        for (const auto& [name, bytes] : Snapshot(office.File("CEL"))) {
+            std::string ext = name.substr(name.size() - 4);
+            for (char& c : ext)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (ext == ".DBF") {
+                files[pages][name] = bytes;
+            } else if (ext == ".MDX") {
+                EXPECT_EQ(enginetest::GetLe(bytes, 20, 2), pages) << name;
+                const std::string path = office.File("CEL") + "/" + name;
+                for (std::size_t tag = 0; tag < enginetest::GetLe(bytes, 28, 2); ++tag) {
+                    const std::string tagName = bytes.substr(544 + 32 * tag + 4, 11).c_str();
+                    // A root that is no leaf: the tree has split its blocks.
+                    const std::size_t root =
+                        enginetest::GetLe(bytes, enginetest::GetLe(bytes, 544 + 32 * tag) * 512) * 512;
+                    const std::size_t item =
+                        enginetest::GetLe(bytes, enginetest::GetLe(bytes, 544 + 32 * tag) * 512 + 18, 2);
+                    if (enginetest::GetLe(bytes, root + 8 + enginetest::GetLe(bytes, root) * item) != 0)
+                        ++split[pages];
+                    std::string& entries = files[pages][name + ":" + tagName];
+                    for (const auto& [record, key] : enginetest::EngineWalk(path, tagName))
+                        entries += std::to_string(record) + "=" + key + ";";
+                }
+            }
+        }
+    }
+    EXPECT_GT(files[2].size(), 20u);
+    EXPECT_GT(split[5], 3) << "the larger blocks split too";
+    EXPECT_EQ(files[5], files[2]);
+    EXPECT_EQ(files[63], files[2]);
 }
 
 // The office's directories as typed: Polish letters in their names, a trailing separator, and on

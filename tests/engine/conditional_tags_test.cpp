@@ -4,6 +4,7 @@
 // levels the engine refuses, and the date an edit leaves in the header.
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -19,27 +20,90 @@ namespace {
 
 using namespace enginetest;
 
+// A table of persons with a tag of each kind: plain, conditional, expression, descending,
+// unique and RECNO(), its index in blocks of `pagesPerBlock` pages.
+void CreatePersons(const std::string& directory, std::size_t pagesPerBlock = 2)
+{
+    engine::CreateTable(directory, "osoby.dbf",
+                        {{"NR", 'N', 6, 0},
+                         {"NAZWA", 'C', 20, 0},
+                         {"KOD", 'C', 1, 0},
+                         {"DATA", 'D', 8, 0},
+                         {"KWOTA", 'N', 10, 2},
+                         {"AKTYWNY", 'L', 1, 0}},
+                        {{"NAZWA", "NAZWA", false, false, ""},
+                         {"ZYWE", "UPPER(NAZWA)", false, false, ".NOT. DELETED()"},
+                         {"KOD_A", "NR", false, false, "KOD = \"A\""},
+                         {"WYRAZ", "DTOS(DATA)+STR(NR,6)+IIF(AKTYWNY,\"T\",\"N\")", false, false, ""},
+                         {"KW_DESC", "KWOTA", true, false, "KWOTA < 0 .AND. AKTYWNY"},
+                         {"NR_UNIK", "NR", false, true, "KOD # \"X\""},
+                         {"NUMER", "RECNO()", false, false, ""}},
+                        0x23, pagesPerBlock);
+}
+
+const char* const kPersonTags[] = {"NAZWA", "ZYWE", "KOD_A", "WYRAZ", "KW_DESC", "NR_UNIK", "NUMER"};
+
+void AddPerson(engine::Table& t, int nr, const std::string& name, const std::string& code,
+               const std::string& date, const std::string& amount, bool active)
+{
+    t.Append();
+    t.FieldByName("NR").SetInteger(nr);
+    t.FieldByName("NAZWA").SetString(name);
+    t.FieldByName("KOD").SetString(code);
+    t.FieldByName("DATA").SetString(date);
+    t.FieldByName("KWOTA").SetString(amount);
+    t.FieldByName("AKTYWNY").SetString(active ? "T" : "F");
+    t.Post();
+}
+
+// Random appends (half the steps), edits, deletions and recalls of the persons table, the same
+// for the same seed. Returns the rows left deleted.
+std::set<std::uint32_t> RandomPosts(engine::Table& t, unsigned seed, int steps)
+{
+    std::mt19937 random(seed);
+    auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(random); };
+    static const char* const kCodes[] = {"A", "B", "X", " "};
+    static const char* const kNames[] = {"Nowak", "nowak", "Żółw", "Kowal", "", "Ąbc"};
+    std::set<std::uint32_t> deleted;
+    for (int step = 0; step < steps; ++step) {
+        const int what = pick(0, 9);
+        const std::uint32_t count = static_cast<std::uint32_t>(t.RecordCount());
+        if (what < 5 || count == 0) {
+            AddPerson(t, pick(-50, 50), kNames[pick(0, 5)], kCodes[pick(0, 3)],
+                      pick(0, 3) ? "20" + std::to_string(10 + pick(0, 14)) + ".0" +
+                                       std::to_string(pick(1, 9)) + ".1" + std::to_string(pick(0, 9))
+                                 : "",
+                      std::to_string(pick(-99, 99)) + ".5", pick(0, 1) == 1);
+            continue;
+        }
+        const auto r = static_cast<std::uint32_t>(pick(1, static_cast<int>(count)));
+        t.MoveTo(r);
+        if (what == 8) {
+            t.Delete();
+            deleted.insert(r);
+        } else if (what == 9) {
+            t.Recall();
+            deleted.erase(r);
+        } else {
+            t.Edit();
+            if (pick(0, 1))
+                t.FieldByName("KOD").SetString(kCodes[pick(0, 3)]);
+            if (pick(0, 1))
+                t.FieldByName("NR").SetInteger(pick(-50, 50));
+            if (pick(0, 1))
+                t.FieldByName("AKTYWNY").SetString(pick(0, 1) ? "T" : "F");
+            if (pick(0, 1))
+                t.FieldByName("KWOTA").SetString(std::to_string(pick(-99, 99)));
+            t.Post();
+        }
+    }
+    return deleted;
+}
+
 class ConditionalTags : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        engine::CreateTable(dir.Path(), "osoby.dbf",
-                            {{"NR", 'N', 6, 0},
-                             {"NAZWA", 'C', 20, 0},
-                             {"KOD", 'C', 1, 0},
-                             {"DATA", 'D', 8, 0},
-                             {"KWOTA", 'N', 10, 2},
-                             {"AKTYWNY", 'L', 1, 0}},
-                            {{"NAZWA", "NAZWA", false, false, ""},
-                             {"ZYWE", "UPPER(NAZWA)", false, false, ".NOT. DELETED()"},
-                             {"KOD_A", "NR", false, false, "KOD = \"A\""},
-                             {"WYRAZ", "DTOS(DATA)+STR(NR,6)+IIF(AKTYWNY,\"T\",\"N\")", false, false, ""},
-                             {"KW_DESC", "KWOTA", true, false, "KWOTA < 0 .AND. AKTYWNY"},
-                             {"NR_UNIK", "NR", false, true, "KOD # \"X\""},
-                             {"NUMER", "RECNO()", false, false, ""}},
-                            0x23);
-    }
+    void SetUp() override { CreatePersons(dir.Path()); }
 
     // The record numbers of a tag, in its order.
     std::vector<std::uint32_t> Walked(const std::string& tag)
@@ -50,14 +114,7 @@ protected:
     void Add(engine::Table& t, int nr, const std::string& name, const std::string& code,
              const std::string& date, const std::string& amount, bool active)
     {
-        t.Append();
-        t.FieldByName("NR").SetInteger(nr);
-        t.FieldByName("NAZWA").SetString(name);
-        t.FieldByName("KOD").SetString(code);
-        t.FieldByName("DATA").SetString(date);
-        t.FieldByName("KWOTA").SetString(amount);
-        t.FieldByName("AKTYWNY").SetString(active ? "T" : "F");
-        t.Post();
+        AddPerson(t, nr, name, code, date, amount, active);
     }
 
     TempDir dir;
@@ -129,9 +186,8 @@ TEST_F(ConditionalTags, ARebuildAndTheCheckKeepToTheClauses)
         t.MoveTo(4);
         t.Delete();
     }
-    const char* const tags[] = {"NAZWA", "ZYWE", "KOD_A", "WYRAZ", "KW_DESC", "NR_UNIK", "NUMER"};
     std::map<std::string, std::vector<std::uint32_t>> before;
-    for (const char* tag : tags)
+    for (const char* tag : kPersonTags)
         before[tag] = Walked(tag);
     EXPECT_EQ(before["KOD_A"].size(), 40u);
     engine::Table t(dir.Path(), "osoby.dbf");
@@ -140,7 +196,7 @@ TEST_F(ConditionalTags, ARebuildAndTheCheckKeepToTheClauses)
     t.Reindex();
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
     t.Close(); // the walks below open the files again (Windows keeps others out of an exclusive open)
-    for (const char* tag : tags) // the rebuilt trees hold what the posts had made, in order
+    for (const char* tag : kPersonTags) // the rebuilt trees hold what the posts had made, in order
         EXPECT_EQ(Walked(tag), before[tag]) << tag;
     EXPECT_EQ(Walked("ZYWE").size(), 59u) << "the deleted row stays out";
 #ifndef _WIN32 // Perl XBase reads the rebuilt conditional trees alike
@@ -154,54 +210,112 @@ TEST_F(ConditionalTags, ARebuildAndTheCheckKeepToTheClauses)
 // knows nothing of the clauses, walks the same entries.
 TEST_F(ConditionalTags, ThousandsOfRandomPostsLeaveEveryTagSound)
 {
-    std::mt19937 random(5);
-    auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(random); };
-    static const char* const kCodes[] = {"A", "B", "X", " "};
-    static const char* const kNames[] = {"Nowak", "nowak", "Żółw", "Kowal", "", "Ąbc"};
     engine::Table t(dir.Path(), "osoby.dbf");
     t.Open();
-    std::set<std::uint32_t> deleted;
-    for (int step = 0; step < 3000; ++step) {
-        const int what = pick(0, 9);
-        const std::uint32_t count = static_cast<std::uint32_t>(t.RecordCount());
-        if (what < 5 || count == 0) {
-            Add(t, pick(-50, 50), kNames[pick(0, 5)], kCodes[pick(0, 3)],
-                pick(0, 3) ? "20" + std::to_string(10 + pick(0, 14)) + ".0" + std::to_string(pick(1, 9)) +
-                                 ".1" + std::to_string(pick(0, 9))
-                           : "",
-                std::to_string(pick(-99, 99)) + ".5", pick(0, 1) == 1);
-            continue;
-        }
-        const auto r = static_cast<std::uint32_t>(pick(1, static_cast<int>(count)));
-        t.MoveTo(r);
-        if (what == 8) {
-            t.Delete();
-            deleted.insert(r);
-        } else if (what == 9) {
-            t.Recall();
-            deleted.erase(r);
-        } else {
-            t.Edit();
-            if (pick(0, 1))
-                t.FieldByName("KOD").SetString(kCodes[pick(0, 3)]);
-            if (pick(0, 1))
-                t.FieldByName("NR").SetInteger(pick(-50, 50));
-            if (pick(0, 1))
-                t.FieldByName("AKTYWNY").SetString(pick(0, 1) ? "T" : "F");
-            if (pick(0, 1))
-                t.FieldByName("KWOTA").SetString(std::to_string(pick(-99, 99)));
-            t.Post();
-        }
-    }
+    const std::set<std::uint32_t> deleted = RandomPosts(t, 5, 3000);
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
     const auto all = static_cast<std::size_t>(t.RecordCount());
     t.Close();
     EXPECT_EQ(Walked("NAZWA").size(), all);
     EXPECT_EQ(Walked("ZYWE").size(), all - deleted.size());
 #ifndef _WIN32
-    for (const char* tag : {"NAZWA", "ZYWE", "KOD_A", "WYRAZ", "KW_DESC", "NR_UNIK", "NUMER"})
+    for (const char* tag : kPersonTags)
         EXPECT_EQ(PerlWalk(dir.File("osoby.mdx"), tag), Walked(tag)) << tag;
 #endif
+}
+
+// The record numbers of a tag read straight from the file's bytes, as a reader that knows only
+// the layout would: the tag table, the tag header, and the tree from its root, a block being as
+// many pages as the file header says.
+std::vector<std::uint32_t> LayoutWalk(const std::string& mdx, const std::string& tag)
+{
+    const std::size_t block = GetLe(mdx, 20, 2) * 512;
+    std::uint32_t header = 0;
+    for (std::size_t i = 0; i < GetLe(mdx, 28, 2); ++i)
+        if (mdx.compare(544 + 32 * i + 4, tag.size() + 1, tag + '\0') == 0)
+            header = GetLe(mdx, 544 + 32 * i);
+    EXPECT_NE(header, 0u) << tag;
+    const std::size_t item = GetLe(mdx, header * 512 + 18, 2);
+    std::vector<std::uint32_t> records;
+    std::function<void(std::uint32_t, int)> walk = [&](std::uint32_t page, int depth) {
+        const std::size_t at = std::size_t{page} * 512;
+        if (depth > 10 || at + block > mdx.size()) {
+            ADD_FAILURE() << tag << ": block " << page << " outside the file or a tree too deep";
+            return;
+        }
+        const std::size_t n = GetLe(mdx, at);
+        if (8 + n * item + 4 > block) {
+            ADD_FAILURE() << tag << ": block " << page << " claims " << n << " keys";
+            return;
+        }
+        const bool leaf = GetLe(mdx, at + 8 + n * item) == 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint32_t pointer = GetLe(mdx, at + 8 + i * item);
+            if (leaf)
+                records.push_back(pointer);
+            else
+                walk(pointer, depth + 1);
+        }
+        if (!leaf)
+            walk(GetLe(mdx, at + 8 + n * item), depth + 1);
+    };
+    walk(GetLe(mdx, header * 512), 0);
+    return records;
+}
+
+// dBase makes an index of blocks of 2 to 63 pages as its block size setting says. Whatever the
+// block size, every post keeps every tag as it does with the usual 1,024-byte blocks: the trees
+// read by their layout alone hold the same entries in the same order, and a rebuild keeps the
+// file's block size.
+class IndexBlockSize : public ::testing::TestWithParam<std::size_t>
+{};
+
+TEST_P(IndexBlockSize, TagsHoldWhatTheyHoldWithTheUsualBlocks)
+{
+    const std::size_t pages = GetParam();
+    TempDir usual, other;
+    CreatePersons(usual.Path());
+    CreatePersons(other.Path(), pages);
+    // Enough rows to split the leaves of the largest blocks and grow the smallest trees three deep.
+    const int steps = pages > 8 ? 9000 : 3000;
+    for (const TempDir* dir : {&usual, &other}) {
+        engine::Table t(dir->Path(), "osoby.dbf");
+        t.Open();
+        RandomPosts(t, 11, steps);
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    std::string mdx = ReadFileBytes(other.File("osoby.mdx"));
+    EXPECT_EQ(GetLe(mdx, 20, 2), pages);
+    EXPECT_EQ(GetLe(mdx, 22, 2), pages * 512);
+    EXPECT_EQ(GetLe(mdx, 32), mdx.size() / 512) << "the next free page is the file's end";
+    const std::string usualMdx = ReadFileBytes(usual.File("osoby.mdx"));
+    for (const char* tag : kPersonTags) {
+        EXPECT_EQ(EngineWalk(other.File("osoby.mdx"), tag), EngineWalk(usual.File("osoby.mdx"), tag)) << tag;
+        EXPECT_EQ(LayoutWalk(mdx, tag), Records(EngineWalk(other.File("osoby.mdx"), tag))) << tag;
+        EXPECT_EQ(LayoutWalk(usualMdx, tag), Records(EngineWalk(usual.File("osoby.mdx"), tag))) << tag;
+    }
+    {
+        engine::Table t(other.Path(), "osoby.dbf");
+        t.SetExclusive(true);
+        t.Open();
+        t.Reindex();
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    mdx = ReadFileBytes(other.File("osoby.mdx"));
+    EXPECT_EQ(GetLe(mdx, 20, 2), pages) << "a rebuild keeps the file's block size";
+    for (const char* tag : kPersonTags)
+        EXPECT_EQ(LayoutWalk(mdx, tag), Records(EngineWalk(usual.File("osoby.mdx"), tag))) << tag;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, IndexBlockSize, ::testing::Values(3, 8, 63));
+
+TEST(IndexBlockSizeLimits, BlockSizesDBaseNeverMakesAreRefusedBeforeAnythingIsWritten)
+{
+    TempDir dir;
+    for (const std::size_t pages : {std::size_t{1}, std::size_t{64}}) {
+        EXPECT_THROW(CreatePersons(dir.Path(), pages), engine::Error) << pages;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("osoby.dbf"))) << pages;
+    }
 }
 
 TEST_F(ConditionalTags, AKeyThatCannotBeFormedStoresNothing)

@@ -79,6 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"FieldOfUnknownType", "DBF", [](std::string& b) { b[32 + 11] = 'X'; }},
                       Damage{"NoVersion", "DBF", [](std::string& b) { b[0] = 0; }},
                       Damage{"TruncatedIndex", "MDX", [](std::string& b) { b.resize(1000); }},
+                      Damage{"BlockOfOnePage", "MDX",
+                             [](std::string& b) {
+                                 b[20] = 1;
+                                 b[22] = 0;
+                                 b[23] = 2;
+                             }},
+                      Damage{"BlockSizeDisagreesWithPages", "MDX", [](std::string& b) { b[23] = 8; }},
                       Damage{"RootOutsideFile", "MDX", [](std::string& b) { Put32(b, kTagHeader, 999999); }},
                       Damage{"RootInHeader", "MDX", [](std::string& b) { Put32(b, kTagHeader, 1); }},
                       Damage{"TagHeaderOutsideFile", "MDX", [](std::string& b) { Put32(b, 544, 70000); }},
