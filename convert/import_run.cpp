@@ -90,7 +90,7 @@ std::string JournalDirectory(const std::string& targetDir)
     return targetDir + "BAZA";
 }
 
-bool TargetDatabaseExists(const std::string& targetDir)
+bool TargetDatabaseExists(const std::string& targetDir, std::string* why)
 {
     if (engine::JournalPending(JournalDirectory(targetDir)))
         return true;
@@ -99,6 +99,10 @@ bool TargetDatabaseExists(const std::string& targetDir)
         works.Open();
         works.Close();
         return true;
+    } catch (const std::exception& e) {
+        if (why != nullptr)
+            *why = e.what();
+        return false;
     } catch (...) {
         return false;
     }
@@ -272,8 +276,13 @@ void ImportRun::BitBtn1Click()
         const std::string targetDir = platform::DirectoryPart(targetText);
 
         // 4.
-        if (!TargetDatabaseExists(targetDir)) {
-            ui_.ShowMessage(Info(messages::kNoTargetDatabase, messages::kCaptionNoDatabase));
+        // The message is the same whatever the reason; the engine's reason is under it, for
+        // whoever looks: a works table that is there but damaged or encrypted is told apart.
+        std::string why;
+        if (!TargetDatabaseExists(targetDir, &why)) {
+            Message message = Info(messages::kNoTargetDatabase, messages::kCaptionNoDatabase);
+            message.details = why;
+            ui_.ShowMessage(message);
             return;
         }
         // 5. The renumbering file is read on every run, ticked or not.
@@ -326,9 +335,14 @@ void ImportRun::Locked(const std::string& targetDir)
 
         // 14. The counters table, held exclusively: nobody else works in the target now. An
         // import interrupted before left a journal: its changes are withdrawn first, so that
-        // this run starts from the last whole work the other one committed.
-        if (!OpenCounters(targetDir)) {
-            ui_.ShowMessage(Info(messages::kCountersLocked));
+        // this run starts from the last whole work the other one committed. As at step 4, the
+        // engine's reason goes under the message: a counters table that is damaged rather than
+        // held by somebody is told apart.
+        std::string why;
+        if (!OpenCounters(targetDir, why)) {
+            Message message = Info(messages::kCountersLocked);
+            message.details = why;
+            ui_.ShowMessage(message);
             return;
         }
         if (!WithdrawInterrupted(targetDir)) {
@@ -336,12 +350,15 @@ void ImportRun::Locked(const std::string& targetDir)
             return;
         }
         std::string missing;
-        if (!ReadCounters(missing)) {
+        if (!ReadCounters(missing, why)) {
             counters_.reset();
-            if (missing.empty())
-                ui_.ShowMessage(Info(messages::kCountersLocked));
-            else
+            if (missing.empty()) {
+                Message message = Info(messages::kCountersLocked);
+                message.details = why;
+                ui_.ShowMessage(message);
+            } else {
                 ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
+            }
             return;
         }
         // 15.
@@ -438,17 +455,19 @@ std::string ImportRun::FinishReport(const std::string& archiveDir, const std::st
     return where + "\n\n" + ReportSummary(report_, 20);
 }
 
-bool ImportRun::OpenCounters(const std::string& targetDir)
+bool ImportRun::OpenCounters(const std::string& targetDir, std::string& why)
 {
+    why.clear();
     try {
         counters_ = std::make_unique<CountersTable>(TargetSubdirectory(targetDir, "ADMIN"));
         counters_->table.SetExclusive(true);
         counters_->table.Open();
         return true;
-    } catch (...) {
-        counters_.reset();
-        return false;
-    }
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {}
+    counters_.reset();
+    return false;
 }
 
 bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
@@ -470,9 +489,10 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
     }
 }
 
-bool ImportRun::ReadCounters(std::string& missing)
+bool ImportRun::ReadCounters(std::string& missing, std::string& why)
 {
     missing.clear();
+    why.clear();
     try {
         engine::Table& table = counters_->table;
         engine::Field name = table.FieldByName("tablename");
@@ -497,10 +517,11 @@ bool ImportRun::ReadCounters(std::string& missing)
         const bool parcels = ui_.ParcelsTicked();
         missing = !person ? "OSOBY" : !assortment && assortments ? "ASORTYM" : !parcel && parcels ? "DZ" : "";
         return missing.empty();
-    } catch (...) {
-        missing.clear();
-        return false;
-    }
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {}
+    missing.clear();
+    return false;
 }
 
 void ImportRun::StoreCounters()

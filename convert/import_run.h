@@ -169,8 +169,9 @@ std::string TargetSubdirectory(const std::string& targetDir, const std::string& 
 
 // True when the target's works table (BAZA/KERG/Roboty.dbf) opens through the table engine, or
 // when BAZA holds the journal of an interrupted import (its tables may be half written until the
-// import withdraws the journal's changes).
-bool TargetDatabaseExists(const std::string& targetDir);
+// import withdraws the journal's changes). When it does not open, `why` (if given) takes the
+// engine's reason.
+bool TargetDatabaseExists(const std::string& targetDir, std::string* why = nullptr);
 
 // The directory of the target's journal: targetDir + "BAZA".
 std::string JournalDirectory(const std::string& targetDir);
@@ -222,9 +223,10 @@ public:
 
 private:
     void Locked(const std::string& targetDir);
-    bool OpenCounters(const std::string& targetDir);
+    // Both give the engine's reason in `why` when they fail.
+    bool OpenCounters(const std::string& targetDir, std::string& why);
     bool WithdrawInterrupted(const std::string& targetDir);
-    bool ReadCounters(std::string& missing);
+    bool ReadCounters(std::string& missing, std::string& why);
     // Puts the three counters into their rows of the counters table.
     void StoreCounters();
     void CommitPoint(bool last, const RunContext& context);

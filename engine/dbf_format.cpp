@@ -24,6 +24,11 @@ bool Fail(std::string* why, const std::string& reason)
 
 } // namespace
 
+bool DbfEncrypted(const std::vector<unsigned char>& headerBytes)
+{
+    return headerBytes.size() > 15 && headerBytes[15] != 0;
+}
+
 bool ParseDbfHeader(const std::vector<unsigned char>& bytes, std::int64_t fileSize, DbfHeader* header,
                     std::string* why)
 {
@@ -43,6 +48,9 @@ bool ParseDbfHeader(const std::vector<unsigned char>& bytes, std::int64_t fileSi
         return Fail(why, "nieobsługiwana wersja pliku (bajt 0 = " + hex + what +
                              "); program obsługuje tabele dBase III, IV i 5");
     }
+    if (DbfEncrypted(bytes))
+        return Fail(why, "tabela jest zaszyfrowana (dBase PROTECT); program nie odczytuje ani nie zapisuje "
+                         "tabel zaszyfrowanych");
     DbfHeader h;
     h.version = version;
     h.recordCount = Get32(bytes, 4);

@@ -48,8 +48,12 @@ struct DbfHeader
     std::vector<FieldInfo> fields;
 };
 
-// Parses and checks the header bytes of a file of `fileSize` bytes. On a fault returns false
-// and a Polish reason in `why`.
+// True when dBase's PROTECT encrypted the table's records (byte 15 of the header): this engine can
+// neither read them nor write rows dBase would read.
+bool DbfEncrypted(const std::vector<unsigned char>& headerBytes);
+
+// Parses and checks the header bytes of a file of `fileSize` bytes. On a fault (an encrypted table
+// among them) returns false and a Polish reason in `why`.
 bool ParseDbfHeader(const std::vector<unsigned char>& bytes, std::int64_t fileSize, DbfHeader* header,
                     std::string* why);
 

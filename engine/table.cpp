@@ -680,7 +680,7 @@ void Table::Impl::Open(const std::string& directory, const std::string& tableNam
     }
     std::string why;
     if (!ParseDbfHeader(head, size, &header, &why))
-        Fail(ErrorKind::BadTable, "to nie jest poprawna tabela dBase: " + why);
+        Fail(ErrorKind::BadTable, DbfEncrypted(head) ? why : "to nie jest poprawna tabela dBase: " + why);
     std::memcpy(headerDate, &head[1], sizeof headerDate);
     const auto found = DriverFromId(header.languageDriver);
     if (!found)

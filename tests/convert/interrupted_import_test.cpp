@@ -607,6 +607,48 @@ TEST_F(InterruptedImport, AReadOnlyTableStopsTheRunBeforeAnythingIsWritten)
     ExpectRerunFinishes(target);
 }
 
+// A target table dBase encrypted (PROTECT) would read as noise and take rows dBase could not read:
+// whichever table it is, the run names it and stops before anything is written. The works table
+// and the counters table stop the run with the messages of a missing database and of a counters
+// table held by somebody, with the reason under them.
+TEST_F(InterruptedImport, AnEncryptedTableStopsTheRunBeforeAnythingIsWritten)
+{
+    MakeOffice(12, 18, 4);
+    for (const auto& [sub, table] : {std::pair<const char*, const char*>{"KERG", "Roboty.dbf"},
+                                     {"KERG", "Kergasor.dbf"},
+                                     {"KERG", "Asortym.dbf"},
+                                     {"KERG", "obdg.dbf"},
+                                     {"KERG", "dz.dbf"},
+                                     {"KERG", "zakr_ras.dbf"},
+                                     {"KERG", "obreb.dbf"},
+                                     {"OSOBY", "Osoby.dbf"},
+                                     {"ADMIN", "Dostep.dbf"}}) {
+        SCOPED_TRACE(table);
+        const std::string target = Copy(std::string("encrypted-") + table);
+        const std::string path = tools::TargetDir(target, sub) + platform::kSeparator + table;
+        std::string bytes = test_support::ReadWholeFile(path);
+        bytes[15] = 1;
+        ASSERT_TRUE(writers::WriteFile(path, bytes));
+        const std::string before = Digest(target);
+        const Outcome outcome = Import(archive, target, batch);
+        EXPECT_FALSE(outcome.done);
+        ASSERT_FALSE(outcome.lines.empty());
+        const std::string& last = outcome.lines.back();
+        const std::string shown = last + "\n" + outcome.details;
+        if (std::string(table) == "Roboty.dbf")
+            EXPECT_EQ(last, std::string("komunikat: ") + convert::messages::kNoTargetDatabase);
+        else if (std::string(table) == "Dostep.dbf")
+            EXPECT_EQ(last, std::string("Komunikat: ") + convert::messages::kCountersLocked);
+        else
+            EXPECT_EQ(last.rfind("error: ", 0), 0u) << last;
+        EXPECT_NE(shown.find(table), std::string::npos) << shown;
+        EXPECT_NE(shown.find("zaszyfrowana"), std::string::npos) << shown;
+        EXPECT_EQ(Digest(target), before) << "nothing was written";
+        EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+        fs::remove_all(platform::NativePath(target));
+    }
+}
+
 #ifndef _WIN32
 // kerg-inspect import killed for real (SIGKILL) at moments spread over its run, then run again.
 TEST_F(InterruptedImport, AKilledImportCommandRerunsToTheSameFiles)

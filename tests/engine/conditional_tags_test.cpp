@@ -1,7 +1,7 @@
 // Conditional tags (FOR clauses) and expression tags kept by every post: rows enter, stay in,
 // move within and leave a tag as their values say; thousands of random posts end in sound tags
 // that Perl XBase reads alike. Also the tables of dBase level 5 with binary and OLE fields, the
-// levels the engine refuses, and the date an edit leaves in the header.
+// levels and encrypted tables the engine refuses, and the date an edit leaves in the header.
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -383,10 +383,12 @@ TEST(TableLevels, BinaryAndOleFieldsAreCarriedOtherLevelsRefused)
     EXPECT_EQ(after.substr(header + 15, 20), "         7        12") << "block numbers untouched";
     EXPECT_EQ(after.substr(header + 5, 10), "Plan      ");
 
-    // dBase 7 and an unknown field type: refused with a plain reason, the file unchanged.
+    // dBase 7, an unknown field type and a table dBase encrypted (its records would read as noise
+    // and rows written plain would be noise to dBase): refused with a plain reason, the file unchanged.
     for (const auto& [byte, offset, value, words] :
          {std::tuple<const char*, std::size_t, char, const char*>{"version", 0, '\x04', "dBase 7"},
-          {"type", 32 + 64 + 11, 'Q', "nieobsługiwany typ 'Q'"}}) {
+          {"type", 32 + 64 + 11, 'Q', "nieobsługiwany typ 'Q'"},
+          {"encryption", 15, '\x01', "zaszyfrowana"}}) {
         SCOPED_TRACE(byte);
         std::string changed = after;
         changed[offset] = value;
