@@ -23,7 +23,7 @@ inline constexpr std::size_t kDbfHeaderSize = 32;
 inline constexpr std::size_t kDbfFieldSize = 32;
 inline constexpr char kDbfFieldEnd = 0x0D;
 inline constexpr char kDbfFileEnd = 0x1A;
-inline constexpr std::size_t kDbfMaxFields = 255;
+inline constexpr std::size_t kDbfMaxFields = 1024; // dBase 5 (dBase IV: 255)
 
 // One field of a table, as its descriptor gives it.
 struct FieldInfo

@@ -405,6 +405,41 @@ TEST(TableLevels, BinaryAndOleFieldsAreCarriedOtherLevelsRefused)
     }
 }
 
+// dBase 5 allows 1,024 fields a table (dBase IV 255): such a table opens, takes rows and reads
+// them back; one more field is refused.
+TEST(TableLevels, ATableOfAThousandAndTwentyFourFieldsIsKept)
+{
+    TempDir dir;
+    std::vector<engine::FieldDefinition> fields;
+    for (int i = 0; i < 1024; ++i)
+        fields.push_back({"P" + std::to_string(i), i % 2 ? 'N' : 'C', 3, 0});
+    engine::CreateTable(dir.Path(), "szeroka.dbf", fields, {{"OSTATNIE", "P1022+STR(P1023,3)"}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "szeroka.dbf");
+        t.Open();
+        for (int row = 0; row < 3; ++row) {
+            t.Append();
+            t.FieldByName("P1022").SetString("r" + std::to_string(row));
+            t.FieldByName("P1023").SetInteger(100 - row);
+            t.FieldByName("P0").SetString("a");
+            t.Post();
+        }
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    engine::Table t(dir.Path(), "szeroka.dbf");
+    t.SetIndexName("OSTATNIE");
+    t.Open();
+    std::vector<std::string> read;
+    for (t.First(); !t.Eof(); t.Next())
+        read.push_back(t.FieldByName("P0").AsString() + t.FieldByName("P1022").AsString() +
+                       std::to_string(t.FieldByName("P1023").AsInteger()));
+    EXPECT_EQ(read, (std::vector<std::string>{"ar0100", "ar199", "ar298"}));
+    t.Close();
+
+    fields.push_back({"ZA_DUZO", 'C', 1, 0});
+    EXPECT_THROW(engine::CreateTable(dir.Path(), "szersza.dbf", fields, {}, 0x23), engine::Error);
+}
+
 TEST(TableLevels, AnEditStampsTheTablesDate)
 {
     TempDir dir;
