@@ -45,9 +45,12 @@ private:
 // works has about 40 MB of them).
 constexpr std::int64_t kArchiveImageLimit = 256 * 1024 * 1024;
 
-Message Info(const std::string& text, const char* caption = messages::kCaptionInfo)
+// `details`: shown under the text on request (the engine's reason for a message that keeps its
+// words whatever the reason).
+Message Info(const std::string& text, const char* caption = messages::kCaptionInfo,
+             const std::string& details = {})
 {
-    return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok, {}};
+    return Message{text, caption, Buttons::Ok, Icon::None, Answer::Ok, details};
 }
 
 // Ends the text with the directory separator; returns whether it had to be added.
@@ -280,9 +283,7 @@ void ImportRun::BitBtn1Click()
         // whoever looks: a works table that is there but damaged or encrypted is told apart.
         std::string why;
         if (!TargetDatabaseExists(targetDir, &why)) {
-            Message message = Info(messages::kNoTargetDatabase, messages::kCaptionNoDatabase);
-            message.details = why;
-            ui_.ShowMessage(message);
+            ui_.ShowMessage(Info(messages::kNoTargetDatabase, messages::kCaptionNoDatabase, why));
             return;
         }
         // 5. The renumbering file is read on every run, ticked or not.
@@ -340,9 +341,7 @@ void ImportRun::Locked(const std::string& targetDir)
         // held by somebody is told apart.
         std::string why;
         if (!OpenCounters(targetDir, why)) {
-            Message message = Info(messages::kCountersLocked);
-            message.details = why;
-            ui_.ShowMessage(message);
+            ui_.ShowMessage(Info(messages::kCountersLocked, messages::kCaptionInfo, why));
             return;
         }
         if (!WithdrawInterrupted(targetDir)) {
@@ -352,13 +351,10 @@ void ImportRun::Locked(const std::string& targetDir)
         std::string missing;
         if (!ReadCounters(missing, why)) {
             counters_.reset();
-            if (missing.empty()) {
-                Message message = Info(messages::kCountersLocked);
-                message.details = why;
-                ui_.ShowMessage(message);
-            } else {
+            if (missing.empty())
+                ui_.ShowMessage(Info(messages::kCountersLocked, messages::kCaptionInfo, why));
+            else
                 ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
-            }
             return;
         }
         // 15.
