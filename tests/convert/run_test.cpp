@@ -208,6 +208,7 @@ TEST(ImportRun, ChecksBeforeTheRun)
     ASSERT_EQ(o.ui.messages.size(), 1u);
     EXPECT_EQ(o.ui.messages[0].text, "We wskazanej kartotece brak danych systemu MERKAT WINDOWS.");
     EXPECT_EQ(o.ui.messages[0].caption, "komunikat");
+    EXPECT_EQ(o.ui.messages[0].details.rfind("Brak katalogu", 0), 0u) << o.ui.messages[0].details;
 
     // A faulty renumbering file stops the run before the backup question, ticked or not.
     o.ui.messages.clear();
@@ -258,6 +259,9 @@ TEST(ImportRun, CountersHeldByAnotherProcess)
     EXPECT_EQ(
         o.ui.messages[1].text,
         "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT");
+    // The reason under it names the table and who keeps it out.
+    EXPECT_NE(o.ui.messages[1].details.find("Dostep.dbf jest otwarta przez inny program"), std::string::npos)
+        << o.ui.messages[1].details;
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "") << "nothing written";
 }
 
