@@ -119,7 +119,7 @@ void MdxIndex::Load()
     if (blockSize_ != pagesPerBlock_ * kMdxPage)
         Damaged(tags_.size(), "niespójny rozmiar bloku (stron w bloku: " + std::to_string(pagesPerBlock_) +
                                   ", bajtów: " + std::to_string(blockSize_) + ")");
-    if (pagesPerBlock_ < kMdxDefaultPagesPerBlock || pagesPerBlock_ > kMdxMaxPagesPerBlock)
+    if (!MdxBlockPagesAllowed(pagesPerBlock_))
         Damaged(tags_.size(), "niedozwolony rozmiar bloku (bajtów: " + std::to_string(blockSize_) + ")");
     if (head[26] != kMdxTagEntrySize)
         Damaged(tags_.size(), "nieznana długość opisu znacznika");
@@ -1021,7 +1021,7 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
 void CreateMdx(platform::LockedFile& file, const std::string& tableName,
                const std::vector<TagDefinition>& tags, std::size_t pagesPerBlock)
 {
-    if (pagesPerBlock < kMdxDefaultPagesPerBlock || pagesPerBlock > kMdxMaxPagesPerBlock)
+    if (!MdxBlockPagesAllowed(pagesPerBlock))
         throw Error(ErrorKind::BadValue, "Niedozwolony rozmiar bloku indeksu tabeli " + tableName +
                                              " (stron w bloku: " + std::to_string(pagesPerBlock) + ")");
     const std::size_t block = pagesPerBlock * kMdxPage;

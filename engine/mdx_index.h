@@ -35,6 +35,10 @@ inline constexpr std::size_t kMdxMaxTags = 47;
 // (1,024 to 32,256 bytes).
 inline constexpr std::size_t kMdxDefaultPagesPerBlock = 2;
 inline constexpr std::size_t kMdxMaxPagesPerBlock = 63;
+inline constexpr bool MdxBlockPagesAllowed(std::size_t pages)
+{
+    return pages >= kMdxDefaultPagesPerBlock && pages <= kMdxMaxPagesPerBlock;
+}
 inline constexpr std::size_t kMdxMaxDepth = 24; // far more than any real tree; stops cycles
 
 struct TagInfo

@@ -1443,7 +1443,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
                  std::size_t indexPagesPerBlock)
 {
     const std::string path = directory + platform::kSeparator + tableName;
-    if (indexPagesPerBlock < kMdxDefaultPagesPerBlock || indexPagesPerBlock > kMdxMaxPagesPerBlock)
+    if (!MdxBlockPagesAllowed(indexPagesPerBlock))
         throw Error(ErrorKind::BadValue, "Tabela " + path +
                                              ": niedozwolony rozmiar bloku indeksu (stron w bloku: " +
                                              std::to_string(indexPagesPerBlock) + ")");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/mdx_index.h"
 #include "platform/system.h"
 #include "tools/sample_office.h"
 
@@ -42,8 +43,11 @@ int main(int argc, char** argv)
             else
                 options.seed = static_cast<unsigned>(value);
         } else if (arg == "--index-block-pages" && i + 1 < args.size()) {
-            if (!ParseNumber(args[++i], 63, value) || value < 2) {
-                std::cerr << "kerg-sample: po " << arg << " liczba stron bloku od 2 do 63\n";
+            if (!ParseNumber(args[++i], static_cast<long>(engine::kMdxMaxPagesPerBlock), value) ||
+                !engine::MdxBlockPagesAllowed(static_cast<std::size_t>(value))) {
+                std::cerr << "kerg-sample: po " << arg << " liczba stron bloku od "
+                          << engine::kMdxDefaultPagesPerBlock << " do " << engine::kMdxMaxPagesPerBlock
+                          << "\n";
                 return 2;
             }
             options.indexPagesPerBlock = static_cast<std::size_t>(value);
