@@ -63,9 +63,11 @@ enum class Fn
     Dow,
     Dtoc,
     Dtos,
+    Empty,
     Iif,
     Int,
     IsAlpha,
+    IsBlank,
     IsDigit,
     IsLower,
     IsUpper,
@@ -1080,8 +1082,9 @@ private:
             {"DAY", Fn::Day, "D", 0, 'N'},         {"DELETED", Fn::Deleted, "", 0, 'L'},
             {"DESCEND", Fn::Descend, "A", 0, 'X'}, {"DOW", Fn::Dow, "D", 0, 'N'},
             {"DTOC", Fn::Dtoc, "D", 0, 'C'},       {"DTOS", Fn::Dtos, "D", 0, 'C'},
-            {"IIF", Fn::Iif, "LAA", 0, 'X'},       {"INT", Fn::Int, "N", 0, 'N'},
-            {"ISALPHA", Fn::IsAlpha, "C", 0, 'L'}, {"ISDIGIT", Fn::IsDigit, "C", 0, 'L'},
+            {"EMPTY", Fn::Empty, "A", 0, 'L'},     {"IIF", Fn::Iif, "LAA", 0, 'X'},
+            {"INT", Fn::Int, "N", 0, 'N'},         {"ISALPHA", Fn::IsAlpha, "C", 0, 'L'},
+            {"ISBLANK", Fn::IsBlank, "A", 0, 'L'}, {"ISDIGIT", Fn::IsDigit, "C", 0, 'L'},
             {"ISLOWER", Fn::IsLower, "C", 0, 'L'}, {"ISUPPER", Fn::IsUpper, "C", 0, 'L'},
             {"LEFT", Fn::Left, "CN", 0, 'C'},      {"LEN", Fn::Len, "C", 0, 'N'},
             {"LOWER", Fn::Lower, "C", 0, 'C'},     {"LTRIM", Fn::Ltrim, "C", 0, 'C'},
@@ -1113,7 +1116,7 @@ private:
         for (std::size_t i = 0; i < args.size(); ++i) {
             const char want = s->args[i];
             const Type have = args[i]->type;
-            const bool ok = want == 'A'   ? have != Type::Logical || s->fn == Fn::Iif
+            const bool ok = want == 'A'   ? have != Type::Logical || s->fn == Fn::Iif || s->fn == Fn::Empty
                             : want == 'C' ? have == Type::Char
                             : want == 'N' ? have == Type::Num
                             : want == 'D' ? have == Type::Date
@@ -1160,6 +1163,14 @@ private:
             node->width = std::max(args[a]->width, args[a + 1]->width);
             break;
         }
+        case Fn::IsBlank:
+            // A numeric field is blank when it holds no digits at all, which is not 0; a computed
+            // number has no such state, and dBase's writers disagree on what ISBLANK() gives then.
+            if (args[0]->type == Type::Num && args[0]->op != Op::Field) {
+                Fail("ISBLANK() liczby jest obsługiwana tylko dla pola, nie dla wyrażenia");
+                return nullptr;
+            }
+            break;
         case Fn::Descend:
             if (args[0]->type == Type::Date) {
                 Fail("DESCEND() daty nie jest obsługiwana");
@@ -1488,6 +1499,24 @@ struct Evaluator
             return MakeText(FormatDate(a, settings.dateFormat));
         case Fn::Dtos:
             return MakeText(a.text);
+        case Fn::Empty:
+            if (a.type == Type::Char) {
+                // Blanks only are empty everywhere; tabs and line ends count as blanks for some
+                // writers and not for others, so such a text stops rather than be guessed.
+                const auto other = a.text.find_first_not_of(' ');
+                if (other != std::string::npos &&
+                    a.text.find_first_not_of(" \t\r\n", other) == std::string::npos)
+                    Stop("EMPTY() tekstu z tabulatorem lub końcem wiersza: programy dBase różnią się w tym, "
+                         "czy jest pusty");
+                return MakeLogical(other == std::string::npos);
+            }
+            return MakeLogical(a.number == 0); // 0, a blank date, .F.
+        case Fn::IsBlank:
+            if (a.type == Type::Char)
+                return MakeLogical(a.text.find_first_not_of(' ') == std::string::npos);
+            if (a.type == Type::Num)
+                return MakeLogical(a.text.empty()); // a field without digits, not one holding 0
+            return MakeLogical(a.number == 0);      // a blank date
         case Fn::Int:
             return MakeNumber(std::trunc(a.number));
         case Fn::IsAlpha:

@@ -338,6 +338,61 @@ TEST_F(ConditionalTags, AKeyThatCannotBeFormedStoresNothing)
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
 }
 
+// Clauses that ask whether a value is there: a numeric field holding 0 is in a tag "FOR .NOT.
+// ISBLANK(...)" and out of one "FOR .NOT. EMPTY(...)"; a row moves in and out as its fields are
+// filled and cleared.
+TEST_F(ConditionalTags, ClausesOnBlankAndEmptyFieldsFollowTheirRows)
+{
+    engine::CreateTable(dir.Path(), "wplaty.dbf",
+                        {{"NR", 'N', 4, 0}, {"KWOTA", 'N', 8, 2}, {"DATA", 'D', 8, 0}, {"OPIS", 'C', 6, 0}},
+                        {{"PODANE", "NR", false, false, ".NOT. ISBLANK(KWOTA)"},
+                         {"NIEZEROWE", "NR", false, false, ".NOT. EMPTY(KWOTA) .AND. .NOT. ISBLANK(DATA)"},
+                         {"OPISANE", "IIF(EMPTY(OPIS), \"z\", OPIS)", false, false, ""}},
+                        0x23);
+    engine::Table t(dir.Path(), "wplaty.dbf");
+    t.Open();
+    auto add = [&](int nr, const std::string& amount, const std::string& date, const std::string& text) {
+        t.Append();
+        t.FieldByName("NR").SetInteger(nr);
+        t.FieldByName("KWOTA").SetString(amount);
+        t.FieldByName("DATA").SetString(date);
+        t.FieldByName("OPIS").SetString(text);
+        t.Post();
+    };
+    add(1, "", "2024.03.01", "");
+    add(2, "0", "2024.03.02", "b");
+    add(3, "12.50", "", "a");
+    add(4, "7", "2024.03.04", "");
+    auto walked = [&](const std::string& tag) { return Records(EngineWalk(dir.File("wplaty.mdx"), tag)); };
+    EXPECT_EQ(walked("PODANE"), (std::vector<std::uint32_t>{2, 3, 4})) << "0 is a value, blank is not";
+    EXPECT_EQ(walked("NIEZEROWE"), (std::vector<std::uint32_t>{4}));
+    EXPECT_EQ(walked("OPISANE"), (std::vector<std::uint32_t>{3, 2, 1, 4})) << "a, b, then z for the empty";
+
+    // Row 1 gets an amount and enters both; row 4 loses its amount and leaves both.
+    t.MoveTo(1);
+    t.Edit();
+    t.FieldByName("KWOTA").SetString("3");
+    t.Post();
+    t.MoveTo(4);
+    t.Edit();
+    t.FieldByName("KWOTA").Clear();
+    t.FieldByName("OPIS").SetString("c");
+    t.Post();
+    EXPECT_EQ(walked("PODANE"), (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(walked("NIEZEROWE"), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(walked("OPISANE"), (std::vector<std::uint32_t>{3, 2, 4, 1}));
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.Close();
+    engine::Table sole(dir.Path(), "wplaty.dbf");
+    sole.SetExclusive(true);
+    sole.Open();
+    sole.Reindex();
+    EXPECT_EQ(sole.Verify(), std::vector<std::string>{});
+    sole.Close();
+    EXPECT_EQ(walked("PODANE"), (std::vector<std::uint32_t>{1, 2, 3})) << "a rebuild keeps to the clause";
+    EXPECT_EQ(walked("NIEZEROWE"), (std::vector<std::uint32_t>{1}));
+}
+
 // dBase level 5 tables may carry binary (B) and OLE (G) fields beside memo fields: they open, their
 // block numbers stay as they are through edits, and nothing writes them. Other levels and
 // unknown types are refused before anything is written.

@@ -15,13 +15,14 @@ namespace {
 using engine::CodePage;
 using engine::Value;
 
-// Record: flag, T C(10), P C(8), N N(8,2), I N(5), D D, E D (blank), L L, F L, K C(3), M M(10).
+// Record: flag, T C(10), P C(8), N N(8,2), I N(5), D D, E D (blank), L L, F L, K C(3), M M(10),
+// Z N(3) holding 0, B N(4,1) blank.
 std::vector<engine::FieldInfo> Fields()
 {
-    return {{"T", 'C', 1, 10, 0, false}, {"P", 'C', 11, 8, 0, false}, {"N", 'N', 19, 8, 2, false},
-            {"I", 'N', 27, 5, 0, false}, {"D", 'D', 32, 8, 0, false}, {"E", 'D', 40, 8, 0, false},
-            {"L", 'L', 48, 1, 0, false}, {"F", 'L', 49, 1, 0, false}, {"K", 'C', 50, 3, 0, false},
-            {"M", 'M', 53, 10, 0, false}};
+    return {{"T", 'C', 1, 10, 0, false},  {"P", 'C', 11, 8, 0, false}, {"N", 'N', 19, 8, 2, false},
+            {"I", 'N', 27, 5, 0, false},  {"D", 'D', 32, 8, 0, false}, {"E", 'D', 40, 8, 0, false},
+            {"L", 'L', 48, 1, 0, false},  {"F", 'L', 49, 1, 0, false}, {"K", 'C', 50, 3, 0, false},
+            {"M", 'M', 53, 10, 0, false}, {"Z", 'N', 63, 3, 0, false}, {"B", 'N', 66, 4, 1, false}};
 }
 
 // "żółw Ąę " in the page: ż ó ł w, blank, Ą ę, blank.
@@ -34,7 +35,7 @@ std::string Polish(CodePage page)
 std::string Record(CodePage page, char flag = ' ')
 {
     return std::string(1, flag) + "Kowal     " + Polish(page) + "  -12.35" + "   42" + "20241123" +
-           "        " + "y" + "?" + "A12" + "         7";
+           "        " + "y" + "?" + "A12" + "         7" + "  0" + "    ";
 }
 
 class Language : public ::testing::Test
@@ -282,6 +283,43 @@ TEST_F(Language, LogicalsAndComparisons)
     EXPECT_TRUE(Logical("DELETED()", '*'));
     EXPECT_TRUE(Logical(".NOT. DELETED() .AND. (I > 40 .OR. K = \"B\")"));
     EXPECT_EQ(Number("RECNO()"), 17);
+}
+
+TEST_F(Language, BlankAndEmptyValues)
+{
+    // ISBLANK: blanks only, a blank date, a numeric field without digits (0 is a value).
+    EXPECT_FALSE(Logical("ISBLANK(T)"));
+    EXPECT_TRUE(Logical("ISBLANK(SUBSTR(T,6))"));
+    EXPECT_TRUE(Logical("ISBLANK(\"\")"));
+    EXPECT_TRUE(Logical("isblank(SPACE(3))"));
+    EXPECT_FALSE(Logical("ISBLANK(D)"));
+    EXPECT_TRUE(Logical("ISBLANK(E)"));
+    EXPECT_TRUE(Logical("ISBLANK(E+30)")) << "a blank date stays blank";
+    EXPECT_TRUE(Logical("ISBLANK(B)"));
+    EXPECT_FALSE(Logical("ISBLANK(Z)")) << "a field holding 0 is not blank";
+    EXPECT_FALSE(Logical("ISBLANK(I)"));
+    EXPECT_TRUE(Logical(".NOT. ISBLANK(Z) .AND. ISBLANK(B)"));
+    // EMPTY: blanks, 0 (held or blank), a blank date, .F.
+    EXPECT_FALSE(Logical("EMPTY(T)"));
+    EXPECT_TRUE(Logical("EMPTY(SUBSTR(T,6))"));
+    EXPECT_TRUE(Logical("EMPTY(\"\")"));
+    EXPECT_TRUE(Logical("EMPTY(Z)"));
+    EXPECT_TRUE(Logical("EMPTY(B)"));
+    EXPECT_FALSE(Logical("EMPTY(N)"));
+    EXPECT_TRUE(Logical("EMPTY(I-42)")) << "a computed 0";
+    EXPECT_TRUE(Logical("EMPTY(E)"));
+    EXPECT_FALSE(Logical("EMPTY(D)"));
+    EXPECT_TRUE(Logical("EMPTY(F)"));
+    EXPECT_FALSE(Logical("EMPTY(L)"));
+    EXPECT_FALSE(Logical("EMPTY(CHR(9)+\"x\")")) << "a tab beside other text is no question";
+    // Writers disagree on whether tabs and line ends are blank: such a text stops, never guessed.
+    EXPECT_NE(Stops("EMPTY(CHR(9))").find("EMPTY()"), std::string::npos);
+    EXPECT_NE(Stops("EMPTY(\" \"+CHR(13)+CHR(10))").find("EMPTY()"), std::string::npos);
+    // A computed number is never "blank" in the field's sense, and writers disagree there.
+    EXPECT_NE(Refused("ISBLANK(I+0)").find("tylko dla pola"), std::string::npos);
+    EXPECT_NE(Refused("ISBLANK(L)").find("zły typ argumentu"), std::string::npos);
+    EXPECT_NE(Refused("EMPTY(T,T)").find("zła liczba argumentów"), std::string::npos);
+    EXPECT_NE(Refused("EMPTY(M)").find("memo"), std::string::npos);
 }
 
 TEST_F(Language, WidthsOfCharacterResults)
