@@ -122,7 +122,7 @@ const Layout& LayoutOf(const std::string& file)
         if (file == l.file)
             return l;
     }
-    throw std::invalid_argument("no archive table " + file);
+    throw std::invalid_argument("nieznana tabela archiwum " + file);
 }
 
 // A record's bytes after the deletion mark: text left-aligned, numbers right-aligned.

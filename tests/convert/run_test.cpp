@@ -324,7 +324,7 @@ TEST(ImportRun, LowerCaseCounterNamesAndAMissingCounter)
     EXPECT_EQ(p.Rows(p.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
 }
 
-TEST(ImportRun, MissingArchiveFileIsReportedAndCountersWrittenBack)
+TEST(ImportRun, AMissingArchiveFileIsNamedAndNothingIsWritten)
 {
     Office o;
     BasicOffice(o);
