@@ -20,6 +20,7 @@
 #include "app/message_box.h"
 #include "app/qt_translation.h"
 #include "app/renumbering_dialog.h"
+#include "convert/import_report.h"
 #include "grid/data_grid.h"
 #include "help/instructions_window.h"
 
@@ -43,16 +44,25 @@ bool GrabFinalMessage(const QString& file)
 {
     convert::Message message{"Import został zakończony.", "Komunikat",         convert::Buttons::Ok,
                              convert::Icon::None,         convert::Answer::Ok, {}};
-    message.details = "Raport importu: /home/biuro/EWIDENCJA/kerg-import-20261207-153012.txt\n"
-                      "Prace w archiwum: 300\n"
-                      "Uzupełnione: 247\n"
-                      "Już uzupełnione wcześniej: 12\n"
-                      "Brak w bazie docelowej: 41\n"
-                      "Pominięte (uszkodzone rekordy): 0\n"
-                      "Osoby znalezione: 180, dopisane: 27\n"
-                      "Dopisane wiersze: asortymenty 702, działki 655, zakresy rastrowe 311\n"
-                      "Działki pominięte (brak obrębu): 3\n"
-                      "Przenumerowane gminy: 0";
+    // The details as the run writes them (ImportRun::FinishReport), over a report of a small office.
+    convert::ImportReport report;
+    report.works = 300;
+    report.completed = 247;
+    report.alreadyCompleted = 12;
+    report.notInArchive = 37;
+    report.notInRegister = 4;
+    report.archiveWorks = 262;
+    report.archiveWorksNotInTarget = 15;
+    report.personsFound = 180;
+    report.personsAdded = 27;
+    report.assortmentsAdded = 6;
+    report.assortmentLinks = 702;
+    report.parcelsAdded = 655;
+    report.parcelLinks = 655;
+    report.rasterRanges = 311;
+    report.parcelsWithoutPrecinct["Zalesie"] = 3;
+    message.details = "Raport zapisano w pliku: /home/biuro/EWIDENCJA/kerg-import-20261207-153012.txt\n\n" +
+                      convert::ReportSummary(report, 20);
     const auto box = app::BuildMessageBox(nullptr, message);
     box->show();
     if (!QTest::qWaitForWindowExposed(box.get()))
