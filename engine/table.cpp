@@ -1153,10 +1153,24 @@ std::vector<std::string> Table::Verify()
         for (const std::string& p : structure)
             problems.push_back(Path() + ": " + p);
         std::vector<IndexEntry> expected;
+        // A record whose key or FOR clause cannot be evaluated (a division by zero, say) is named,
+        // and the check goes on with the next tag: the table's other tags are still checked.
+        bool evaluated = true;
         impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& record) {
-            if (impl.InTag(t, record, r))
-                expected.push_back({impl.KeyOf(t, record, r), r});
+            if (!evaluated)
+                return;
+            try {
+                if (impl.InTag(t, record, r))
+                    expected.push_back({impl.KeyOf(t, record, r), r});
+            } catch (const Error& e) {
+                if (e.Kind() != ErrorKind::BadValue)
+                    throw;
+                problems.push_back(std::string(e.what()) + " (rekord " + std::to_string(r) + ")");
+                evaluated = false;
+            }
         });
+        if (!evaluated)
+            continue;
         auto less = [&](const IndexEntry& a, const IndexEntry& b) {
             const int c = info.order(a.key, b.key);
             return c < 0 || (c == 0 && a.record < b.record);

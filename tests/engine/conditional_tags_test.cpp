@@ -393,6 +393,48 @@ TEST_F(ConditionalTags, ClausesOnBlankAndEmptyFieldsFollowTheirRows)
     EXPECT_EQ(walked("NIEZEROWE"), (std::vector<std::uint32_t>{1}));
 }
 
+// A record another program left with a value no key can be formed of: the check names the record
+// and the tag, and goes on with the table's other tags.
+TEST_F(ConditionalTags, TheCheckNamesARecordWhoseKeyCannotBeFormedAndGoesOn)
+{
+    engine::CreateTable(dir.Path(), "dzielenie.dbf",
+                        {{"A", 'N', 5, 0}, {"B", 'N', 5, 0}, {"OPIS", 'C', 4, 0}},
+                        {{"ILORAZ", "A/B", false, false, ""},
+                         {"OPISANE", "A", false, false, ".NOT. EMPTY(OPIS)"},
+                         {"PROSTY", "A", false, false, ""}},
+                        0x23);
+    {
+        engine::Table t(dir.Path(), "dzielenie.dbf");
+        t.Open();
+        for (const auto& [a, b] : {std::pair{6, 2}, std::pair{8, 4}}) {
+            t.Append();
+            t.FieldByName("A").SetInteger(a);
+            t.FieldByName("B").SetInteger(b);
+            t.FieldByName("OPIS").SetString("ab");
+            t.Post();
+        }
+    }
+    // Record 1's A becomes 7; record 2's B becomes 0 and its OPIS a tab.
+    std::string bytes = ReadFileBytes(dir.File("dzielenie.dbf"));
+    const std::size_t first = GetLe(bytes, 8, 2);
+    bytes.replace(first + 1, 5, "    7");
+    bytes.replace(first + 15 + 6, 5, "    0");
+    bytes.replace(first + 15 + 11, 4, "\t   ");
+    WriteFileBytes(dir.File("dzielenie.dbf"), bytes);
+
+    engine::Table t(dir.Path(), "dzielenie.dbf");
+    t.Open();
+    const std::vector<std::string> problems = t.Verify();
+    ASSERT_EQ(problems.size(), 3u) << ::testing::PrintToString(problems);
+    EXPECT_NE(problems[0].find("znacznik ILORAZ"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[0].find("dzielenie przez zero (rekord 2)"), std::string::npos) << problems[0];
+    EXPECT_NE(problems[1].find("znacznik OPISANE"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[1].find("EMPTY()"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[1].find("(rekord 2)"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[2].find("znacznik PROSTY: klucz rekordu 1 nie zgadza się"), std::string::npos)
+        << problems[2];
+}
+
 // dBase level 5 tables may carry binary (B) and OLE (G) fields beside memo fields: they open, their
 // block numbers stay as they are through edits, and nothing writes them. Other levels and
 // unknown types are refused before anything is written.
