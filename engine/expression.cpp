@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 
 #include "engine/error.h"
 #include "engine/keys.h"
@@ -128,7 +127,6 @@ struct Picture
     bool upper = false;       // @!
     bool leftJustify = false; // @B
     bool blankZero = false;   // @Z
-    bool parentheses = false; // @(
     std::string tmpl;         // for numbers: 9 # . , only
 };
 
@@ -502,8 +500,9 @@ std::string FormatDate(const Value& date, const std::string& format)
     return out;
 }
 
-// CTOD(): the text read by the settings' format; two-digit years are 19YY (dBase's epoch 1900).
-// Text that is no date gives a blank date.
+// CTOD(): the text read by the settings' format. A year is taken as typed, with up to 4 digits
+// where the format puts a separator or the end after it, whatever the format's own year width;
+// a year of one or two digits is 19YY (dBase's epoch 1900). Text that is no date gives a blank date.
 Value ParseDate(std::string_view text, const std::string& format)
 {
     int y = -1, m = -1, d = -1;
@@ -522,17 +521,21 @@ Value ParseDate(std::string_view text, const std::string& format)
         *out = value;
         return true;
     };
-    bool twoDigitYear = false;
+    bool shortYear = false;
     for (std::size_t i = 0; i < format.size();) {
-        if (format.compare(i, 4, "YYYY") == 0) {
-            if (!number(4, &y))
+        if (format.compare(i, 2, "YY") == 0) {
+            const std::size_t width = format.compare(i, 4, "YYYY") == 0 ? 4 : 2;
+            const bool delimited =
+                i + width == format.size() ||
+                (format[i + width] != 'Y' && format[i + width] != 'M' && format[i + width] != 'D');
+            const std::size_t from = at;
+            if (!number(delimited ? 4 : static_cast<int>(width), &y))
                 return MakeDate(0);
-            i += 4;
-        } else if (format.compare(i, 2, "YY") == 0) {
-            if (!number(2, &y))
-                return MakeDate(0);
-            twoDigitYear = true;
-            i += 2;
+            std::size_t digits = 0;
+            for (std::size_t k = from; k < at; ++k)
+                digits += text[k] >= '0' && text[k] <= '9' ? 1 : 0;
+            shortYear = digits <= 2;
+            i += width;
         } else if (format.compare(i, 2, "MM") == 0) {
             if (!number(2, &m))
                 return MakeDate(0);
@@ -547,7 +550,7 @@ Value ParseDate(std::string_view text, const std::string& format)
             ++i;
         }
     }
-    if (twoDigitYear && y < 100)
+    if (shortYear)
         y += 1900;
     if (!ValidDate(y, m, d))
         return MakeDate(0);
@@ -555,7 +558,8 @@ Value ParseDate(std::string_view text, const std::string& format)
 }
 
 // dBase's comparison of character values: with SET EXACT OFF (=, <, > and the rest) the left
-// side is compared over the right side's length, blank-padded; == compares the whole texts.
+// side is compared over the right side's length, blank-padded; == compares the whole texts as SET
+// EXACT ON does, trailing blanks aside.
 int CompareTexts(std::string_view a, std::string_view b, bool exact, CharCompare compare)
 {
     // The common case of an equality test: the left side as long as the right, or longer.
@@ -566,8 +570,7 @@ int CompareTexts(std::string_view a, std::string_view b, bool exact, CharCompare
         std::string x(a), y(b);
         x.resize(n, ' ');
         y.resize(n, ' ');
-        const int c = compare(x, y);
-        return c != 0 ? c : (a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0);
+        return compare(x, y);
     }
     std::string left(a.substr(0, std::min(a.size(), b.size())));
     left.resize(b.size(), ' ');
@@ -598,8 +601,10 @@ std::string ApplyPicture(const Value& v, const Picture& p, CodePage page)
     // Fill the template from the right for the integer part, from the left for the fraction.
     std::string out(t.size(), ' ');
     const std::size_t intEnd = point == std::string::npos ? t.size() : point;
-    std::string intDigits = integer == "0" && intEnd > 0 ? std::string("0") : integer;
-    if (negative && !p.parentheses)
+    // A zero integer part needs no digit: ".99" shows 0.5 as ".50", "9.99" as "0.50".
+    const bool intPositions = t.find_first_of("9#") < intEnd;
+    std::string intDigits = integer == "0" && !intPositions ? std::string() : integer;
+    if (negative)
         intDigits.insert(intDigits.begin(), '-');
     int src = static_cast<int>(intDigits.size()) - 1;
     bool overflow = false;
@@ -625,8 +630,6 @@ std::string ApplyPicture(const Value& v, const Picture& p, CodePage page)
     }
     if (overflow)
         out.assign(t.size(), '*');
-    if (negative && p.parentheses && !overflow)
-        out = "(" + Trimmed(out, true, false) + ")";
     if (p.leftJustify) {
         const std::string trimmed = Trimmed(out, true, false);
         out = trimmed + std::string(out.size() - trimmed.size(), ' ');
@@ -637,8 +640,10 @@ std::string ApplyPicture(const Value& v, const Picture& p, CodePage page)
 class Parser
 {
 public:
-    Parser(std::string_view text, const std::vector<FieldInfo>& fields, std::vector<std::size_t>* used)
-        : text_(text), fields_(fields), used_(used)
+    // `dateWidth`: the width of DTOC's text in the settings' date format.
+    Parser(std::string_view text, const std::vector<FieldInfo>& fields, std::vector<std::size_t>* used,
+           std::size_t dateWidth)
+        : text_(text), fields_(fields), used_(used), dateWidth_(dateWidth)
     {}
 
     std::unique_ptr<Node> Parse(std::string* why)
@@ -651,6 +656,10 @@ public:
             SkipSpace();
             if (node && at_ != text_.size())
                 Fail("nieoczekiwany znak na pozycji " + std::to_string(at_ + 1));
+            // A chain of operators makes a tree as deep as it is long, and the evaluation recurses
+            // that deep. dBase's expressions (up to 255 characters) stay far below this.
+            else if (node && Height(*node) > kMaxHeight)
+                Fail("wyrażenie jest zbyt złożone");
         }
         if (!error_.empty()) {
             *why = error_;
@@ -693,6 +702,16 @@ private:
             return false;
         at_ += word.size();
         return true;
+    }
+
+    static constexpr std::size_t kMaxHeight = 300;
+
+    static std::size_t Height(const Node& n)
+    {
+        std::size_t most = 0;
+        for (const auto& a : n.args)
+            most = std::max(most, Height(*a));
+        return most + 1;
     }
 
     bool Deep()
@@ -955,8 +974,13 @@ private:
             (c == '.' && at_ + 1 < text_.size() && text_[at_ + 1] >= '0' && text_[at_ + 1] <= '9')) {
             std::size_t end = at_;
             bool point = false;
-            while (end < text_.size() &&
-                   ((text_[end] >= '0' && text_[end] <= '9') || (text_[end] == '.' && !point))) {
+            // A point followed by a letter begins an operator: "I>0.AND.N<0" is I>0 .AND. N<0.
+            auto letterAfter = [&](std::size_t i) {
+                return i + 1 < text_.size() && ((text_[i + 1] >= 'A' && text_[i + 1] <= 'Z') ||
+                                                (text_[i + 1] >= 'a' && text_[i + 1] <= 'z'));
+            };
+            while (end < text_.size() && ((text_[end] >= '0' && text_[end] <= '9') ||
+                                          (text_[end] == '.' && !point && !letterAfter(end)))) {
                 point = point || text_[end] == '.';
                 ++end;
             }
@@ -1197,7 +1221,7 @@ private:
             node->width = 8;
             break;
         case Fn::Dtoc:
-            node->width = 0; // set by Compile, from the date format
+            node->width = dateWidth_;
             break;
         case Fn::Left:
         case Fn::Right:
@@ -1266,8 +1290,9 @@ private:
                     p->blankZero = true;
                     break;
                 case '(':
-                    p->parentheses = true;
-                    break;
+                    Fail("funkcja szablonu TRANSFORM @( nie jest obsługiwana: programy dBase różnią się w "
+                         "tym, jak ujmują liczbę ujemną w nawiasy");
+                    return false;
                 default:
                     Fail("funkcja szablonu TRANSFORM @" + std::string(1, f) + " nie jest obsługiwana");
                     return false;
@@ -1275,7 +1300,7 @@ private:
             }
         }
         if (type == Type::Char) {
-            if (!rest.empty() || p->leftJustify || p->blankZero || p->parentheses) {
+            if (!rest.empty() || p->leftJustify || p->blankZero) {
                 Fail("szablon TRANSFORM „" + text + "” dla napisu nie jest obsługiwany (tylko @!)");
                 return false;
             }
@@ -1294,6 +1319,7 @@ private:
     std::string_view text_;
     const std::vector<FieldInfo>& fields_;
     std::vector<std::size_t>* used_;
+    std::size_t dateWidth_;
     std::size_t at_ = 0;
     int depth_ = 0;
     std::string error_;
@@ -1636,7 +1662,7 @@ std::unique_ptr<Expression> Expression::Compile(std::string_view text, const std
                                                 const ExpressionSettings& settings, std::string* why)
 {
     std::unique_ptr<Expression> e(new Expression());
-    Parser parser(text, fields, &e->fieldsUsed_);
+    Parser parser(text, fields, &e->fieldsUsed_, FormatDate(MakeDate(0), settings.dateFormat).size());
     std::string reason;
     e->root_ = parser.Parse(&reason);
     if (!e->root_) {
@@ -1646,30 +1672,6 @@ std::unique_ptr<Expression> Expression::Compile(std::string_view text, const std
     }
     e->fields_ = &fields;
     e->settings_ = settings;
-    // DTOC's width follows the date format.
-    const std::size_t dateWidth = FormatDate(MakeDate(0), settings.dateFormat).size();
-    // Widths are worked out bottom-up: set DTOC's, then recompute the parents' that depend on it.
-    std::function<void(Node&)> widths = [&](Node& n) {
-        for (auto& a : n.args)
-            widths(*a);
-        if (n.op == Op::Function && n.fn == Fn::Dtoc)
-            n.width = dateWidth;
-        else if (n.op == Op::Add && n.type == Type::Char)
-            n.width = AddWidths(n.args[0]->width, n.args[1]->width);
-        else if (n.op == Op::Subtract && n.type == Type::Char)
-            n.width = AddWidths(n.args[0]->width, n.args[1]->width);
-        else if (n.op == Op::Function &&
-                 (n.fn == Fn::Upper || n.fn == Fn::Lower || n.fn == Fn::Trim || n.fn == Fn::Rtrim ||
-                  n.fn == Fn::Ltrim || n.fn == Fn::AllTrim || n.fn == Fn::Descend))
-            n.width = n.args[0]->width;
-        else if (n.op == Op::Function && n.fn == Fn::Iif)
-            n.width = std::max(n.args[1]->width, n.args[2]->width);
-        else if (n.op == Op::Function && (n.fn == Fn::Max || n.fn == Fn::Min))
-            n.width = std::max(n.args[0]->width, n.args[1]->width);
-        else if (n.op == Op::Function && n.fn == Fn::Transform && n.args[0]->type == Type::Char)
-            n.width = n.args[0]->width;
-    };
-    widths(*e->root_);
     e->joinedFields_ = e->Flatten(*e->root_, false);
     if (!e->joinedFields_)
         e->pieces_.clear();

@@ -219,7 +219,8 @@ TEST_F(Language, StrAndTransform)
     EXPECT_EQ(Text("TRANSFORM(12,\"9,999\")"), "   12");
     EXPECT_EQ(Text("TRANSFORM(0,\"@Z 999\")"), "   ");
     EXPECT_EQ(Text("TRANSFORM(12,\"@B 9999\")"), "12  ");
-    EXPECT_EQ(Text("TRANSFORM(N,\"@( 999.99\")"), "(12.35)");
+    EXPECT_EQ(Text("TRANSFORM(0.5,\".99\")"), ".50") << "a zero integer part needs no digit";
+    EXPECT_EQ(Text("TRANSFORM(0.5,\"9.99\")"), "0.50");
     EXPECT_EQ(Text("TRANSFORM(123456,\"999\")"), "***");
 }
 
@@ -230,6 +231,9 @@ TEST_F(Language, Dates)
     EXPECT_EQ(Text("DTOC(D)"), "11/23/24");
     EXPECT_EQ(Text("DTOC(E)"), "  /  /  ");
     EXPECT_EQ(Date("CTOD(\"12/31/99\")"), "19991231") << "two-digit years are 19YY";
+    EXPECT_EQ(Date("CTOD(\"12/31/1999\")"), "19991231") << "a year is taken as typed";
+    EXPECT_EQ(Date("CTOD(\"01/01/2005\")"), "20050101");
+    EXPECT_EQ(Date("CTOD(\"1/2/3\")"), "19030102");
     EXPECT_EQ(Date("CTOD(\"02/30/99\")"), "        ");
     EXPECT_EQ(Date("CTOD(\"\")"), "        ");
     EXPECT_EQ(Number("YEAR(D)"), 2024);
@@ -253,6 +257,10 @@ TEST_F(Language, Dates)
     dateFormat = "DD.MM.YYYY";
     EXPECT_EQ(Text("DTOC(D)"), "23.11.2024");
     EXPECT_EQ(Date("CTOD(\"01.02.2003\")"), "20030201");
+    EXPECT_EQ(Date("CTOD(\"01.02.03\")"), "19030201") << "two digits are 19YY whatever the format's width";
+    dateFormat = "YYYYMMDD";
+    EXPECT_EQ(Date("CTOD(\"20240102\")"), "20240102") << "without separators the format's widths hold";
+    EXPECT_EQ(Text("DTOC(D)"), "20241123");
 }
 
 TEST_F(Language, LogicalsAndComparisons)
@@ -270,8 +278,12 @@ TEST_F(Language, LogicalsAndComparisons)
     EXPECT_TRUE(Logical("T = \"Kow\""));
     EXPECT_FALSE(Logical("\"Kow\" = T"));
     EXPECT_TRUE(Logical("T = \"\""));
-    EXPECT_FALSE(Logical("T == \"Kowal\"")) << "== compares the whole texts";
+    // == compares the whole texts as SET EXACT ON does: trailing blanks aside.
+    EXPECT_TRUE(Logical("T == \"Kowal\""));
     EXPECT_TRUE(Logical("TRIM(T) == \"Kowal\""));
+    EXPECT_FALSE(Logical("T == \"Kow\""));
+    EXPECT_FALSE(Logical("\"Kow\" == T"));
+    EXPECT_FALSE(Logical("\" Kowal\" == T")) << "leading blanks count";
     EXPECT_TRUE(Logical("T <> \"Kox\""));
     EXPECT_FALSE(Logical("T # \"Kowal\""));
     EXPECT_TRUE(Logical("\"a\" < \"b\""));
@@ -283,6 +295,11 @@ TEST_F(Language, LogicalsAndComparisons)
     EXPECT_TRUE(Logical("DELETED()", '*'));
     EXPECT_TRUE(Logical(".NOT. DELETED() .AND. (I > 40 .OR. K = \"B\")"));
     EXPECT_EQ(Number("RECNO()"), 17);
+    // Operators written against numbers without blanks.
+    EXPECT_TRUE(Logical("I>0.AND.N<0"));
+    EXPECT_FALSE(Logical("I<0.OR.N>0"));
+    EXPECT_TRUE(Logical("I=42.AND..NOT.F"));
+    EXPECT_TRUE(Logical("N<-12.3.AND.I>41."));
 }
 
 TEST_F(Language, BlankAndEmptyValues)
@@ -337,6 +354,11 @@ TEST_F(Language, WidthsOfCharacterResults)
     EXPECT_EQ(width("DTOC(D)"), 8u);
     EXPECT_EQ(width("IIF(L,\"T\",\"NN\")+K"), 5u);
     EXPECT_EQ(width("CDOW(D)"), 9u);
+    // DTOC's width (the date format's) inside the functions that cut or repeat it.
+    EXPECT_EQ(width("LEFT(DTOC(D),5)"), 5u);
+    EXPECT_EQ(width("SUBSTR(DTOC(D),4)+T"), 15u);
+    EXPECT_EQ(width("REPLICATE(DTOC(D),2)"), 16u);
+    EXPECT_EQ(width("STUFF(DTOC(D),1,0,\"x\")"), 9u);
     EXPECT_EQ(width("I"), 0u);
 }
 
@@ -351,6 +373,13 @@ TEST_F(Language, WhatTheEngineRefusesItSaysWhy)
     EXPECT_NE(Refused("TRANSFORM(T,\"@R 999\")").find("TRANSFORM"), std::string::npos);
     EXPECT_NE(Refused("TRANSFORM(I,T)").find("stałym napisem"), std::string::npos);
     EXPECT_NE(Refused("DESCEND(D)").find("DESCEND"), std::string::npos);
+    EXPECT_NE(Refused("TRANSFORM(N,\"@( 999.99\")").find("@("), std::string::npos);
+    std::string chain = "I";
+    for (int i = 0; i < 299; ++i)
+        chain += "+I";
+    EXPECT_EQ(Refused(chain), "") << "300 operands";
+    EXPECT_EQ(Number(chain), 300 * 42);
+    EXPECT_NE(Refused(chain + "+I+I").find("zbyt złożone"), std::string::npos);
     EXPECT_NE(Refused("M").find("memo"), std::string::npos);
     EXPECT_NE(Refused("I .AND. L").find(".AND."), std::string::npos);
     EXPECT_NE(Refused("T = I").find("różnych typów"), std::string::npos);
