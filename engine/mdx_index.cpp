@@ -645,6 +645,10 @@ bool MdxIndex::SeekExact(std::size_t tag, std::string_view key, std::uint32_t re
         Next(cursor);
     }
     cursor->valid_ = false;
+    // Some writers store a blank date as 0, others as the blank-date key (which this engine writes):
+    // a row's entry made by another program may be the other one.
+    if (t.keyType == 'D' && key.size() >= kDateKeyLength && DateKeyValue(key) == kBlankDateKey)
+        return SeekExact(tag, std::string(kDateKeyLength, '\0'), record, cursor);
     return false;
 }
 

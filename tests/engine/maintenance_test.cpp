@@ -487,8 +487,9 @@ TEST(IndexMaintenance, ConfiguredDriverAppliesToNewTablesAndTablesNamingNone)
 
 namespace {
 
-// A writer that stores blank dates as 0 puts them first; the check accepts that, and rows
-// appended with the engine's blank-date key (which sorts last) keep the tag in order by value.
+// A writer that stores blank dates as 0 puts them first; the check accepts that, rows appended
+// with the engine's blank-date key (which sorts last) keep the tag in order by value, and a row
+// whose blank date was stored as 0 moves when it gets a date.
 TEST(IndexMaintenance, BlankDatesStoredAsZeroAreAccepted)
 {
     TempDir dir;
@@ -522,6 +523,17 @@ TEST(IndexMaintenance, BlankDatesStoredAsZeroAreAccepted)
     for (t.First(); !t.Eof(); t.Next())
         order.push_back(t.RecNo());
     EXPECT_EQ(order, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    // The row whose blank date that writer stored as 0 gets a date: its old entry goes, not stays
+    // beside the new one.
+    t.MoveTo(1);
+    t.Edit();
+    t.FieldByName("DATA").SetString("2002.01.01");
+    t.Post();
+    order.clear();
+    for (t.First(); !t.Eof(); t.Next())
+        order.push_back(t.RecNo());
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{2, 3, 1, 4}));
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
     ExpectPerlAgrees(dir.File("D.MDX"), "DATA", 4);
 }
