@@ -1434,11 +1434,16 @@ void Field::SetVariant(const Variant& value)
             Table::Impl& impl = Require(table_->impl_, *table_);
             impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": wartość nie jest liczbą");
         }
-        // Two decimals more than the field keeps, for the field's own rounding. The buffer holds the
-        // largest double written out in full (309 digits) with the decimals of any numeric field.
+        // The number's 15 significant digits (as STR and ROUND take them), written out without an
+        // exponent; the field then rounds that text once, half away from zero, to its decimals.
+        // (Rounding first to two decimals more made 0.12496 into 0.13.) The buffer holds the largest
+        // double in full (309 digits), or the smallest to its 15th digit (some 340 decimals).
+        char scientific[32];
+        std::snprintf(scientific, sizeof scientific, "%.14e", *number);
+        const int exponent = std::atoi(std::strchr(scientific, 'e') + 1);
         char buffer[400];
         const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *number,
-                                                std::chars_format::fixed, std::max(Decimals(), 0) + 2);
+                                                std::chars_format::fixed, std::max(14 - exponent, 0));
         if (error != std::errc{}) {
             Table::Impl& impl = Require(table_->impl_, *table_);
             impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": liczba nie mieści się w polu");

@@ -1,8 +1,11 @@
 // The table object: fields by name, values and their limits, code pages, append and edit read
 // back, keyed search over several fields, errors that name table and field.
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -119,11 +122,34 @@ TEST_F(TableTest, ValuesThatDoNotFitAreRefusedNamingFieldAndTable)
     EXPECT_EQ(t.FieldByName("ILOSC").AsInteger(), -999);
 }
 
-// A number given as a double is written out with two decimals more than the field keeps and then
-// stored as that text would be: the field's own rounding decides, also on the halves that a double
-// cannot hold exactly (2.675 is a little less). The text is the exact decimal value of the double,
-// as printf writes it.
-TEST_F(TableTest, DoublesAreStoredAsTheirExactDecimalText)
+// The number's first 15 significant digits as plain decimal text, built from printf's "%.14e".
+std::string FifteenDigits(double x)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.14e", x);
+    std::string s(text);
+    const bool negative = s[0] == '-';
+    if (negative)
+        s.erase(0, 1);
+    const int exponent = std::atoi(s.c_str() + s.find('e') + 1);
+    std::string digits = s.substr(0, 1) + s.substr(2, s.find('e') - 2); // 15 digits
+    std::string out;
+    if (exponent >= 0) {
+        if (static_cast<std::size_t>(exponent) + 1 >= digits.size())
+            out = digits + std::string(static_cast<std::size_t>(exponent) + 1 - digits.size(), '0');
+        else
+            out = digits.substr(0, static_cast<std::size_t>(exponent) + 1) + "." +
+                  digits.substr(static_cast<std::size_t>(exponent) + 1);
+    } else {
+        out = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    return (negative ? "-" : "") + out;
+}
+
+// A number given as a double is stored as its 15 significant digits would be as text: the field
+// rounds once, half away from zero, on those decimal digits, as STR and ROUND do (2.675, a little
+// less as a double, is 2.68; 0.12496 is 0.12, never first 0.1250 and then 0.13).
+TEST_F(TableTest, DoublesAreStoredAsTheirDecimalDigitsRoundedOnce)
 {
     CreateParcels();
     engine::Table t(dir.Path(), "dz.dbf");
@@ -131,6 +157,16 @@ TEST_F(TableTest, DoublesAreStoredAsTheirExactDecimalText)
     t.Append();
     engine::Field pow = t.FieldByName("POW");     // N(10,2)
     engine::Field ilosc = t.FieldByName("ILOSC"); // N(4,0)
+    const std::pair<double, const char*> byHand[] = {
+        {0.12496, "0.12"},  {1.23496, "1.23"}, {-0.12496, "-0.12"},       {0.0049999, "0.00"},
+        {2.675, "2.68"},    {1.005, "1.01"},   {-1.005, "-1.01"},         {0.005, "0.01"},
+        {99.995, "100.00"}, {1.0 / 3, "0.33"}, {2.0 / 3, "0.67"},         {1e-320, "0.00"},
+        {-1e-9, "0.00"},    {-0.0, "0.00"},    {1234567.8, "1234567.80"}, {-99999.994, "-99999.99"},
+        {0.1 + 0.2, "0.30"}};
+    for (const auto& [x, text] : byHand) {
+        pow.SetVariant(x);
+        EXPECT_EQ(pow.AsString(), text) << x;
+    }
     std::vector<double> values = {0.0,       -0.0,       0.125,  2.675,  1.005,  -1.005,  0.5,    1.5,
                                   2.5,       -2.5,       12.345, 99.995, 0.0049, 0.005,   1e-320, -1e-9,
                                   1234567.8, -99999.994, 9999.5, -999.5, 0.3,    1.0 / 3, 2.0 / 3};
@@ -140,8 +176,7 @@ TEST_F(TableTest, DoublesAreStoredAsTheirExactDecimalText)
         values.push_back(i % 2 == 0 ? wide(random) : narrow(random));
     for (const double x : values) {
         for (engine::Field* field : {&pow, &ilosc}) {
-            char text[400];
-            std::snprintf(text, sizeof text, "%.*f", field->Decimals() + 2, x);
+            const std::string text = FifteenDigits(x);
             std::string expected, got;
             try {
                 field->SetString(text);
