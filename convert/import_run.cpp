@@ -127,10 +127,10 @@ void ReconcilePrecincts(RunContext& context, const std::string& targetDir)
     archive::ShortString nrG, nrObr, nazwa, kodObr;
     const std::string path = state.ArchiveDir + "obreb.dbf";
     if (!BindArchiveFields(context, path,
-                           {{"id_obr", [&] { reader.BindBin4("id_obr", idObr); }},
+                           {{"id_obr", [&] { reader.BindBin4("id_obr", idObr); }, false},
                             {"nr_g", [&] { reader.BindString("nr_g", nrG, 5); }},
                             {"nr_obr", [&] { reader.BindString("nr_obr", nrObr, 4); }},
-                            {"nazwa", [&] { reader.BindString("nazwa", nazwa, 30); }},
+                            {"nazwa", [&] { reader.BindString("nazwa", nazwa, 30); }, false},
                             {"kod_obr", [&] { reader.BindString("kod_obr", kodObr, 2); }}})) {
         reader.CloseAllTables();
         return;

@@ -195,8 +195,7 @@ public:
     void Walk();
 
 private:
-    bool Table(const char* name, std::uint8_t& area,
-               std::initializer_list<std::pair<const char*, std::function<void()>>> bindings);
+    bool Table(const char* name, std::uint8_t& area, std::initializer_list<ArchiveBinding> bindings);
     bool Index(const char* name, archive::IndexHandle& handle);
     // Goes to a 0-based record and reads it; false when either fails.
     bool ReadAt(std::uint8_t area, std::int32_t recno);
@@ -255,8 +254,7 @@ private:
     std::unordered_map<std::int32_t, std::string> resolvedBeyond_;
 };
 
-bool Conversion::Table(const char* name, std::uint8_t& area,
-                       std::initializer_list<std::pair<const char*, std::function<void()>>> bindings)
+bool Conversion::Table(const char* name, std::uint8_t& area, std::initializer_list<ArchiveBinding> bindings)
 {
     if (!OpenArchiveTable(context_, name, area, true))
         return false;
@@ -275,11 +273,11 @@ bool Conversion::OpenArchive()
     archive::Reader& r = reader_;
     return Table("roboty.dbf", a.roboty,
                  {{"id_kerg", [&] { r.BindBin4("id_kerg", a.robotyIdKerg); }},
-                  {"jedn_seg", [&] { r.BindString("jedn_seg", a.robotyJednSeg, 4); }},
-                  {"nr_porz", [&] { r.BindWord("nr_porz", a.robotyNrPorz); }},
-                  {"rok", [&] { r.BindWord("rok", a.robotyRok); }},
-                  {"lp", [&] { r.BindWord("lp", a.robotyLp); }},
-                  {"inna_nazwa", [&] { r.BindString("inna_nazwa", a.robotyInnaNazwa, 20); }},
+                  {"jedn_seg", [&] { r.BindString("jedn_seg", a.robotyJednSeg, 4); }, false},
+                  {"nr_porz", [&] { r.BindWord("nr_porz", a.robotyNrPorz); }, false},
+                  {"rok", [&] { r.BindWord("rok", a.robotyRok); }, false},
+                  {"lp", [&] { r.BindWord("lp", a.robotyLp); }, false},
+                  {"inna_nazwa", [&] { r.BindString("inna_nazwa", a.robotyInnaNazwa, 20); }, false},
                   {"jestwkergu", [&] { r.BindLogical("jestwkergu", a.robotyJestWKergu); }}}) &&
            Index("roboty.ntx", a.robotyNtx) &&
            Table("kerg.dbf", a.kerg,
@@ -309,7 +307,7 @@ bool Conversion::OpenArchive()
                  {{"asort", [&] { r.BindString("asort", a.asortymAsort, 2); }},
                   {"nazwa_a", [&] { r.BindString("nazwa_a", a.asortymNazwa, 60); }}}) &&
            Table("dz.dbf", a.dz,
-                 {{"id_dzialki", [&] { r.BindBin4("id_dzialki", a.dzIdDzialki); }},
+                 {{"id_dzialki", [&] { r.BindBin4("id_dzialki", a.dzIdDzialki); }, false},
                   {"id_obrebu", [&] { r.BindBin4("id_obrebu", a.dzIdObrebu); }},
                   {"l_dzialki", [&] { r.BindLong("l_dzialki", a.dzLicznik); }},
                   {"m_dzialki", [&] { r.BindLong("m_dzialki", a.dzMianownik); }},
@@ -931,13 +929,13 @@ bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive:
 }
 
 bool BindArchiveFields(RunContext& context, const std::string& path,
-                       std::initializer_list<std::pair<const char*, std::function<void()>>> bindings)
+                       std::initializer_list<ArchiveBinding> bindings)
 {
-    for (const auto& [name, bind] : bindings) {
-        bind();
-        if (context.reader.TableResult() != 0) {
+    for (const ArchiveBinding& binding : bindings) {
+        binding.bind();
+        if (context.reader.TableResult() != 0 && binding.read) {
             context.state.ImportErrorText =
-                std::string(messages::kOpenFailed) + path + " (brak pola " + name + ")";
+                std::string(messages::kOpenFailed) + path + " (brak pola " + binding.name + ")";
             return false;
         }
     }

@@ -24,10 +24,20 @@ bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uin
 bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle,
                       bool report);
 
-// Calls each binding in order; at the first whose field the table lacks, sets ImportErrorText to
-// the open-failure message for `path` naming the field, and returns false.
+// One field binding of an archive table. `read`: whether the import reads the field; one it
+// only binds may be missing from the table.
+struct ArchiveBinding
+{
+    const char* name;
+    std::function<void()> bind;
+    bool read = true;
+};
+
+// Calls each binding in order; at the first whose field the table lacks and the import reads, sets
+// ImportErrorText to the open-failure message for `path` naming the field, and returns false (its
+// variable would otherwise keep a value of no record).
 bool BindArchiveFields(RunContext& context, const std::string& path,
-                       std::initializer_list<std::pair<const char*, std::function<void()>>> bindings);
+                       std::initializer_list<ArchiveBinding> bindings);
 
 // The whole conversion. False when an archive file failed to open (ImportErrorText says which);
 // errors of the table engine are thrown.

@@ -8,17 +8,18 @@ namespace tools {
 
 struct ArchiveFile
 {
-    std::string name;                // lower case, as the import names it
-    std::string table;               // for an index: the table it belongs to; empty for a table
-    std::vector<std::string> fields; // for a table: the fields the import binds
+    std::string name;  // lower case, as the import names it
+    std::string table; // for an index: the table it belongs to; empty for a table
+    // For a table: the fields the import reads (the others it binds may be missing).
+    std::vector<std::string> fields;
 };
 
 // In the order the import opens them: the precinct table first, then the register's files.
 inline const std::vector<ArchiveFile>& ArchiveFiles()
 {
     static const std::vector<ArchiveFile> files = {
-        {"obreb.dbf", "", {"ID_OBR", "NR_G", "NR_OBR", "NAZWA", "KOD_OBR"}},
-        {"roboty.dbf", "", {"ID_KERG", "JEDN_SEG", "NR_PORZ", "ROK", "LP", "INNA_NAZWA", "JESTWKERGU"}},
+        {"obreb.dbf", "", {"NR_G", "NR_OBR", "KOD_OBR"}},
+        {"roboty.dbf", "", {"ID_KERG", "JESTWKERGU"}},
         {"roboty.ntx", "roboty.dbf", {}},
         {"kerg.dbf",
          "",
@@ -30,7 +31,7 @@ inline const std::vector<ArchiveFile>& ArchiveFiles()
         {"obdg.dbf", "", {"ID_OPE", "ID_DZIALKI", "PRZED_PO"}},
         {"obdg.ntx", "obdg.dbf", {}},
         {"asortym.dbf", "", {"ASORT", "NAZWA_A"}},
-        {"dz.dbf", "", {"ID_DZIALKI", "ID_OBREBU", "L_DZIALKI", "M_DZIALKI", "NR_ARKUSZA"}},
+        {"dz.dbf", "", {"ID_OBREBU", "L_DZIALKI", "M_DZIALKI", "NR_ARKUSZA"}},
         {"ob_rr.dbf", "", {"ID_ZAK", "UKLAD", "GODLO", "RASTRY"}},
         {"ob_rr.ntx", "ob_rr.dbf", {}},
         {"osoby.dbf",

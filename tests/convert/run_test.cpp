@@ -1,6 +1,8 @@
 // The import run end to end over a small office: its checks, its messages, the completed works
 // and everything hanging on them, the counters, and its failures.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -343,6 +345,57 @@ TEST(ImportRun, AMissingArchiveFileIsNamedAndNothingIsWritten)
     for (int area = 1; area <= archive::kAreaCount; ++area)
         EXPECT_TRUE(o.run->Reader().Area(area)->free) << area;
     EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+}
+
+// Renames a field in an archive table's header, as an archive of another layout would have it.
+void RenameArchiveField(const std::string& path, const std::string& from, const std::string& to)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    const std::size_t headerLength = static_cast<unsigned char>(bytes.at(8)) |
+                                     static_cast<std::size_t>(static_cast<unsigned char>(bytes.at(9))) << 8;
+    const std::size_t at = bytes.find(from);
+    ASSERT_LT(at, headerLength) << from << " in " << path;
+    bytes.replace(at, to.size(), to);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Fields the import binds but never reads may be missing from an archive of another layout: the
+// import runs as over the usual one. A field it reads stops the run before anything is written,
+// naming the field.
+TEST(ImportRun, AnArchiveMayLackAFieldTheImportDoesNotReadButNotOneItReads)
+{
+    Office o;
+    BasicOffice(o);
+    RenameArchiveField(o.archiveDir + "ROBOTY.DBF", "JEDN_SEG", "JEDN_SEX");
+    RenameArchiveField(o.archiveDir + "ROBOTY.DBF", "INNA_NAZWA", "INNA_NAZWX");
+    RenameArchiveField(o.archiveDir + "DZ.DBF", "ID_DZIALKI", "ID_DZIALKX");
+    RenameArchiveField(o.archiveDir + "OBREB.DBF", "NAZWA", "NAZWX");
+    o.Run();
+    ASSERT_EQ(o.ui.messages.size(), 2u);
+    EXPECT_EQ(o.ui.messages[1].text, "Import został zakończony.");
+    EXPECT_TRUE(o.ui.closed);
+    EXPECT_NE(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+    EXPECT_EQ(o.Rows(o.Kerg(), "dz.dbf").size(), 1u) << "the parcel came all the same";
+
+    struct Read
+    {
+        const char* file;
+        std::string field;
+        const char* named;
+    };
+    for (const Read& r : {Read{"KERG.DBF", "WYKON", "wykon"}, Read{"DZ.DBF", "ID_OBREBU", "id_obrebu"},
+                          Read{"OBREB.DBF", "KOD_OBR", "kod_obr"}}) {
+        Office p;
+        BasicOffice(p);
+        RenameArchiveField(p.archiveDir + r.file, r.field, r.field.substr(0, r.field.size() - 1) + "X");
+        p.Run();
+        ASSERT_EQ(p.ui.messages.size(), 2u) << r.field;
+        EXPECT_NE(p.ui.messages[1].text.find("(brak pola " + std::string(r.named) + ")"), std::string::npos)
+            << p.ui.messages[1].text;
+        EXPECT_EQ(p.Rows(p.Kerg(), "Roboty.dbf")[0].at("WYKON"), "") << r.field;
+    }
 }
 
 // The link table's quantity is too narrow for the second work's quantity: the engine refuses
