@@ -553,12 +553,13 @@ void ImportRun::CommitPoint(bool last, const RunContext& context)
             return;
     }
     StoreCounters();
-    // At the end of the walk the table (if there is one) names the last row; it goes once the run
-    // has said that the import is finished.
+    // At the end of the walk the table names the last row; it goes once the run has said that the
+    // import is finished. It is made at the last commit too, when that is the first: a run killed
+    // after it, before its final message, must not complete again the works it completed without
+    // a contractor.
     if (last && progress_)
         progress_->walkEnded = true;
-    StoreProgress(context.walked, context.targetRows ? context.targetRows() : std::vector<std::int64_t>{},
-                  !last);
+    StoreProgress(context.walked, context.targetRows ? context.targetRows() : std::vector<std::int64_t>{});
     transaction_->Commit();
     committedReport_ = report_;
     worksInBatch_ = 0;
@@ -596,10 +597,9 @@ void ImportRun::OpenProgress(const std::string& targetDir)
     }
 }
 
-void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows, bool create)
+void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows)
 {
-    if (!progress_ || (!progress_->table && !create) ||
-        (progress_->table && row == progress_->stored && rows == progress_->storedRows))
+    if (!progress_ || (progress_->table && row == progress_->stored && rows == progress_->storedRows))
         return;
     if (!progress_->table) {
         // Made whole under another name first: the table's own name never holds half a table.

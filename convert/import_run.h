@@ -234,7 +234,7 @@ private:
     // at each commit, closed at the end of the run (and marked for removal once it names no row,
     // or once the walk it covers has ended).
     void OpenProgress(const std::string& targetDir);
-    void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows, bool create);
+    void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows);
     void CloseProgress(bool committed);
     // Withdraws what the open transaction holds after an error; returns words to add to the
     // error when that fails.

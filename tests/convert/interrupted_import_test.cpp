@@ -388,6 +388,24 @@ TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceByTheRerun)
     }
 }
 
+// The same when the whole import is one commit, as a small office's is: a run killed after that
+// commit, while it writes its report or shows its final message, is not finished again by the
+// next run.
+TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceAfterAnImportOfOneCommit)
+{
+    MakeOffice(30, 11, 1000, 3);
+    ASSERT_GT(changes, 20u);
+    for (std::uint64_t k = 1; k <= changes; ++k) {
+        SCOPED_TRACE("at change " + std::to_string(k) + " of " + std::to_string(changes));
+        const std::string target = Copy("onecommit" + std::to_string(k));
+        ASSERT_EQ(DiesAt(target, k), platform::kFaultExitCode);
+        ExpectRerunFinishes(target);
+        fs::remove_all(platform::NativePath(target));
+        if (HasFailure())
+            break;
+    }
+}
+
 // The run that finishes an interrupted import says so in its report, with the works it passed; the
 // file that told it how far the other got is gone afterwards, as after any finished import.
 TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
