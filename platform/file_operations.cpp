@@ -15,6 +15,7 @@ std::atomic<std::uint64_t> changes{0};
 std::atomic<std::uint64_t> faultAt{0};
 std::atomic<int> faultAction{0};
 std::atomic<bool> faultRepeats{false};
+std::atomic<std::uint64_t> faultThenExitAt{0}; // after a single Fail: an exit this many changes on
 
 } // namespace
 
@@ -43,10 +44,11 @@ std::uint64_t FileChanges()
     return changes.load(std::memory_order_relaxed);
 }
 
-void InjectFault(std::uint64_t nth, FaultAction action, bool repeat)
+void InjectFault(std::uint64_t nth, FaultAction action, bool repeat, std::uint64_t thenExitAt)
 {
     faultAction.store(static_cast<int>(action));
     faultRepeats.store(repeat && action == FaultAction::Fail);
+    faultThenExitAt.store(action == FaultAction::Fail && !repeat ? thenExitAt : 0);
     faultAt.store(nth == 0 ? 0 : changes.load() + nth);
 }
 
@@ -65,6 +67,10 @@ ChangeVerdict BeforeChange(bool isWrite)
         return ChangeVerdict::Proceed;
     switch (static_cast<FaultAction>(faultAction.load())) {
     case FaultAction::Fail:
+        if (const std::uint64_t later = faultThenExitAt.exchange(0); later > 0) {
+            faultAction.store(static_cast<int>(FaultAction::Exit));
+            faultAt.store(number + later);
+        }
         return ChangeVerdict::Fail;
     case FaultAction::Exit:
         std::_Exit(kFaultExitCode);

@@ -44,9 +44,11 @@ enum class FaultAction
 inline constexpr int kFaultExitCode = 86;
 
 // Makes the `nth` change of a file from now on (1: the very next) meet `action`. With `repeat`,
-// every change from the nth on fails (Fail only): a disk that stays full. One fault at a time;
-// a new one replaces the last.
-void InjectFault(std::uint64_t nth, FaultAction action, bool repeat = false);
+// every change from the nth on fails (Fail only): a disk that stays full. With `thenExitAt`, a
+// single Fail is followed by the end of the process at the `thenExitAt`-th change after it: a
+// failure the program answers by undoing its changes, and a kill while it does. One fault at a
+// time; a new one replaces the last.
+void InjectFault(std::uint64_t nth, FaultAction action, bool repeat = false, std::uint64_t thenExitAt = 0);
 void ClearFault();
 
 namespace detail {
