@@ -803,95 +803,118 @@ void Transaction::Impl::WriteOut(bool finish)
         };
         std::vector<std::vector<PieceWrite>> writes(changed.size());
         std::size_t arenaUsed = 0;
-        for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
-            PendingFile* f = changed[fileIndex];
-            if (f->journalNumber < 0) {
-                f->journalNumber = nextNumber++;
-                const std::string name = JournalName(f->path);
-                std::string body;
-                PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                PutLe(body, static_cast<std::uint64_t>(f->baseSize), 8);
-                PutLe(body, name.size(), 2);
-                body += name;
-                AppendRecord(out, 'F', body, nonce);
-            }
-            const std::vector<std::pair<std::int64_t, std::int64_t>>& merged = plans[fileIndex].merged;
-            std::size_t next = 0; // the first changed range not yet journaled
-            for (const auto& [pieceFirst, pieceLast] : plans[fileIndex].pieces) {
-                // The file's bytes of the piece, read once straight into the write arena: the
-                // journal takes the former bytes of each changed range from there before the
-                // changes are laid over it, and what is left is what the blocks will hold.
-                const std::int64_t begin = pieceFirst * kBlock;
-                const std::int64_t end = (pieceLast + 1) * kBlock;
-                const auto pieceSize = static_cast<std::size_t>(end - begin);
-                const std::size_t at = arenaUsed;
-                arenaUsed += pieceSize;
-                char* const piece = writeArena.get() + at;
-                const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
-                if (onDisk > 0 && f->file->ReadAt(begin, piece, static_cast<std::size_t>(onDisk)) != onDisk)
-                    throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                const auto read = static_cast<std::size_t>(std::max<std::int64_t>(0, onDisk));
-                std::memset(piece + read, 0, pieceSize - read);
-                // Bytes from here on were cut by the transaction: they read as zeros.
-                const std::int64_t kept = std::max<std::int64_t>(0, std::min(f->fileSize, f->cutAt) - begin);
-                for (; next < merged.size() && merged[next].first <= pieceLast; ++next) {
-                    const auto [first, last] = merged[next];
-                    // Former bytes of the blocks below the size of the last commit, once each.
-                    const std::int64_t formerEnd = std::min((last + 1) * kBlock, f->baseSize);
-                    for (const auto& [from, to] : f->journaled.Missing(first * kBlock, formerEnd)) {
-                        if (to - begin > onDisk)
-                            throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
-                        std::string head;
-                        PutLe(head, static_cast<std::uint64_t>(f->journalNumber), 4);
-                        PutLe(head, static_cast<std::uint64_t>(from), 8);
-                        AppendRecord(
-                            out, 'B', head, nonce,
-                            std::string_view(piece + (from - begin), static_cast<std::size_t>(to - from)));
-                        f->journaled.Add(from, to);
-                    }
-                    // The range as it will be: the cut part zeroed, the changes laid over.
-                    const std::int64_t rangeBegin = first * kBlock - begin;
-                    const std::int64_t rangeEnd = (last + 1) * kBlock - begin;
-                    if (kept < rangeEnd) {
-                        const std::int64_t zeroFrom = std::max(kept, rangeBegin);
-                        std::memset(piece + zeroFrom, 0, static_cast<std::size_t>(rangeEnd - zeroFrom));
-                    }
-                    f->Overlay(begin + rangeBegin, reinterpret_cast<unsigned char*>(piece + rangeBegin),
-                               static_cast<std::size_t>(rangeEnd - rangeBegin));
-                    // What each changed block will hold once this write-out is done.
+        // What the journal holds is noted only once it is on the disk: a write-out whose journal
+        // fails leaves the notes as they were, so that the next one writes the header, the files'
+        // names and the former bytes again rather than trust a journal that never got them.
+        std::vector<PendingFile*> numberedNow;
+        const int numberBefore = nextNumber;
+        std::vector<std::pair<PendingFile*, std::pair<std::int64_t, std::int64_t>>> journaledNow;
+        try {
+            for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
+                PendingFile* f = changed[fileIndex];
+                if (f->journalNumber < 0) {
+                    numberedNow.push_back(f);
+                    f->journalNumber = nextNumber++;
+                    const std::string name = JournalName(f->path);
                     std::string body;
                     PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
-                    PutLe(body, static_cast<std::uint64_t>(first), 8);
-                    for (std::int64_t b = first; b <= last; ++b) {
-                        const BlockParts parts = PartsOf(b, f->baseSize);
-                        const char* block = piece + (b * kBlock - begin);
-                        const auto belowSize = static_cast<std::size_t>(parts.middle - parts.begin);
-                        PutLe(body, belowSize == 0 ? 0 : Crc32(block, belowSize), 4);
-                        PutLe(body,
-                              belowSize == static_cast<std::size_t>(kBlock)
-                                  ? 0
-                                  : Crc32(block + belowSize, static_cast<std::size_t>(kBlock) - belowSize),
-                              4);
-                    }
-                    AppendRecord(out, 'A', body, nonce);
+                    PutLe(body, static_cast<std::uint64_t>(f->baseSize), 8);
+                    PutLe(body, name.size(), 2);
+                    body += name;
+                    AppendRecord(out, 'F', body, nonce);
                 }
-                const std::int64_t written = std::min(end, f->size) - begin;
-                if (written > 0)
-                    writes[fileIndex].push_back({begin, at, static_cast<std::size_t>(written)});
+                const std::vector<std::pair<std::int64_t, std::int64_t>>& merged = plans[fileIndex].merged;
+                std::size_t next = 0; // the first changed range not yet journaled
+                for (const auto& [pieceFirst, pieceLast] : plans[fileIndex].pieces) {
+                    // The file's bytes of the piece, read once straight into the write arena: the
+                    // journal takes the former bytes of each changed range from there before the
+                    // changes are laid over it, and what is left is what the blocks will hold.
+                    const std::int64_t begin = pieceFirst * kBlock;
+                    const std::int64_t end = (pieceLast + 1) * kBlock;
+                    const auto pieceSize = static_cast<std::size_t>(end - begin);
+                    const std::size_t at = arenaUsed;
+                    arenaUsed += pieceSize;
+                    char* const piece = writeArena.get() + at;
+                    const std::int64_t onDisk = std::min(end, f->fileSize) - begin;
+                    if (onDisk > 0 &&
+                        f->file->ReadAt(begin, piece, static_cast<std::size_t>(onDisk)) != onDisk)
+                        throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
+                    const auto read = static_cast<std::size_t>(std::max<std::int64_t>(0, onDisk));
+                    std::memset(piece + read, 0, pieceSize - read);
+                    // Bytes from here on were cut by the transaction: they read as zeros.
+                    const std::int64_t kept =
+                        std::max<std::int64_t>(0, std::min(f->fileSize, f->cutAt) - begin);
+                    for (; next < merged.size() && merged[next].first <= pieceLast; ++next) {
+                        const auto [first, last] = merged[next];
+                        // Former bytes of the blocks below the size of the last commit, once each.
+                        const std::int64_t formerEnd = std::min((last + 1) * kBlock, f->baseSize);
+                        for (const auto& [from, to] : f->journaled.Missing(first * kBlock, formerEnd)) {
+                            if (to - begin > onDisk)
+                                throw Error(ErrorKind::Io, "Nie można odczytać pliku " + f->path);
+                            std::string head;
+                            PutLe(head, static_cast<std::uint64_t>(f->journalNumber), 4);
+                            PutLe(head, static_cast<std::uint64_t>(from), 8);
+                            AppendRecord(out, 'B', head, nonce,
+                                         std::string_view(piece + (from - begin),
+                                                          static_cast<std::size_t>(to - from)));
+                            journaledNow.push_back({f, {from, to}});
+                        }
+                        // The range as it will be: the cut part zeroed, the changes laid over.
+                        const std::int64_t rangeBegin = first * kBlock - begin;
+                        const std::int64_t rangeEnd = (last + 1) * kBlock - begin;
+                        if (kept < rangeEnd) {
+                            const std::int64_t zeroFrom = std::max(kept, rangeBegin);
+                            std::memset(piece + zeroFrom, 0, static_cast<std::size_t>(rangeEnd - zeroFrom));
+                        }
+                        f->Overlay(begin + rangeBegin, reinterpret_cast<unsigned char*>(piece + rangeBegin),
+                                   static_cast<std::size_t>(rangeEnd - rangeBegin));
+                        // What each changed block will hold once this write-out is done.
+                        std::string body;
+                        PutLe(body, static_cast<std::uint64_t>(f->journalNumber), 4);
+                        PutLe(body, static_cast<std::uint64_t>(first), 8);
+                        for (std::int64_t b = first; b <= last; ++b) {
+                            const BlockParts parts = PartsOf(b, f->baseSize);
+                            const char* block = piece + (b * kBlock - begin);
+                            const auto belowSize = static_cast<std::size_t>(parts.middle - parts.begin);
+                            PutLe(body, belowSize == 0 ? 0 : Crc32(block, belowSize), 4);
+                            PutLe(
+                                body,
+                                belowSize == static_cast<std::size_t>(kBlock)
+                                    ? 0
+                                    : Crc32(block + belowSize, static_cast<std::size_t>(kBlock) - belowSize),
+                                4);
+                        }
+                        AppendRecord(out, 'A', body, nonce);
+                    }
+                    const std::int64_t written = std::min(end, f->size) - begin;
+                    if (written > 0)
+                        writes[fileIndex].push_back({begin, at, static_cast<std::size_t>(written)});
+                }
             }
+            if (created) {
+                platform::OpenFailure failure = platform::OpenFailure::None;
+                // Others may read it (to learn that a transaction is under way), never change it.
+                journal = platform::CreateLocked(JournalPath(), &failure, true);
+                if (!journal)
+                    throw Error(ErrorKind::Io, "Nie można utworzyć dziennika zmian " + JournalPath());
+                journalEnd = 0;
+            }
+            if (!journal->WriteAt(journalEnd, out.data(), out.size()) || !journal->Flush() ||
+                (created && !platform::SyncDirectory(directory)))
+                throw Error(ErrorKind::Io, "Nie można zapisać dziennika zmian " + JournalPath());
+        } catch (...) {
+            for (PendingFile* f : numberedNow)
+                f->journalNumber = -1;
+            nextNumber = numberBefore;
+            if (created && journal) {
+                journal.reset();
+                platform::RemoveFile(JournalPath());
+            }
+            throw;
         }
-        if (created) {
-            platform::OpenFailure failure = platform::OpenFailure::None;
-            // Others may read it (to learn that a transaction is under way), never change it.
-            journal = platform::CreateLocked(JournalPath(), &failure, true);
-            if (!journal)
-                throw Error(ErrorKind::Io, "Nie można utworzyć dziennika zmian " + JournalPath());
-            journalEnd = 0;
-        }
-        if (!journal->WriteAt(journalEnd, out.data(), out.size()) || !journal->Flush() ||
-            (created && !platform::SyncDirectory(directory)))
-            throw Error(ErrorKind::Io, "Nie można zapisać dziennika zmian " + JournalPath());
         journalEnd += static_cast<std::int64_t>(out.size());
+        for (const auto& [f, range] : journaledNow)
+            f->journaled.Add(range.first, range.second);
 
         // 2. The files.
         filesTouched = true;
@@ -919,8 +942,14 @@ void Transaction::Impl::WriteOut(bool finish)
     // 3. The commit itself: one small write makes the journal void.
     if (journal) {
         const unsigned char zeros[sizeof kMagic] = {};
-        if (!journal->WriteAt(0, zeros, sizeof zeros) || !journal->Flush())
+        if (!journal->WriteAt(0, zeros, sizeof zeros) || !journal->Flush()) {
+            // The disk may hold the void mark or not. A rollback must restore under a journal the
+            // disk holds whole, or one killed halfway would leave the files half restored under a
+            // journal the next recovery takes as void: the mark goes back first.
+            if (!journal->WriteAt(0, kMagic, sizeof kMagic) || !journal->Flush())
+                commitPointUnknown = true;
             throw Error(ErrorKind::Io, "Nie można zamknąć dziennika zmian " + JournalPath());
+        }
         journal.reset();
         // A void journal left behind harms nobody: the next commit writes over it.
         platform::RemoveFile(JournalPath());
@@ -945,6 +974,17 @@ void Transaction::Impl::Commit()
             m->BeforeCommit();
         WriteOut(true);
     } catch (const std::exception& e) {
+        if (commitPointUnknown) {
+            // The files hold this commit whole, and the journal on the disk either withdraws it or
+            // is void: the next recovery settles it one way or the other, never halfway.
+            commitPointUnknown = false;
+            journal.reset();
+            Settle();
+            throw Error(ErrorKind::Io, std::string(e.what()) +
+                                           ". Nie wiadomo, czy zmiany zostały zatwierdzone; rozstrzygnie to "
+                                           "dziennik " +
+                                           JournalPath() + " przy następnym imporcie.");
+        }
         std::string text = std::string(e.what()) + ". Zmiany od ostatniego zatwierdzenia zostały wycofane.";
         try {
             RollBack();

@@ -171,6 +171,10 @@ struct Transaction::Impl
     std::uint64_t nonce = 0;
     int nextNumber = 0;
     bool filesTouched = false; // some file holds changes since the last commit
+    // The write that voids the journal (the commit point) failed, and so did putting its mark back:
+    // the disk may hold either, over files that hold the commit whole. Nothing is restored then;
+    // the journal as the disk has it decides at the next recovery.
+    bool commitPointUnknown = false;
 
     std::shared_ptr<PendingFile> Attach(std::shared_ptr<platform::LockedFile> file, const std::string& path);
     // A user of a file lets it go (`pending` is reset).

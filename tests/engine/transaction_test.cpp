@@ -182,6 +182,22 @@ KERG_CHILD_TASK(two_commits_with_fault)
     return 0;
 }
 
+// The work of TwoCommits in a second process whose k-th change of a file fails once (a full disk,
+// a flush the system refuses), and which then dies at the m-th change after it: while it undoes
+// its changes, or goes on.
+KERG_CHILD_TASK(two_commits_fail_then_die)
+{
+    const std::string dir = channel.Args().at(0);
+    platform::InjectFault(std::stoull(channel.Args().at(1)), platform::FaultAction::Fail, false,
+                          std::stoull(channel.Args().at(2)));
+    try {
+        TwoCommits(dir, kMemoryLimit, CommitHooks{});
+    } catch (const engine::Error&) {
+        return 1;
+    }
+    return 0;
+}
+
 // Recovery in a second process that ends at its k-th change of a file.
 KERG_CHILD_TASK(recover_with_fault)
 {
@@ -604,6 +620,85 @@ TEST_F(Transactions, EveryCrashPointRecoversToACommit)
     }
     EXPECT_GT(recoveredSome, static_cast<int>(10 / kStride))
         << "the deaths should leave journals to roll back";
+}
+
+// A change that fails once, anywhere in the work (in an early write-out or in a commit, the write
+// that voids the journal and its flush among them), and then a death at any of the changes that
+// follow (those of the rollback, or of the work going on): the recovery gives one of the commits,
+// never a mix of two. A failed journal write must not leave the next write-out trusting a
+// journal that never got its header or its former bytes; a failed commit point must not leave a
+// rollback restoring under a journal the disk holds as void.
+TEST_F(Transactions, AFailureAndThenADeathRecoverToACommit)
+{
+    std::vector<Files> commits{initial};
+    const std::string dry = FreshCopy("dry");
+    const std::uint64_t before = platform::FileChanges();
+    CommitHooks hooks;
+    hooks.after = [&](int) { commits.push_back(Snapshot(dry)); };
+    TwoCommits(dry, kMemoryLimit, hooks, false);
+    const std::uint64_t changes = platform::FileChanges() - before;
+    ASSERT_EQ(commits.size(), 3u);
+    for (std::uint64_t k = 1; k <= changes; ++k) {
+        for (const std::uint64_t m : {1, 2, 3, 5, 8, 1000}) {
+            SCOPED_TRACE("change " + std::to_string(k) + " fails, death " + std::to_string(m) + " later");
+            const std::string copy = FreshCopy("fail" + std::to_string(k) + "-" + std::to_string(m));
+            test_support::ChildProcess child("two_commits_fail_then_die",
+                                             {copy, std::to_string(k), std::to_string(m)});
+            const int code = child.Wait();
+            ASSERT_TRUE(code == platform::kFaultExitCode || code == 0 || code == 1) << code;
+            {
+                engine::Table counters(copy, "dostep.dbf");
+                counters.SetExclusive(true);
+                counters.Open();
+                engine::RecoverJournal(copy, {&counters});
+            }
+            EXPECT_FALSE(engine::JournalPending(copy));
+            const Files after = Snapshot(copy);
+            EXPECT_TRUE(after == commits[0] || after == commits[1] || after == commits[2])
+                << Differences(after, commits[0]);
+            EXPECT_EQ(engine::VerifyDirectory(copy), std::vector<std::string>{});
+            fs::remove_all(copy);
+            if (HasFailure())
+                return;
+        }
+    }
+}
+
+// The first early write-out's journal write, its flush or its folder's flush fails once, at
+// memory limits that put the write-out at every kind of post; whatever the posts' error paths
+// write after it, the rollback gives back the initial files and leaves no journal.
+TEST_F(Transactions, AFailedJournalWriteOfAnEarlyWriteOutRollsBackToTheStart)
+{
+    for (std::size_t limit = 2000; limit <= 20000; limit += 500) {
+        for (std::uint64_t k = 1; k <= 3; ++k) {
+            SCOPED_TRACE("memory limit " + std::to_string(limit) + ", change " + std::to_string(k) +
+                         " fails");
+            const std::string copy = FreshCopy("journal" + std::to_string(limit) + "-" + std::to_string(k));
+            {
+                engine::Table counters(copy, "dostep.dbf");
+                counters.SetExclusive(true);
+                counters.Open();
+                engine::Transaction transaction(copy);
+                transaction.SetMemoryLimit(limit);
+                transaction.SetSoleWriter(true);
+                counters.SetTransaction(&transaction);
+                platform::InjectFault(k, platform::FaultAction::Fail);
+                try {
+                    engine::Table dz(copy, "dz.dbf");
+                    dz.SetTransaction(&transaction);
+                    dz.Open();
+                    Work(dz, 1, 60);
+                } catch (const engine::Error&) {}
+                platform::ClearFault();
+                transaction.RollBack();
+            }
+            EXPECT_FALSE(engine::JournalPending(copy));
+            EXPECT_EQ(Differences(Snapshot(copy), initial), "");
+            fs::remove_all(copy);
+            if (HasFailure())
+                return;
+        }
+    }
 }
 
 // A crash during the second commit, after early write-outs: the journal's last records are cut
