@@ -1439,8 +1439,11 @@ void Field::SetVariant(const Variant& value)
         // (Rounding first to two decimals more made 0.12496 into 0.13.) The buffer holds the largest
         // double in full (309 digits), or the smallest to its 15th digit (some 340 decimals).
         char scientific[32];
-        std::snprintf(scientific, sizeof scientific, "%.14e", *number);
-        const int exponent = std::atoi(std::strchr(scientific, 'e') + 1);
+        const auto sci = std::to_chars(scientific, scientific + sizeof scientific, *number,
+                                       std::chars_format::scientific, 14);
+        int exponent = 0;
+        if (const char* e = std::find(scientific, sci.ptr, 'e'); sci.ec == std::errc{} && e != sci.ptr)
+            std::from_chars(e + (e[1] == '+' ? 2 : 1), sci.ptr, exponent);
         char buffer[400];
         const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *number,
                                                 std::chars_format::fixed, std::max(14 - exponent, 0));

@@ -808,7 +808,6 @@ void Transaction::Impl::WriteOut(bool finish)
         // names and the former bytes again rather than trust a journal that never got them.
         std::vector<PendingFile*> numberedNow;
         const int numberBefore = nextNumber;
-        std::vector<std::pair<PendingFile*, std::pair<std::int64_t, std::int64_t>>> journaledNow;
         try {
             for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
                 PendingFile* f = changed[fileIndex];
@@ -857,7 +856,6 @@ void Transaction::Impl::WriteOut(bool finish)
                             AppendRecord(out, 'B', head, nonce,
                                          std::string_view(piece + (from - begin),
                                                           static_cast<std::size_t>(to - from)));
-                            journaledNow.push_back({f, {from, to}});
                         }
                         // The range as it will be: the cut part zeroed, the changes laid over.
                         const std::int64_t rangeBegin = first * kBlock - begin;
@@ -913,8 +911,16 @@ void Transaction::Impl::WriteOut(bool finish)
             throw;
         }
         journalEnd += static_cast<std::int64_t>(out.size());
-        for (const auto& [f, range] : journaledNow)
-            f->journaled.Add(range.first, range.second);
+        // Every changed range below the last commit's size now has its former bytes in the journal
+        // (those it lacked were added above).
+        for (std::size_t fileIndex = 0; fileIndex < changed.size(); ++fileIndex) {
+            PendingFile* f = changed[fileIndex];
+            for (const auto& [first, last] : plans[fileIndex].merged) {
+                const std::int64_t formerEnd = std::min((last + 1) * kBlock, f->baseSize);
+                if (first * kBlock < formerEnd)
+                    f->journaled.Add(first * kBlock, formerEnd);
+            }
+        }
 
         // 2. The files.
         filesTouched = true;
