@@ -270,6 +270,20 @@ protected:
         return copy;
     }
 
+    // The files after each commit of TwoCommits, the initial ones first, and the changes it makes
+    // in all (`changes`).
+    std::vector<Files> Commits(std::uint64_t* changes)
+    {
+        std::vector<Files> commits{initial};
+        const std::string dry = FreshCopy("commits" + std::to_string(++copies));
+        const std::uint64_t before = platform::FileChanges();
+        CommitHooks hooks;
+        hooks.after = [&](int) { commits.push_back(Snapshot(dry)); };
+        TwoCommits(dry, kMemoryLimit, hooks, false);
+        *changes = platform::FileChanges() - before;
+        return commits;
+    }
+
     // The changes TwoCommits makes in all, and those it has made when its second commit starts.
     void CountChanges()
     {
@@ -569,13 +583,8 @@ TEST_F(Transactions, ANewTransactionWaitsUntilALeftJournalIsRolledBack)
 // recovery, as the import holds it, and is restored through its own open.
 TEST_F(Transactions, EveryCrashPointRecoversToACommit)
 {
-    std::vector<Files> commits{initial};
-    const std::string dry = FreshCopy("dry");
-    const std::uint64_t before = platform::FileChanges();
-    CommitHooks hooks;
-    hooks.after = [&](int) { commits.push_back(Snapshot(dry)); };
-    TwoCommits(dry, kMemoryLimit, hooks, false);
-    const std::uint64_t changes = platform::FileChanges() - before;
+    std::uint64_t changes = 0;
+    const std::vector<Files> commits = Commits(&changes);
     ASSERT_EQ(commits.size(), 3u);
     ASSERT_GT(changes, 20u);
 
@@ -630,13 +639,8 @@ TEST_F(Transactions, EveryCrashPointRecoversToACommit)
 // rollback restoring under a journal the disk holds as void.
 TEST_F(Transactions, AFailureAndThenADeathRecoverToACommit)
 {
-    std::vector<Files> commits{initial};
-    const std::string dry = FreshCopy("dry");
-    const std::uint64_t before = platform::FileChanges();
-    CommitHooks hooks;
-    hooks.after = [&](int) { commits.push_back(Snapshot(dry)); };
-    TwoCommits(dry, kMemoryLimit, hooks, false);
-    const std::uint64_t changes = platform::FileChanges() - before;
+    std::uint64_t changes = 0;
+    const std::vector<Files> commits = Commits(&changes);
     ASSERT_EQ(commits.size(), 3u);
     for (std::uint64_t k = 1; k <= changes; ++k) {
         for (const std::uint64_t m : {1, 2, 3, 5, 8, 1000}) {
