@@ -42,6 +42,21 @@ std::string Trim(std::string_view text)
     return std::string(text.substr(begin, end - begin));
 }
 
+// The significant digits of a number written out in full: from its first digit other than 0 to
+// its last ("-0.0120" and "1200" have two).
+std::size_t SignificantDigits(std::string_view text)
+{
+    std::size_t count = 0, upToLastNonZero = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || (c == '0' && count == 0))
+            continue;
+        ++count;
+        if (c != '0')
+            upToLastNonZero = count;
+    }
+    return upToLastNonZero;
+}
+
 // Parses a decimal number: optional sign, digits, optional point and digits. False otherwise.
 bool ParseDecimal(std::string_view text, bool* negative, std::string* integer, std::string* fraction)
 {
@@ -1438,20 +1453,28 @@ void Field::SetVariant(const Variant& value)
         // exponent; the field then rounds that text once, half away from zero, to its decimals.
         // (Rounding first to two decimals more made 0.12496 into 0.13.) The buffer holds the largest
         // double in full (309 digits), or the smallest to its 15th digit (some 340 decimals).
-        char scientific[32];
-        const auto sci = std::to_chars(scientific, scientific + sizeof scientific, *number,
-                                       std::chars_format::scientific, 14);
-        int exponent = 0;
-        if (const char* e = std::find(scientific, sci.ptr, 'e'); sci.ec == std::errc{} && e != sci.ptr)
-            std::from_chars(e + (e[1] == '+' ? 2 : 1), sci.ptr, exponent);
+        // Most numbers (an archive's quantity of two decimals always) have a shortest exact form of
+        // at most 15 significant digits, and that form is then their 15-digit rounding itself; only
+        // the others take the slower rounding to a given number of digits.
         char buffer[400];
-        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *number,
-                                                std::chars_format::fixed, std::max(14 - exponent, 0));
-        if (error != std::errc{}) {
+        std::to_chars_result out =
+            std::to_chars(buffer, buffer + sizeof buffer, *number, std::chars_format::fixed);
+        if (out.ec != std::errc{} ||
+            SignificantDigits(std::string_view(buffer, static_cast<std::size_t>(out.ptr - buffer))) > 15) {
+            char scientific[32];
+            const auto sci = std::to_chars(scientific, scientific + sizeof scientific, *number,
+                                           std::chars_format::scientific, 14);
+            int exponent = 0;
+            if (const char* e = std::find(scientific, sci.ptr, 'e'); sci.ec == std::errc{} && e != sci.ptr)
+                std::from_chars(e + (e[1] == '+' ? 2 : 1), sci.ptr, exponent);
+            out = std::to_chars(buffer, buffer + sizeof buffer, *number, std::chars_format::fixed,
+                                std::max(14 - exponent, 0));
+        }
+        if (out.ec != std::errc{}) {
             Table::Impl& impl = Require(table_->impl_, *table_);
             impl.Fail(ErrorKind::BadValue, "pole " + Name() + ": liczba nie mieści się w polu");
         }
-        SetString(std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+        SetString(std::string_view(buffer, static_cast<std::size_t>(out.ptr - buffer)));
     } else if (const auto* flag = std::get_if<bool>(&value)) {
         SetString(*flag ? "T" : "F");
     }

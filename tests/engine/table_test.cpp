@@ -1,5 +1,6 @@
 // The table object: fields by name, values and their limits, code pages, append and edit read
 // back, keyed search over several fields, errors that name table and field.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -158,11 +159,28 @@ TEST_F(TableTest, DoublesAreStoredAsTheirDecimalDigitsRoundedOnce)
     engine::Field pow = t.FieldByName("POW");     // N(10,2)
     engine::Field ilosc = t.FieldByName("ILOSC"); // N(4,0)
     const std::pair<double, const char*> byHand[] = {
-        {0.12496, "0.12"},  {1.23496, "1.23"}, {-0.12496, "-0.12"},       {0.0049999, "0.00"},
-        {2.675, "2.68"},    {1.005, "1.01"},   {-1.005, "-1.01"},         {0.005, "0.01"},
-        {99.995, "100.00"}, {1.0 / 3, "0.33"}, {2.0 / 3, "0.67"},         {1e-320, "0.00"},
-        {-1e-9, "0.00"},    {-0.0, "0.00"},    {1234567.8, "1234567.80"}, {-99999.994, "-99999.99"},
-        {0.1 + 0.2, "0.30"}};
+        {0.12496, "0.12"},
+        {1.23496, "1.23"},
+        {-0.12496, "-0.12"},
+        {0.0049999, "0.00"},
+        {2.675, "2.68"},
+        {1.005, "1.01"},
+        {-1.005, "-1.01"},
+        {0.005, "0.01"},
+        {99.995, "100.00"},
+        {1.0 / 3, "0.33"},
+        {2.0 / 3, "0.67"},
+        {1e-320, "0.00"},
+        {-1e-9, "0.00"},
+        {-0.0, "0.00"},
+        {1234567.8, "1234567.80"},
+        {-99999.994, "-99999.99"},
+        {0.1 + 0.2, "0.30"},
+        // Just below a half: 1.0049999999999997 and 0.12499999999999999 round to 1.00500000000000
+        // and 0.125000000000000 on 15 digits, and from there up.
+        {std::nextafter(1.005, 0.0), "1.01"},
+        {std::nextafter(0.125, 0.0), "0.13"},
+        {std::nextafter(-2.5, 0.0), "-2.50"}};
     for (const auto& [x, text] : byHand) {
         pow.SetVariant(x);
         EXPECT_EQ(pow.AsString(), text) << x;
@@ -172,8 +190,25 @@ TEST_F(TableTest, DoublesAreStoredAsTheirDecimalDigitsRoundedOnce)
                                   1234567.8, -99999.994, 9999.5, -999.5, 0.3,    1.0 / 3, 2.0 / 3};
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> wide(-999999.0, 999999.0), narrow(-9.99, 9.99);
-    for (int i = 0; i < 3000; ++i)
-        values.push_back(i % 2 == 0 ? wide(random) : narrow(random));
+    // Numbers of few decimals, as quantities are: their short exact forms, halves of the last
+    // decimal kept (x.xx5) included, must round as their full digits do.
+    std::uniform_int_distribution<std::int64_t> few(-99999999, 99999999);
+    for (int i = 0; i < 6000; ++i) {
+        switch (i % 4) {
+        case 0:
+            values.push_back(wide(random));
+            break;
+        case 1:
+            values.push_back(narrow(random));
+            break;
+        case 2:
+            values.push_back(static_cast<double>(few(random)) / 100);
+            break;
+        default:
+            values.push_back(static_cast<double>(few(random)) / 1000);
+            break;
+        }
+    }
     for (const double x : values) {
         for (engine::Field* field : {&pow, &ilosc}) {
             const std::string text = FifteenDigits(x);
