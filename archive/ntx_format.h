@@ -18,6 +18,8 @@ inline constexpr int kKeyExpressionOffset = 22; // NUL-terminated text
 inline constexpr int kKeyExpressionLength = 256;
 inline constexpr int kUniqueOffset = 278;
 inline constexpr int kDescendingOffset = 280;
+inline constexpr int kForExpressionOffset = 282; // NUL-terminated text; empty = every record
+inline constexpr int kForExpressionLength = 256;
 inline constexpr int kMaxKeySize = 255;
 
 // Tree page: item count (2 bytes), then for slot k = 1 .. n + 1 the 2-byte offset of its item

@@ -122,13 +122,27 @@ std::uint16_t IndexHandle::KeySize() const
     return U16(header.data() + ntx::kKeySizeOffset);
 }
 
-std::string IndexHandle::KeyExpression() const
+namespace {
+
+std::string HeaderText(const std::uint8_t* bytes, std::size_t capacity)
 {
-    const char* text = reinterpret_cast<const char*>(header.data() + ntx::kKeyExpressionOffset);
+    const char* text = reinterpret_cast<const char*>(bytes);
     std::size_t length = 0;
-    while (length < ntx::kKeyExpressionLength && text[length] != '\0')
+    while (length < capacity && text[length] != '\0')
         ++length;
     return std::string(text, length);
+}
+
+} // namespace
+
+std::string IndexHandle::KeyExpression() const
+{
+    return HeaderText(header.data() + ntx::kKeyExpressionOffset, ntx::kKeyExpressionLength);
+}
+
+std::string IndexHandle::ForExpression() const
+{
+    return HeaderText(header.data() + ntx::kForExpressionOffset, ntx::kForExpressionLength);
 }
 
 void Reader::ReleaseIndex(IndexHandle& handle)
@@ -197,9 +211,12 @@ bool Reader::LoadHeaderAndRoot(IndexHandle& handle)
         ReleaseIndex(handle);
         return false;
     }
-    // A key size of 0 cannot be searched; a root that is not a whole page number cannot be one.
+    // A key size of 0 cannot be searched; a root that is not a whole page number cannot be one. An
+    // item size other than the key's and the 8 bytes before it says the header is damaged, and its
+    // key size cannot be trusted either.
     const std::uint32_t root = handle.RootOffset();
-    if (handle.KeySize() == 0 || root == 0 || root % ntx::kPageSize != 0) {
+    if (handle.KeySize() == 0 || U16(handle.header.data() + ntx::kItemSizeOffset) != handle.KeySize() + 8u ||
+        root == 0 || root % ntx::kPageSize != 0) {
         indexResult_ = kIndexBadPage;
         ReleaseIndex(handle);
         return false;
@@ -289,8 +306,17 @@ bool Reader::Descend(IndexHandle& handle, std::uint32_t child)
         return false;
     }
     const std::size_t pageNumber = child / ntx::kPageSize;
-    if (pageNumber >= handle.visitMark.size())
-        handle.visitMark.resize(pageNumber + 1, 0); // the file grew since it was opened
+    if (pageNumber >= handle.visitMark.size()) {
+        // The file grew since it was opened, or the pointer is damaged: a page past the file's end
+        // is never marked (a damaged pointer of up to 4 GB must not grow the marks).
+        const std::int64_t size = handle.file->Size();
+        if (size < 0 || child > static_cast<std::uint64_t>(size) ||
+            static_cast<std::uint64_t>(size) - child < ntx::kPageSize) {
+            indexResult_ = kIndexBadPage;
+            return false;
+        }
+        handle.visitMark.resize(pageNumber + 1, 0);
+    }
     if (handle.visitMark[pageNumber] == handle.walk) {
         indexResult_ = kIndexBadPage; // this walk has been here before: a cycle or a shared subtree
         return false;

@@ -141,6 +141,9 @@ struct IndexHandle
     std::uint32_t RootOffset() const;
     std::uint16_t KeySize() const;
     std::string KeyExpression() const; // as stored, up to its NUL
+    std::string ForExpression() const; // as stored, up to its NUL; empty = every record
+    bool Unique() const { return header[ntx::kUniqueOffset] != 0; }
+    bool Descending() const { return header[ntx::kDescendingOffset] != 0; }
 };
 
 class Reader

@@ -150,10 +150,13 @@ void ReconcilePrecincts(RunContext& context, const std::string& targetDir)
 
     // 5, 6. One entry per archive record, deleted ones included.
     state.Precincts.Clear();
-    while (!reader.IsEof(area)) {
+    // A record past the last one the file holds whole (a table cut short) would read as blanks.
+    const std::int32_t whole = ArchiveRecordsInFile(*reader.Area(area));
+    for (std::int32_t read = 0; !reader.IsEof(area); ++read) {
         reader.ReadRecord(area, 0);
-        if (reader.TableResult() != 0) {
-            state.ImportErrorText = std::string(messages::kReadFailed) + path;
+        if (reader.TableResult() != 0 || read >= whole) {
+            state.ImportErrorText = std::string(messages::kReadFailed) + path +
+                                    (read >= whole ? " (plik krótszy, niż podaje jego nagłówek)" : "");
             reader.CloseAllTables();
             return;
         }

@@ -174,8 +174,7 @@ public:
     bool OpenArchive();
     // Counts the archive's works of the KERG register, and those no target work took.
     void CountArchiveWorks();
-    // The records of an archive table that its file holds whole: a damaged header may claim
-    // millions more, which lie past the file's end and cannot be read.
+    // ArchiveRecordsInFile of an open area, worked out once.
     std::int32_t RecordsInFile(std::uint8_t area);
     void OpenTarget(const std::string& targetDir)
     {
@@ -207,6 +206,11 @@ private:
     };
     // ReadAt telling why it failed.
     Read ReadRecordAt(std::uint8_t area, std::int32_t recno);
+    // Searches and steps of the reader that stop the import (an exception) when they fail on a
+    // damaged page of `name`: taken for "no entry", that would leave works uncompleted, or complete
+    // them without some of their rows, and say nothing.
+    bool Seek(archive::IndexHandle& index, const char* name, std::string_view key, std::int32_t& recno);
+    bool Next(archive::IndexHandle& index, const char* name, std::int32_t& recno);
     // Names a record that could not be used in the report: an unreadable record of `area` (with
     // the field whose number is bad), or `index`'s entry pointing beyond its table.
     void SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what);
@@ -240,7 +244,15 @@ private:
     std::string precinctErrorText_;
     ImportReport& report_ = context_.report;
     std::array<std::string, archive::kAreaCount + 1> names_; // the archive file of each area
-    std::string workId_;                                     // ID_ROBOTY of the work under way
+    std::array<std::int32_t, archive::kAreaCount + 1> recordsInFile_ = MakeUnknown();
+
+    static std::array<std::int32_t, archive::kAreaCount + 1> MakeUnknown()
+    {
+        std::array<std::int32_t, archive::kAreaCount + 1> unknown;
+        unknown.fill(-1);
+        return unknown;
+    }
+    std::string workId_; // ID_ROBOTY of the work under way
     // The archive's works (0-based records of roboty.dbf) that a target work took.
     std::vector<bool> archiveWorksTaken_;
     // The id each archive person number resolved to in this conversion (empty: not asked yet, or
@@ -356,10 +368,33 @@ Conversion::Read Conversion::ReadRecordAt(std::uint8_t area, std::int32_t recno)
     const std::int32_t moved = reader_.TableResult();
     if (moved == archive::kTableEnd || moved == archive::kTableNegativeRecord)
         return Read::Missing;
-    if (moved != 0)
+    // A record the header counts but the file does not hold whole (a table cut short) would read
+    // as blanks, or half blanks: a person with no name, a quantity cut to its first digits.
+    if (moved != 0 || recno >= RecordsInFile(area))
         return Read::Damaged;
     reader_.ReadRecord(area, 0);
     return reader_.TableResult() == 0 ? Read::Ok : Read::Damaged;
+}
+
+bool Conversion::Seek(archive::IndexHandle& index, const char* name, std::string_view key,
+                      std::int32_t& recno)
+{
+    if (reader_.SeekKey(index, key, recno))
+        return true;
+    if (reader_.IndexResult() != archive::kIndexOk)
+        throw std::runtime_error(std::string(messages::kReadFailed) + context_.state.ArchiveDir + name +
+                                 " (uszkodzona strona indeksu)");
+    return false;
+}
+
+bool Conversion::Next(archive::IndexHandle& index, const char* name, std::int32_t& recno)
+{
+    if (reader_.NextKey(index, recno))
+        return true;
+    if (reader_.IndexResult() != archive::kIndexOk)
+        throw std::runtime_error(std::string(messages::kReadFailed) + context_.state.ArchiveDir + name +
+                                 " (uszkodzona strona indeksu)");
+    return false;
 }
 
 void Conversion::SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what)
@@ -441,7 +476,7 @@ void Conversion::Walk()
         // looked up for the report alone: the archive's works no target work has.)
         if (!wykon.AsString().empty()) {
             ++report_.alreadyCompleted;
-            if (reader_.SeekKey(a.robotyNtx, key, recno))
+            if (Seek(a.robotyNtx, "roboty.ntx", key, recno))
                 taken(recno);
             continue;
         }
@@ -449,11 +484,11 @@ void Conversion::Walk()
         // without a contractor must not get its assortments, parcels and ranges a second time.
         if (context_.walked <= context_.resumeAfter) {
             ++report_.walkedByInterrupted;
-            if (reader_.SeekKey(a.robotyNtx, key, recno))
+            if (Seek(a.robotyNtx, "roboty.ntx", key, recno))
                 taken(recno);
             continue;
         }
-        if (!reader_.SeekKey(a.robotyNtx, key, recno)) {
+        if (!Seek(a.robotyNtx, "roboty.ntx", key, recno)) {
             ++report_.notInArchive;
             continue;
         }
@@ -473,7 +508,7 @@ void Conversion::Walk()
             continue;
         }
         const std::int32_t idKerg = a.robotyIdKerg;
-        if (!reader_.SeekKey(a.kergNtx, Link4(idKerg), recno)) {
+        if (!Seek(a.kergNtx, "kerg.ntx", Link4(idKerg), recno)) {
             ++report_.notInRegister;
             continue;
         }
@@ -542,14 +577,10 @@ void Conversion::Walk()
 
 std::int32_t Conversion::RecordsInFile(std::uint8_t area)
 {
-    const archive::WorkArea* table = reader_.Area(area);
-    const std::int32_t count = std::max<std::int32_t>(0, table->RecordCount());
-    const std::int64_t size = table->file ? table->file->Size() : -1;
-    if (size < 0 || table->RecordLength() == 0)
-        return count;
-    const std::int64_t whole =
-        std::max<std::int64_t>(0, size - table->HeaderLength()) / table->RecordLength();
-    return static_cast<std::int32_t>(std::min<std::int64_t>(count, whole));
+    std::int32_t& known = recordsInFile_[area];
+    if (known < 0)
+        known = ArchiveRecordsInFile(*reader_.Area(area));
+    return known;
 }
 
 void Conversion::CountArchiveWorks()
@@ -598,7 +629,7 @@ std::pair<std::string, std::string> Conversion::BuildPersonNames()
     for (int line = 1; line <= 4; ++line) {
         std::int32_t recno = 0;
         const std::string key = Link4(a.osobaId) + static_cast<char>(line);
-        if (!reader_.SeekKey(a.nazwyNtx, key, recno))
+        if (!Seek(a.nazwyNtx, "nazwy.ntx", key, recno))
             continue;
         const Read read = ReadRecordAt(a.nazwy, recno);
         if (read == Read::Missing)
@@ -742,7 +773,7 @@ bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, const cha
 {
     const std::string key = Link4(n);
     std::int32_t recno = 0;
-    if (!reader_.SeekKey(index, key, recno))
+    if (!Seek(index, indexName, key, recno))
         return false;
     for (bool first = true;; first = false) {
         const Read read = ReadRecordAt(area, recno);
@@ -762,7 +793,7 @@ bool Conversion::WalkWork(std::int32_t n, archive::IndexHandle& index, const cha
             else
                 SkipDamaged(area, recno, skipped);
         }
-        if (!reader_.NextKey(index, recno))
+        if (!Next(index, indexName, recno))
             break;
     }
     return true;
@@ -919,13 +950,60 @@ bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive:
 {
     const std::string path = context.state.ArchiveDir + fileName;
     context.reader.OpenIndex(handle, path);
-    if (context.reader.IndexResult() == 0)
-        return true;
-    // A damaged index counts like a missing one: searching it would skip every work silently.
+    // A damaged index counts like a missing one: searching it would skip every work silently. So
+    // does one whose keys or order the searches cannot use.
+    std::string problem;
+    if (context.reader.IndexResult() == 0) {
+        problem = ArchiveIndexProblem(fileName, handle);
+        if (problem.empty())
+            return true;
+        problem = " (" + problem + ")";
+    }
     if (report)
-        context.state.ImportErrorText = std::string(messages::kOpenFailed) + path;
+        context.state.ImportErrorText = std::string(messages::kOpenFailed) + path + problem;
     context.reader.CloseIndex(handle);
     return false;
+}
+
+std::int32_t ArchiveRecordsInFile(const archive::WorkArea& table)
+{
+    const std::int32_t count = std::max<std::int32_t>(0, table.RecordCount());
+    const std::int64_t size = table.file ? table.file->Size() : -1;
+    if (size < 0 || table.RecordLength() == 0)
+        return count;
+    const std::int64_t whole = std::max<std::int64_t>(0, size - table.HeaderLength()) / table.RecordLength();
+    return static_cast<std::int32_t>(std::min<std::int64_t>(count, whole));
+}
+
+std::string ArchiveIndexProblem(const std::string& fileName, const archive::IndexHandle& handle)
+{
+    // The key sizes of the indexes searched by a record's 4-byte number, or by a person's number
+    // and a line number; the works' index is searched by a key of its own size.
+    struct Needs
+    {
+        const char* name;
+        int keySize;
+        bool everyEntry; // a work has many entries of one key, and needs them all
+    };
+    static const Needs kNeeds[] = {{"roboty.ntx", 0, false},  {"kerg.ntx", 4, false},
+                                   {"kergasor.ntx", 4, true}, {"obdg.ntx", 4, true},
+                                   {"ob_rr.ntx", 4, true},    {"nazwy.ntx", 5, false}};
+    const Needs* needs = nullptr;
+    for (const Needs& n : kNeeds)
+        if (fileName == n.name)
+            needs = &n;
+    if (needs != nullptr && needs->keySize != 0 && handle.KeySize() != needs->keySize)
+        return "klucze mają " + std::to_string(handle.KeySize()) + " bajtów zamiast " +
+               std::to_string(needs->keySize);
+    if (handle.Descending())
+        return "indeks malejący, a import szuka w rosnących";
+    if (const std::string condition = handle.ForExpression(); !condition.empty())
+        return "indeks z warunkiem FOR " +
+               Cp1250ToUtf8(archive::ConvertText(condition, archive::kRowCp852, archive::kRowCp1250)) +
+               ", który może pomijać rekordy";
+    if (needs != nullptr && needs->everyEntry && handle.Unique())
+        return "indeks unikalny, który pomija powtórzone klucze, a praca może ich mieć wiele";
+    return std::string();
 }
 
 bool BindArchiveFields(RunContext& context, const std::string& path,

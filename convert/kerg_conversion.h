@@ -20,9 +20,19 @@ namespace convert {
 // ImportErrorText (when `report`) to "Błąd podczas otwarcia pliku: " and the path.
 bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uint8_t& area, bool report);
 
-// Opens ArchiveDir + `fileName` as an index. Any failure to open is reported like a table's.
+// Opens ArchiveDir + `fileName` as an index. Any failure to open is reported like a table's, and
+// so is an index the import cannot search (ArchiveIndexProblem), with the reason after the path.
 bool OpenArchiveIndex(RunContext& context, const std::string& fileName, archive::IndexHandle& handle,
                       bool report);
+
+// The records of an archive table that its file holds whole: a damaged header, or a file cut
+// short, may claim more, which lie past the file's end and cannot be read.
+std::int32_t ArchiveRecordsInFile(const archive::WorkArea& table);
+
+// Why the open index `handle` cannot serve the import as its `fileName` (lower case): a key size
+// other than its keys', a descending order, a FOR condition that leaves records out, or, where a
+// work has many entries of one key, a unique index that keeps only the first. Empty when it can.
+std::string ArchiveIndexProblem(const std::string& fileName, const archive::IndexHandle& handle);
 
 // One field binding of an archive table. `read`: whether the import reads the field; one it
 // only binds may be missing from the table.

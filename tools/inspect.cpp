@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "archive/reader.h"
+#include "convert/kerg_conversion.h"
 #include "convert/text.h"
 #include "engine/code_page.h"
 #include "platform/file.h"
@@ -405,6 +406,8 @@ private:
             Problem(file.name, IndexError(reader.IndexResult()));
             return;
         }
+        if (const std::string why = convert::ArchiveIndexProblem(file.name, handle); !why.empty())
+            Problem(file.name, why);
         // The table's keys, where the key expression is one this tool evaluates.
         archive::Reader tableReader;
         const archive::WorkArea* area = nullptr;

@@ -358,6 +358,15 @@ TEST_F(NtxTest, OpenFailures)
     EXPECT_EQ(reader_.IndexResult(), archive::kIndexBadPage);
     EXPECT_FALSE(handle_.IsOpen());
 
+    // An item size other than the key size and 8: the header is damaged.
+    std::string itemSize = header;
+    itemSize[12] = 13;
+    itemSize[13] = 0;
+    files_.Add("ITEM.NTX", itemSize);
+    reader_.OpenIndex(handle_, "ITEM.NTX");
+    EXPECT_EQ(reader_.IndexResult(), archive::kIndexBadPage);
+    EXPECT_FALSE(handle_.IsOpen());
+
     std::string noRoot = header.substr(0, 1024);
     files_.Add("NOROOT.NTX", noRoot);
     reader_.OpenIndex(handle_, "NOROOT.NTX");
@@ -395,6 +404,14 @@ const DamagedTree kDamagedTrees[] = {
          NtxPage root;
          root.items = {{"M", 3, NtxPageOffset(40)}};
          root.rightChild = NtxPageOffset(41);
+         return writers::BuildNtxPages({root}, NtxPageOffset(0), Options(2));
+     }},
+    // The largest page offset there is: nothing is kept per page up to it (16 MB of marks).
+    {"ChildAtTheLastPageOffset",
+     [] {
+         NtxPage root;
+         root.items = {{"M", 3, 0xFFFFFC00u}};
+         root.rightChild = 0xFFFFFC00u;
          return writers::BuildNtxPages({root}, NtxPageOffset(0), Options(2));
      }},
     {"ChildNotOnAPageBoundary",
@@ -464,7 +481,8 @@ class DamagedTreeTest : public NtxTest, public ::testing::WithParamInterface<Dam
 
 TEST_P(DamagedTreeTest, EndsWithCodeFour)
 {
-    File(GetParam().build());
+    const std::string file = GetParam().build();
+    File(file);
     reader_.OpenIndex(handle_, "I.NTX");
     if (reader_.IndexResult() != 0) {
         EXPECT_EQ(reader_.IndexResult(), archive::kIndexBadPage);
@@ -486,6 +504,8 @@ TEST_P(DamagedTreeTest, EndsWithCodeFour)
         sawDamage |= reader_.IndexResult() == archive::kIndexBadPage;
     }
     EXPECT_TRUE(sawDamage);
+    // What the walks keep per page is bounded by the file, not by what its pointers claim.
+    EXPECT_LE(handle_.visitMark.size(), file.size() / 1024 + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, DamagedTreeTest, ::testing::ValuesIn(kDamagedTrees),

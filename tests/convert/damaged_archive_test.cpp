@@ -2,6 +2,10 @@
 // that cannot be read, or whose index entry points beyond its table, is skipped and named in the
 // report, and the work's other entries are imported with their own values; a damaged works
 // index entry leaves its work uncompleted and says so.
+#include <cctype>
+#include <cstdio>
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "convert/import_run.h"
@@ -196,6 +200,221 @@ TEST(DamagedArchive, AnAssortmentNumberBeyondTheDictionaryStillEndsTheWorksLines
                   "kergasor.dbf, rekord 2, pole RO_ROBOTY: asortyment nr 9 spoza asortym.dbf; ta "
                   "i dalsze pozycje asortymentu pracy 00000001 pominięte"});
     EXPECT_EQ(o.run->Report().assortmentsStopped, 1);
+}
+
+// `works` works (kerg records 1..works), each with three assortment lines 1.25, 2.25 and 3.25: the
+// assortments' index has a root and several pages below it.
+void WorksWithThreeAssortments(Office& o, int works)
+{
+    o.archive.AddPrecinct("14002", "0005", "A", "01");
+    o.archive.AddAssortment("ab", "Mapa");
+    o.CreateTarget();
+    for (int i = 1; i <= works; ++i) {
+        o.archive.AddWork({"P", i, 2000, 1, "", true, i});
+        tools::ArchiveKerg k;
+        k.idKerg = i;
+        k.nrG = 2;
+        o.archive.AddKerg(k);
+        for (int line = 1; line <= 3; ++line)
+            o.archive.AddWorkAssortment(i, 1, std::to_string(line) + ".25");
+        char id[16];
+        std::snprintf(id, sizeof id, "%08X", i);
+        tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                               {{"ID_ROBOTY", id},
+                                {"JEDN_SEG", "P"},
+                                {"NR_PORZ", std::to_string(i)},
+                                {"ROK", "2000"},
+                                {"LP", "1"}});
+    }
+    o.WriteArchive();
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+}
+
+std::uint32_t Le32(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+// The texts of the run's final message and errors, one after another.
+std::string Shown(const Office& o)
+{
+    std::string all;
+    for (const convert::Message& m : o.ui.messages)
+        all += m.text + "\n";
+    for (const std::string& e : o.ui.errors)
+        all += e + "\n";
+    return all;
+}
+
+// A page of an index that cannot be read, met halfway through the import, stops it with the
+// index's name: taken for "no entry", it left works uncompleted, or completed them without some of
+// their lines, and the run said it had succeeded. What was committed holds whole works only.
+TEST(DamagedArchive, ADamagedIndexPageStopsTheImportAndNamesTheIndex)
+{
+    for (const char* index : {"KERGASOR.NTX", "ROBOTY.NTX", "KERG.NTX"}) {
+        SCOPED_TRACE(index);
+        Office o;
+        WorksWithThreeAssortments(o, 200);
+        const std::string path = o.archiveDir + index;
+        std::string bytes = test_support::ReadWholeFile(path);
+        const std::uint32_t root = Le32(bytes, 4);
+        ASSERT_GE(bytes.size(), 3u * 1024) << "the index needs pages below its root: " << bytes.size();
+        // The last page that is not the root: its item count made larger than a page holds.
+        std::size_t page = bytes.size() / 1024 - 1;
+        if (page * 1024 == root)
+            --page;
+        bytes[page * 1024] = '\xFF';
+        bytes[page * 1024 + 1] = '\xFF';
+        ASSERT_TRUE(writers::WriteFile(path, bytes));
+        o.Run();
+        EXPECT_FALSE(o.ui.closed);
+        const std::string shown = Shown(o);
+        EXPECT_NE(shown.find(std::string("Błąd podczas odczytu pliku: ") + o.archiveDir), std::string::npos)
+            << shown;
+        std::string lower(index);
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_NE(shown.find(lower + " (uszkodzona strona indeksu)"), std::string::npos) << shown;
+        // Every work completed has its three lines; none has fewer.
+        std::map<std::string, int> lines;
+        for (const auto& row : o.Rows(o.Kerg(), "Kergasor.dbf"))
+            ++lines[row.at("ID_ROBOTY")];
+        for (const auto& row : o.Rows(o.Kerg(), "Roboty.dbf")) {
+            if (!row.at("W_TOKU").empty()) {
+                EXPECT_EQ(lines[row.at("ID_ROBOTY")], 3) << row.at("ID_ROBOTY");
+            }
+        }
+        EXPECT_EQ(o.run->Report().notInArchive, 0);
+        o.ExpectTargetSound();
+    }
+}
+
+// A table cut short (a copy that broke off) holds fewer records than its header counts. Those
+// records are not read as blanks: a line cut in half is named as damaged, and one past the end as
+// pointed to from beyond the table; the work's whole lines are imported with their own values.
+TEST(DamagedArchive, ATableCutShortIsNotReadAsBlanks)
+{
+    Office o;
+    WorkWithThreeOfEach(o);
+    std::string bytes = test_support::ReadWholeFile(o.archiveDir + "KERGASOR.DBF");
+    if (!bytes.empty() && bytes.back() == '\x1A')
+        bytes.pop_back();
+    bytes.resize(bytes.size() - 4); // the last line loses the end of its quantity
+    ASSERT_TRUE(writers::WriteFile(o.archiveDir + "KERGASOR.DBF", bytes));
+    o.Run();
+    ASSERT_TRUE(o.ui.closed) << Shown(o);
+    EXPECT_EQ(Column(o, "Kergasor.dbf", "WIELKOSC"), (std::vector<std::string>{"1.25", "2.25"}));
+    EXPECT_EQ(Skipped(*o.run), std::vector<std::string>{"kergasor.dbf, rekord 3: pozycja asortymentu pracy "
+                                                        "00000001 pominięta"});
+}
+
+TEST(DamagedArchive, APersonsTableCutShortLeavesTheContractorUnknownNotBlank)
+{
+    Office o;
+    o.archive.AddPrecinct("14002", "0005", "A", "01");
+    for (const char* name : {"Nowak", "Kowalski", "Wisniewski"}) {
+        tools::ArchivePerson person;
+        person.nazwa = name;
+        person.o = 1;
+        o.archive.AddPerson(person);
+    }
+    o.archive.AddWork({"P", 1, 2000, 1, "", true, 1});
+    tools::ArchiveKerg k;
+    k.idKerg = 1;
+    k.nrG = 2;
+    k.wykon = 3;
+    k.zlecen = 1;
+    o.archive.AddKerg(k);
+    o.WriteArchive();
+    o.CreateTarget();
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2000"}, {"LP", "1"}});
+    std::string bytes = test_support::ReadWholeFile(o.archiveDir + "OSOBY.DBF");
+    const std::size_t recordLength = static_cast<unsigned char>(bytes[10]) |
+                                     static_cast<std::size_t>(static_cast<unsigned char>(bytes[11])) << 8;
+    const std::size_t headerLength = static_cast<unsigned char>(bytes[8]) |
+                                     static_cast<std::size_t>(static_cast<unsigned char>(bytes[9])) << 8;
+    bytes.resize(headerLength + 2 * recordLength); // the third person is gone, the header counts 3
+    ASSERT_TRUE(writers::WriteFile(o.archiveDir + "OSOBY.DBF", bytes));
+    o.Run();
+    ASSERT_TRUE(o.ui.closed) << Shown(o);
+    std::vector<std::string> names;
+    for (const auto& row : o.Rows(o.Persons(), "Osoby.dbf"))
+        names.push_back(row.at("NAZWA1"));
+    EXPECT_EQ(names, std::vector<std::string>{"Nowak"}); // the orderer only; no person without a name
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    EXPECT_EQ(works.at(0).at("WYKON"), "");
+    EXPECT_NE(works.at(0).at("ZLECEN"), "");
+    EXPECT_EQ(o.run->Report().personsMissing + static_cast<std::int64_t>(o.run->Report().skipped.size()), 1);
+}
+
+TEST(DamagedArchive, APrecinctTableCutShortStopsTheImportBeforeAnythingIsWritten)
+{
+    Office o;
+    o.archive.AddPrecinct("14002", "0006", "B", "01");
+    WorkWithThreeOfEach(o);
+    std::string bytes = test_support::ReadWholeFile(o.archiveDir + "OBREB.DBF");
+    if (!bytes.empty() && bytes.back() == '\x1A')
+        bytes.pop_back();
+    bytes.resize(bytes.size() - 3);
+    ASSERT_TRUE(writers::WriteFile(o.archiveDir + "OBREB.DBF", bytes));
+    o.Run();
+    EXPECT_FALSE(o.ui.closed);
+    EXPECT_NE(Shown(o).find("obreb.dbf (plik krótszy, niż podaje jego nagłówek)"), std::string::npos)
+        << Shown(o);
+    EXPECT_TRUE(o.Rows(o.Kerg(), "Kergasor.dbf").empty());
+}
+
+// An index whose keys or order the import's searches cannot use is refused at open, naming the
+// file and why, before anything is written: searched, it found nothing, or not every entry, and
+// the run said it had succeeded.
+TEST(DamagedArchive, AnIndexTheSearchesCannotUseIsRefusedAtOpen)
+{
+    struct Case
+    {
+        const char* index;
+        std::size_t offset;
+        std::string bytes;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"KERG.NTX", 12, std::string("\x0D\x00\x05\x00", 4), "(klucze mają 5 bajtów zamiast 4)"},
+        {"NAZWY.NTX", 12, std::string("\x0C\x00\x04\x00", 4), "(klucze mają 4 bajtów zamiast 5)"},
+        {"KERGASOR.NTX", 278, std::string("\x01", 1),
+         "(indeks unikalny, który pomija powtórzone klucze, a praca może ich mieć wiele)"},
+        {"ROBOTY.NTX", 280, std::string("\x01", 1), "(indeks malejący, a import szuka w rosnących)"},
+        {"OB_RR.NTX", 282, std::string("ID_ZAK>5\0", 9),
+         "(indeks z warunkiem FOR ID_ZAK>5, który może pomijać rekordy)"},
+        // A damaged header: the item size is not the key's and the 8 bytes before it.
+        {"OBDG.NTX", 12, std::string("\x0D\x00", 2), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.index);
+        Office o;
+        WorkWithThreeOfEach(o);
+        const std::string path = o.archiveDir + c.index;
+        std::string bytes = test_support::ReadWholeFile(path);
+        bytes.replace(c.offset, c.bytes.size(), c.bytes);
+        ASSERT_TRUE(writers::WriteFile(path, bytes));
+        o.Run();
+        EXPECT_FALSE(o.ui.closed);
+        std::string lower(c.index);
+        for (char& ch : lower)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        EXPECT_NE(Shown(o).find("Błąd podczas otwarcia pliku: " + o.archiveDir + lower +
+                                (c.why.empty() ? "\r\n" : " " + c.why)),
+                  std::string::npos)
+            << Shown(o);
+        EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf").at(0).at("W_TOKU"), "");
+        EXPECT_TRUE(o.Rows(o.Kerg(), "Kergasor.dbf").empty());
+    }
 }
 
 } // namespace

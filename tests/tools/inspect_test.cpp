@@ -192,6 +192,16 @@ TEST_F(CheckTest, FindsACutTable)
     EXPECT_NE(r.out.find("osoby.dbf: plik jest krótszy, niż wynika z nagłówka"), std::string::npos) << r.out;
 }
 
+TEST_F(CheckTest, FindsAnIndexTheImportCannotSearch)
+{
+    std::string bytes = test_support::ReadWholeFile(dir_.File("KERGASOR.NTX"));
+    bytes[278] = 1; // unique: a work's second line and those after it have no entry
+    ASSERT_TRUE(writers::WriteFile(dir_.File("KERGASOR.NTX"), bytes));
+    const Outcome r = Check();
+    EXPECT_EQ(r.status, tools::kInspectProblems);
+    EXPECT_NE(r.out.find("kergasor.ntx: indeks unikalny"), std::string::npos) << r.out;
+}
+
 TEST_F(CheckTest, FindsIndexEntriesMissingDoubledOrWrong)
 {
     auto entries = KergEntries(30);
