@@ -158,6 +158,7 @@ void Reader::ReleaseIndex(IndexHandle& handle)
     handle.pageChecked.shrink_to_fit();
     handle.levelPages = {};
     handle.levelInOrder = {};
+    handle.outOfOrderSeen = false;
     handle.path = {};
     handle.depth = 0;
 }
@@ -180,9 +181,13 @@ bool Reader::ReadPage(IndexHandle& handle, int level, std::uint32_t offset)
                                                                       : kSound;
             sound = checked != kDamaged;
         }
+        if (sound && handle.pageChecked[offset / ntx::kPageSize] != kSoundInOrder)
+            handle.outOfOrderSeen = true;
     } else {
         sound = handle.file->ReadAt(offset, buffer, ntx::kPageSize) == ntx::kPageSize &&
                 PageIsSound(buffer, handle.KeySize());
+        if (sound && !KeysInOrder(Page{buffer, handle.KeySize()}))
+            handle.outOfOrderSeen = true;
     }
     if (!sound) {
         indexResult_ = kIndexBadPage;

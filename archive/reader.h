@@ -135,6 +135,9 @@ struct IndexHandle
         {};                                             // each level's page: in `pages` or the image
     std::array<bool, ntx::kMaxDepth> levelInOrder = {}; // that page's keys are known to be in order
     std::int64_t pageReads = 0;                         // tree pages read so far (from the image or the file)
+    // A page read since the open or refresh held its keys out of byte order: the index was built
+    // in another order (a national sort module) or is damaged, so a search may miss keys it holds.
+    bool outOfOrderSeen = false;
     std::chrono::steady_clock::time_point stampChecked; // when the stamp was last compared
 
     bool IsOpen() const { return file != nullptr; }

@@ -211,6 +211,9 @@ private:
     // them without some of their rows, and say nothing.
     bool Seek(archive::IndexHandle& index, const char* name, std::string_view key, std::int32_t& recno);
     bool Next(archive::IndexHandle& index, const char* name, std::int32_t& recno);
+    // A search of an index whose keys were found out of byte order may miss keys it holds: that
+    // stops the import too.
+    void StopOnUntrustedIndex(const archive::IndexHandle& index, const char* name);
     // Names a record that could not be used in the report: an unreadable record of `area` (with
     // the field whose number is bad), or `index`'s entry pointing beyond its table.
     void SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what);
@@ -379,22 +382,28 @@ Conversion::Read Conversion::ReadRecordAt(std::uint8_t area, std::int32_t recno)
 bool Conversion::Seek(archive::IndexHandle& index, const char* name, std::string_view key,
                       std::int32_t& recno)
 {
-    if (reader_.SeekKey(index, key, recno))
-        return true;
-    if (reader_.IndexResult() != archive::kIndexOk)
-        throw std::runtime_error(std::string(messages::kReadFailed) + context_.state.ArchiveDir + name +
-                                 " (uszkodzona strona indeksu)");
-    return false;
+    const bool found = reader_.SeekKey(index, key, recno);
+    StopOnUntrustedIndex(index, name);
+    return found;
 }
 
 bool Conversion::Next(archive::IndexHandle& index, const char* name, std::int32_t& recno)
 {
-    if (reader_.NextKey(index, recno))
-        return true;
-    if (reader_.IndexResult() != archive::kIndexOk)
-        throw std::runtime_error(std::string(messages::kReadFailed) + context_.state.ArchiveDir + name +
-                                 " (uszkodzona strona indeksu)");
-    return false;
+    const bool found = reader_.NextKey(index, recno);
+    StopOnUntrustedIndex(index, name);
+    return found;
+}
+
+void Conversion::StopOnUntrustedIndex(const archive::IndexHandle& index, const char* name)
+{
+    const char* why =
+        reader_.IndexResult() != archive::kIndexOk ? " (uszkodzona strona indeksu)"
+        : index.outOfOrderSeen
+            ? " (klucze na stronie indeksu nie są w kolejności rosnącej: indeks jest uszkodzony "
+              "albo zbudowany w innym porządku sortowania)"
+            : nullptr;
+    if (why != nullptr)
+        throw std::runtime_error(std::string(messages::kReadFailed) + context_.state.ArchiveDir + name + why);
 }
 
 void Conversion::SkipDamaged(std::uint8_t area, std::int32_t recno, const std::string& what)
