@@ -230,6 +230,37 @@ std::int64_t ProgressRow(engine::Table& table, const std::string& path,
     return row;
 }
 
+// The progress table's fields beside the rows, that say how the import it covers ran. A run
+// resumes that import only with the same settings; the rows it adds take that import's stamp.
+constexpr const char* kOptionsField = "OPCJE";     // the four options, "1" ticked, "0" not
+constexpr const char* kRenumberingField = "GMINY"; // the renumbering's digest when ticked
+constexpr const char* kArchiveField = "ARCHIWUM";  // the archive directory (code page 1250)
+constexpr const char* kStampField = "TWORCA";      // the creator stamp of the rows it added
+constexpr std::size_t kArchiveFieldWidth = 254;
+
+std::optional<engine::Field> FindField(engine::Table& table, std::string_view name)
+{
+    for (std::size_t i = 0; i < table.FieldCount(); ++i)
+        if (engine::Field f = table.FieldAt(i); f.Name() == name)
+            return f;
+    return std::nullopt;
+}
+
+// A digest of the renumbering table (FNV-1a over its 10,000 new numbers), in hexadecimal.
+std::string RenumberingDigest(const renumber::CommuneRenumberingTable& table)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const std::uint16_t n : table)
+        for (const std::uint8_t byte :
+             {static_cast<std::uint8_t>(n & 0xFF), static_cast<std::uint8_t>(n >> 8)}) {
+            hash ^= byte;
+            hash *= 1099511628211ull;
+        }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 } // namespace
 
 std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir)
@@ -251,6 +282,8 @@ struct ImportRun::ProgressTable
     std::int64_t stored = 0;              // the row the table names, as this run left it
     std::vector<std::int64_t> storedRows; // and the rows of the tables it counts
     bool walkEnded = false;               // the walk has ended and its last commit is under way
+    // This run's settings, as the table keeps them (kOptionsField and the others).
+    std::string options, renumbering, archive;
 
     std::string Path() const { return directory + platform::kSeparator + kProgressFileName; }
     // The new table is made under this name first, then takes its own in one step.
@@ -577,6 +610,11 @@ void ImportRun::OpenProgress(const std::string& targetDir)
     resumeRows_.clear();
     progress_ = std::make_unique<ProgressTable>();
     progress_->directory = JournalDirectory(targetDir);
+    const bool renumbered = ui_.CommuneConversionTicked();
+    for (const bool ticked : {renumbered, ui_.AssortmentsTicked(), ui_.ParcelsTicked(), ui_.RastersTicked()})
+        progress_->options += ticked ? '1' : '0';
+    progress_->renumbering = renumbered ? RenumberingDigest(renumbering_.Table()) : std::string();
+    progress_->archive = Utf8ToCp1250(state_.ArchiveDir).substr(0, kArchiveFieldWidth);
     // What a making of the table cut short left behind.
     for (const std::string& stray : {progress_->NewPath(), platform::ReplacementPath(progress_->Path())})
         if (platform::Exists(stray))
@@ -589,15 +627,52 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         table->SetExclusive(true);
         table->Open();
         const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
+        if (row > 0)
+            ResumeWithTheSameSettings(*table);
         progress_->table = std::move(table);
         progress_->stored = row;
         progress_->storedRows = resumeRows_;
         resumeAfter_ = row;
         report_.resumedAfter = row;
         committedReport_.resumedAfter = row;
+    } catch (const SettingsDiffer&) {
+        throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string(messages::kProgressUnreadable) + "\r\n" + e.what());
     }
+}
+
+void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
+{
+    // A table from before the settings were kept has none of these fields: nothing to compare.
+    std::string differences;
+    if (const auto options = FindField(table, kOptionsField)) {
+        const std::string before = options->AsString();
+        const char* names[] = {messages::kOptionRenumbering, messages::kOptionAssortments,
+                               messages::kOptionParcels, messages::kOptionRasters};
+        for (std::size_t i = 0; i < std::size(names) && i < before.size(); ++i) {
+            if (before[i] != progress_->options[i])
+                differences += std::string("\r\n") + names[i] + ": wtedy " +
+                               (before[i] == '1' ? "zaznaczone" : "niezaznaczone") + ", teraz " +
+                               (progress_->options[i] == '1' ? "zaznaczone" : "niezaznaczone") + ".";
+        }
+        if (before.size() == 4 && before[0] == '1' && progress_->options[0] == '1') {
+            if (const auto digest = FindField(table, kRenumberingField);
+                digest && digest->AsString() != progress_->renumbering)
+                differences += std::string("\r\n") + messages::kRenumberingChanged;
+        }
+    }
+    if (const auto archive = FindField(table, kArchiveField)) {
+        const std::string before = archive->AsString();
+        if (before != progress_->archive)
+            differences += std::string("\r\n") + messages::kArchiveChanged + Cp1250ToUtf8(before) + ".";
+    }
+    if (!differences.empty())
+        throw SettingsDiffer(std::string(messages::kSettingsDiffer) + differences + "\r\n" +
+                             messages::kSettingsDifferTail);
+    // The rows this run adds are the interrupted import's: they take its stamp.
+    if (const auto stamp = FindField(table, kStampField); stamp && !stamp->AsString().empty())
+        state_.CreatorStamp = stamp->AsString();
 }
 
 void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows)
@@ -610,6 +685,10 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
             std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
             for (const char* counted : kProgressTables)
                 fields.push_back({RowsField(counted), 'N', 10, 0});
+            fields.push_back({kOptionsField, 'C', 4, 0});
+            fields.push_back({kRenumberingField, 'C', 16, 0});
+            fields.push_back({kArchiveField, 'C', kArchiveFieldWidth, 0});
+            fields.push_back({kStampField, 'C', 8, 0});
             engine::CreateTable(progress_->directory, kProgressFileName + std::string(".new"), fields, {}, 0);
             platform::FileFailure failure;
             const std::optional<std::string> bytes = platform::ReadWholeFile(progress_->NewPath(), &failure);
@@ -631,6 +710,15 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
     engine::Table& table = *progress_->table;
     if (table.RecordCount() == 0) {
         table.Append();
+        // Set once, with the row: a run that resumes has the same settings and stamp.
+        const std::pair<const char*, std::string> settings[] = {{kOptionsField, progress_->options},
+                                                                {kRenumberingField, progress_->renumbering},
+                                                                {kArchiveField, progress_->archive},
+                                                                {kStampField, state_.CreatorStamp}};
+        for (const auto& [name, value] : settings) {
+            if (auto field = FindField(table, name))
+                field->SetString(value);
+        }
     } else {
         table.First();
         table.Edit();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,17 @@ inline constexpr const char* kProgressStale =
 inline constexpr const char* kProgressStaleHint =
     "Jeżeli bazę odtworzono z kopii sprzed tamtego importu, usuń plik ";
 inline constexpr const char* kProgressStaleTail = " i uruchom import ponownie.";
+inline constexpr const char* kSettingsDiffer =
+    "Ten import ma dokończyć import przerwany wcześniej, ale tamten działał z innymi ustawieniami:";
+inline constexpr const char* kSettingsDifferTail =
+    "Ustaw je tak jak wtedy i uruchom import ponownie: dokończony z innymi ustawieniami dałby bazę, której "
+    "nie daje żaden import.";
+inline constexpr const char* kOptionRenumbering = "Konwersja numerów gmin";
+inline constexpr const char* kOptionAssortments = "Uzupełnij asortymenty robót";
+inline constexpr const char* kOptionParcels = "Uzupełnij zakresy działkowe";
+inline constexpr const char* kOptionRasters = "Uzupełnij zakresy rastrowe";
+inline constexpr const char* kRenumberingChanged = "Tabela konwersji numerów gmin jest inna niż wtedy.";
+inline constexpr const char* kArchiveChanged = "Kartoteka z danymi wejściowymi była wtedy inna: ";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
 inline constexpr const char* kFailedTail =
@@ -234,6 +246,13 @@ private:
     // at each commit, closed at the end of the run (and marked for removal once it names no row,
     // or once the walk it covers has ended).
     void OpenProgress(const std::string& targetDir);
+    // Throws SettingsDiffer, naming each difference, when the interrupted import the open progress
+    // table covers ran with other options, renumbering or archive; else takes its creator stamp.
+    void ResumeWithTheSameSettings(engine::Table& table);
+    struct SettingsDiffer : std::runtime_error
+    {
+        using std::runtime_error::runtime_error;
+    };
     void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows);
     void CloseProgress(bool committed);
     // Withdraws what the open transaction holds after an error; returns words to add to the

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -60,13 +61,41 @@ struct Outcome
 // The import as "Importuj" runs it, answering Yes to every question; a commit after every
 // `worksPerCommit` works (the time limit set far off, so that the same works make the same
 // commits every time).
-Outcome Import(const std::string& archive, const std::string& target, int worksPerCommit)
+// What a run may be given otherwise than the first time: the options, the renumbering file (the
+// commune conversion ticked when one is named) and the day.
+struct Settings
+{
+    bool assortments = true;
+    std::string renumberingFile;
+    std::optional<convert::Date> today;
+};
+
+Settings Renumbered(const std::string& file)
+{
+    Settings settings;
+    settings.renumberingFile = file;
+    return settings;
+}
+
+Settings OnDay(const convert::Date& day)
+{
+    Settings settings;
+    settings.today = day;
+    return settings;
+}
+
+Outcome Import(const std::string& archive, const std::string& target, int worksPerCommit,
+               const Settings& settings = {})
 {
     office::ScriptedUi ui;
     ui.archiveText = archive;
     ui.targetText = target;
+    ui.assortments = settings.assortments;
+    ui.commune = !settings.renumberingFile.empty();
     // Today, as kerg-inspect import stamps the rows it adds.
-    convert::ImportRun run(ui, target + "brak.gm", [] {
+    convert::ImportRun run(ui, ui.commune ? settings.renumberingFile : target + "brak.gm", [settings] {
+        if (settings.today)
+            return *settings.today;
         const platform::LocalDate today = platform::Today();
         return convert::Date{today.year, today.month, today.day};
     });
@@ -98,7 +127,10 @@ KERG_CHILD_TASK(import_dies)
     const auto& args = channel.Args();
     platform::InjectFault(std::stoull(args.at(2)), args.at(3) == "tear" ? platform::FaultAction::TearThenExit
                                                                         : platform::FaultAction::Exit);
-    const Outcome outcome = Import(args.at(0), args.at(1), std::stoi(args.at(4)));
+    Settings settings;
+    if (args.size() > 5)
+        settings.renumberingFile = args.at(5);
+    const Outcome outcome = Import(args.at(0), args.at(1), std::stoi(args.at(4)), settings);
     return outcome.done ? 0 : 1;
 }
 
@@ -210,10 +242,11 @@ protected:
     }
 
     // The import in a second process, ended at change k; returns its exit code.
-    int DiesAt(const std::string& target, std::uint64_t k, const char* mode = "exit")
+    int DiesAt(const std::string& target, std::uint64_t k, const char* mode = "exit",
+               const std::string& renumberingFile = {})
     {
-        test_support::ChildProcess child("import_dies",
-                                         {archive, target, std::to_string(k), mode, std::to_string(batch)});
+        test_support::ChildProcess child("import_dies", {archive, target, std::to_string(k), mode,
+                                                         std::to_string(batch), renumberingFile});
         return child.Wait();
     }
 
@@ -236,11 +269,11 @@ protected:
 
     // A copy of the target whose import died between two commits after the first: no journal to
     // withdraw, and a progress file that names a row.
-    std::string DiesBetweenCommits(const std::string& name)
+    std::string DiesBetweenCommits(const std::string& name, const std::string& renumberingFile = {})
     {
         for (std::uint64_t k = changes / 2; k < changes; ++k) {
             const std::string target = Copy(name + std::to_string(k));
-            EXPECT_EQ(DiesAt(target, k), platform::kFaultExitCode);
+            EXPECT_EQ(DiesAt(target, k, "exit", renumberingFile), platform::kFaultExitCode);
             if (convert::InterruptedImportRow(target) &&
                 !engine::JournalPending(convert::JournalDirectory(target)))
                 return target;
@@ -468,6 +501,74 @@ TEST_F(InterruptedImport, ATargetPutBackFromACopyStopsTheRunThatWouldFinishTheOl
     ASSERT_TRUE(platform::RemoveFile(ProgressFile(target)));
     const Outcome finished = Import(archive, target, batch);
     ASSERT_TRUE(finished.done) << Joined(finished.lines);
+    EXPECT_EQ(Digest(target), reference);
+}
+
+// A run that would finish an interrupted import with other options, another renumbering or
+// another archive stops before writing anything and names each difference: finished so, the
+// target would be that of no import at all. Set as before, the run finishes to the reference.
+TEST_F(InterruptedImport, ARunWithOtherSettingsDoesNotFinishTheInterruptedImport)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = DiesBetweenCommits("settings");
+    const std::string before = Digest(target);
+    const std::string otherArchive = dir.File("ARCH2") + platform::kSeparator;
+    fs::copy(platform::NativePath(dir.File("ARCH")), platform::NativePath(dir.File("ARCH2")),
+             fs::copy_options::recursive);
+    const std::string gm = dir.File("gminy.gm");
+    ASSERT_TRUE(writers::WriteFile(gm, "3|33\r\n"));
+    const auto expectRefused = [&](const std::string& archiveDir, const Settings& settings,
+                                   const std::string& difference) {
+        SCOPED_TRACE(difference);
+        const Outcome outcome = Import(archiveDir, target, batch, settings);
+        EXPECT_FALSE(outcome.done);
+        ASSERT_FALSE(outcome.lines.empty());
+        const std::string& last = outcome.lines.back();
+        EXPECT_EQ(last.rfind(std::string("error: ") + convert::messages::kSettingsDiffer, 0), 0u) << last;
+        EXPECT_NE(last.find("\r\n" + difference + "\r\n"), std::string::npos) << last;
+        EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+    };
+    Settings unticked;
+    unticked.assortments = false;
+    expectRefused(archive, unticked, "Uzupełnij asortymenty robót: wtedy zaznaczone, teraz niezaznaczone.");
+    Settings renumbering;
+    renumbering.renumberingFile = gm;
+    expectRefused(archive, renumbering, "Konwersja numerów gmin: wtedy niezaznaczone, teraz zaznaczone.");
+    expectRefused(otherArchive, Settings{}, std::string(convert::messages::kArchiveChanged) + archive + ".");
+    ExpectRerunFinishes(target);
+}
+
+// The renumbering an interrupted import used is kept as a digest: a run with the file changed
+// meanwhile stops, and one with the file as it was finishes to that import's files.
+TEST_F(InterruptedImport, ARunWithAnotherRenumberingDoesNotFinishTheInterruptedImport)
+{
+    const std::string gm = dir.File("gminy.gm");
+    ASSERT_TRUE(writers::WriteFile(gm, "3|33\r\n"));
+    MakeOffice(30, 11, 4, 3);
+    const std::string renumbered = Copy("renumbered");
+    ASSERT_TRUE(Import(archive, renumbered, batch, Renumbered(gm)).done);
+    ASSERT_NE(Digest(renumbered), reference) << "the renumbering changes nothing";
+    const std::string target = DiesBetweenCommits("renumbering", gm);
+    ASSERT_TRUE(writers::WriteFile(gm, "3|44\r\n"));
+    const Outcome changed = Import(archive, target, batch, Renumbered(gm));
+    EXPECT_FALSE(changed.done);
+    ASSERT_FALSE(changed.lines.empty());
+    EXPECT_NE(changed.lines.back().find(convert::messages::kRenumberingChanged), std::string::npos)
+        << changed.lines.back();
+    ASSERT_TRUE(writers::WriteFile(gm, "3|33\r\n"));
+    ASSERT_TRUE(Import(archive, target, batch, Renumbered(gm)).done);
+    EXPECT_EQ(Digest(target), Digest(renumbered));
+}
+
+// The rows a rerun adds on another day take the interrupted import's creator stamp, as those of an
+// uninterrupted run that went on past midnight would.
+TEST_F(InterruptedImport, ARerunOnAnotherDayStampsItsRowsAsTheInterruptedImport)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = DiesBetweenCommits("nextday");
+    const platform::LocalDate today = platform::Today();
+    const convert::Date later{today.year + 1, today.month, today.day == 29 ? 28 : today.day};
+    ASSERT_TRUE(Import(archive, target, batch, OnDay(later)).done);
     EXPECT_EQ(Digest(target), reference);
 }
 
