@@ -464,10 +464,12 @@ void ImportRun::Locked(const std::string& targetDir)
             failed.details = FinishReport(state_.ArchiveDir, targetDir, "błąd: " + state_.ImportErrorText);
             ui_.ShowMessage(failed);
         }
-        // The final message has been shown: the progress table of a walk that ended goes now. (If
-        // it cannot go, the next run passes the rows it names, which this run walked already.)
-        if (!progressToRemove_.empty())
-            platform::RemoveFile(progressToRemove_);
+        // The final message has been shown: the progress table of a walk that ended goes now. If it
+        // cannot go, the next run would pass the rows it names, which this run walked already: the
+        // user is told to remove it (it is not guessed away, which could complete works twice).
+        if (!progressToRemove_.empty() && !platform::RemoveFile(progressToRemove_))
+            ui_.ShowError(messages::kProgressNotRemoved + progressToRemove_ +
+                          messages::kProgressNotRemovedTail);
         // 20: the clean-up.
     }
     // 21.

@@ -156,6 +156,10 @@ inline constexpr const char* kOptionParcels = "Uzupełnij zakresy działkowe";
 inline constexpr const char* kOptionRasters = "Uzupełnij zakresy rastrowe";
 inline constexpr const char* kRenumberingChanged = "Tabela konwersji numerów gmin jest inna niż wtedy.";
 inline constexpr const char* kArchiveChanged = "Kartoteka z danymi wejściowymi była wtedy inna: ";
+inline constexpr const char* kProgressNotRemoved = "Nie można usunąć pliku ";
+inline constexpr const char* kProgressNotRemovedTail =
+    ", w którym import zapisuje, dokąd doszedł. Usuń go przed następnym importem: dopóki jest, "
+    "następny import uzna się za dokończenie tego i pominie prace, które ten przejrzał.";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
 inline constexpr const char* kFailedTail =

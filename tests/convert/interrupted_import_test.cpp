@@ -572,6 +572,22 @@ TEST_F(InterruptedImport, ARerunOnAnotherDayStampsItsRowsAsTheInterruptedImport)
     EXPECT_EQ(Digest(target), reference);
 }
 
+// The progress file of a finished import that cannot be removed (its last change) is named to the
+// user, who must remove it: left, it would make the next import pass every work this one walked.
+TEST_F(InterruptedImport, AProgressFileThatCannotBeRemovedIsNamedToTheUser)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = Copy("notremoved");
+    platform::InjectFault(changes, platform::FaultAction::Fail);
+    const Outcome outcome = Import(archive, target, batch);
+    platform::ClearFault();
+    ASSERT_TRUE(platform::Exists(ProgressFile(target))) << "the removal was not the last change";
+    EXPECT_TRUE(outcome.done);
+    ASSERT_FALSE(outcome.lines.empty());
+    EXPECT_EQ(outcome.lines.back(), std::string("error: ") + convert::messages::kProgressNotRemoved +
+                                        ProgressFile(target) + convert::messages::kProgressNotRemovedTail);
+}
+
 // A progress file that cannot be read stops the run before anything is written: which works the
 // interrupted import did is unknown, and guessing could complete some twice.
 TEST_F(InterruptedImport, AnUnreadableProgressFileStopsTheRunAndSaysSo)
