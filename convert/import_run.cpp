@@ -509,7 +509,8 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
     const std::string directory = JournalDirectory(targetDir);
     try {
         // A journal a commit made void but could not remove goes too, without a word.
-        if (engine::RecoverJournal(directory, {&counters_->table}).rolledBack)
+        withdrawnTold_ = engine::RecoverJournal(directory, {&counters_->table}).rolledBack;
+        if (withdrawnTold_)
             ui_.ShowMessage(Info(messages::kInterruptedWithdrawn));
         return true;
     } catch (const std::exception& e) {
@@ -629,8 +630,13 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         table->SetExclusive(true);
         table->Open();
         const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
-        if (row > 0)
+        if (row > 0) {
             ResumeWithTheSameSettings(*table);
+            // Killed between two commits, it left no changes to withdraw: the user is told all the
+            // same that this run finishes it.
+            if (!withdrawnTold_)
+                ui_.ShowMessage(Info(messages::kInterruptedResumed));
+        }
         progress_->table = std::move(table);
         progress_->stored = row;
         progress_->storedRows = resumeRows_;

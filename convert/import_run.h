@@ -134,6 +134,8 @@ inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf b
 inline constexpr const char* kInterruptedWithdrawn =
     "Poprzedni import został przerwany przed zakończeniem. Jego niedokończone zmiany zostały wycofane z "
     "bazy; ten import dokończy pracę.";
+inline constexpr const char* kInterruptedResumed =
+    "Poprzedni import został przerwany po zatwierdzeniu części prac; ten import dokończy pracę.";
 inline constexpr const char* kInterruptedNotWithdrawn =
     "Poprzedni import został przerwany, a jego niedokończonych zmian nie można wycofać:";
 inline constexpr const char* kProgressUnreadable =
@@ -280,6 +282,7 @@ private:
     std::unique_ptr<ProgressTable> progress_;
     std::int64_t resumeAfter_ = 0;
     std::vector<std::int64_t> resumeRows_;
+    bool withdrawnTold_ = false;   // the run withdrew an interrupted import's changes and said so
     std::string progressToRemove_; // the progress table's file, to remove after the final message
     std::unique_ptr<engine::Transaction> transaction_;
     ImportReport report_;

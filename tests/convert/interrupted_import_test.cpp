@@ -454,6 +454,11 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
         << verified.str();
     const Outcome outcome = Import(archive, target, batch);
     ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
+    // It says so before it starts, though it had nothing to withdraw.
+    EXPECT_NE(std::find(outcome.lines.begin(), outcome.lines.end(),
+                        std::string("Komunikat: ") + convert::messages::kInterruptedResumed),
+              outcome.lines.end())
+        << Joined(outcome.lines);
     const std::string& report = outcome.details;
     EXPECT_NE(report.find("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–"),
               std::string::npos)
