@@ -148,6 +148,9 @@ void MdxIndex::Load()
         t.rootPage = Get32(&h[0]);
         t.pagesUsed = Get32(&h[4]);
         t.updateCounter = h[20];
+        t.firstLeaf = Get32(&h[248]);
+        t.lastLeaf = Get32(&h[252]);
+        t.keepsLeaves = t.firstLeaf != 0 || t.lastLeaf != 0;
         t.hasKeys = h[246] != 0;
         t.descending = (h[8] & 0x08) != 0;
         t.unique = (h[8] & 0x40) != 0 || h[23] != 0;
@@ -322,7 +325,7 @@ void MdxIndex::Refresh()
     std::uint32_t lastHeader = 0;
     for (const TagInfo& t : tags_)
         lastHeader = std::max(lastHeader, t.headerPage);
-    constexpr std::size_t kTagBytes = 24;
+    constexpr std::size_t kTagBytes = 256; // up to the first and last leaf
     // At least the file header's first 48 bytes, also when the file has no tags.
     const std::size_t span = std::max<std::size_t>(48, std::size_t{lastHeader} * kMdxPage + kTagBytes);
     std::vector<unsigned char>& front = front_;
@@ -354,6 +357,8 @@ void MdxIndex::Refresh()
         t.rootPage = Get32(h);
         t.pagesUsed = Get32(h + 4);
         t.updateCounter = h[20];
+        t.firstLeaf = Get32(h + 248);
+        t.lastLeaf = Get32(h + 252);
     }
     if (changed) {
         DropCache();
@@ -396,8 +401,24 @@ void MdxIndex::FlushCounters()
             Put32(f.bytes, t.pagesUsed);
             fields.push_back(f);
         }
-        if (tag < dirtyCounters_.size() && dirtyCounters_[tag])
+        if (tag < dirtyCounters_.size() && dirtyCounters_[tag]) {
             fields.push_back({header + 20, {t.updateCounter}, 1});
+            if (t.keepsLeaves) {
+                // A split or a removal may have moved the first or the last leaf: a reader that
+                // starts there must not miss the entries of another.
+                const auto [first, last] = EdgeLeaves(tag);
+                for (const auto& [offset, kept, now] :
+                     {std::tuple{header + 248, &tags_[tag].firstLeaf, first},
+                      std::tuple{header + 252, &tags_[tag].lastLeaf, last}}) {
+                    if (*kept == now)
+                        continue;
+                    CounterField f{offset, {}, 4};
+                    Put32(f.bytes, now);
+                    fields.push_back(f);
+                    *kept = now;
+                }
+            }
+        }
     }
     if (fields.empty())
         return;
@@ -515,6 +536,26 @@ void MdxIndex::Descend(std::size_t tag, std::string_view key, std::uint32_t reco
         level.index = lo;
         page = child;
     }
+}
+
+std::pair<std::uint32_t, std::uint32_t> MdxIndex::EdgeLeaves(std::size_t tag)
+{
+    const TagInfo& t = tags_[tag];
+    std::pair<std::uint32_t, std::uint32_t> leaves;
+    for (const bool leftmost : {true, false}) {
+        std::uint32_t page = t.rootPage;
+        for (std::size_t depth = 0;; ++depth) {
+            if (depth >= kMdxMaxDepth)
+                Damaged(tag, "drzewo indeksu zapętla się lub jest zbyt głębokie");
+            const unsigned char* block = ReadBlock(tag, page); // used before the next read
+            const std::uint32_t trailing = Trailing(block, t.itemLength);
+            if (trailing == 0)
+                break;
+            page = leftmost && Count(block) > 0 ? Pointer(block, 0, t.itemLength) : trailing;
+        }
+        (leftmost ? leaves.first : leaves.second) = page;
+    }
+    return leaves;
 }
 
 std::uint32_t MdxIndex::LastRecord(std::size_t tag, std::uint32_t page, std::size_t depth)

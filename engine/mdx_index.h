@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/keys.h"
@@ -48,8 +49,12 @@ struct TagInfo
     std::uint32_t rootPage = 0;
     std::uint32_t pagesUsed = 0;     // tag header bytes 4-7; kept only when the writer kept it
     unsigned char updateCounter = 0; // tag header byte 20
-    bool hasKeys = false;            // tag header byte 246
-    char keyType = 'C';              // C, N or D
+    // The first and the last leaf of the tree (tag header bytes 248-251, 252-255), kept up to date
+    // only when the writer kept them (not both 0 when the file was opened).
+    bool keepsLeaves = false;
+    std::uint32_t firstLeaf = 0, lastLeaf = 0;
+    bool hasKeys = false; // tag header byte 246
+    char keyType = 'C';   // C, N or D
     std::size_t keyLength = 0;
     std::size_t itemLength = 0;
     std::size_t maxKeys = 0; // entries that fit one block
@@ -196,6 +201,8 @@ private:
     std::vector<unsigned char>& PathBlock(std::size_t tag, TagCursor* path, std::size_t level);
     void SettleCursor(TagCursor* cursor);
     std::uint32_t LastRecord(std::size_t tag, std::uint32_t page, std::size_t depth);
+    // The tree's leftmost and rightmost leaves, by descents from the root.
+    std::pair<std::uint32_t, std::uint32_t> EdgeLeaves(std::size_t tag);
     void InsertAt(std::size_t tag, TagCursor* path, std::size_t level, std::size_t position,
                   std::uint32_t pointer, std::string_view key);
     void PropagateLargest(std::size_t tag, TagCursor* path, std::size_t level, std::string_view key);

@@ -2,6 +2,7 @@
 // files from an independent writer, checked by the engine's own check and by Perl XBase.
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -91,6 +92,104 @@ TEST(IndexMaintenance, ThousandsOfAppendsAndEditsKeepEveryTagValid)
 #ifndef _WIN32
     EXPECT_EQ(PerlWalk(dir.File("OSOBY.MDX"), "ID"), Records(EngineWalk(dir.File("OSOBY.MDX"), "ID")));
 #endif
+}
+
+// A tag header's bytes 248-255, as the file holds them: the first and the last leaf of the tree.
+struct EdgeLeaves
+{
+    std::uint32_t first = 0, last = 0;
+    std::uint32_t firstRecord = 0, lastRecord = 0; // the first entry of the one, the last of the other
+    bool bothLeaves = false;
+};
+
+EdgeLeaves ReadEdgeLeaves(const std::string& mdx, const std::string& tag)
+{
+    const std::string bytes = ReadFileBytes(mdx);
+    EdgeLeaves leaves;
+    for (std::size_t entry = 544; entry + 32 <= 1024 + 512; entry += 32) {
+        if (std::string(bytes.c_str() + entry + 4) != tag)
+            continue;
+        const std::size_t header = GetLe(bytes, entry) * 512;
+        const std::size_t item = GetLe(bytes, header + 18, 2);
+        leaves.first = GetLe(bytes, header + 248);
+        leaves.last = GetLe(bytes, header + 252);
+        const std::size_t first = leaves.first * 512, last = leaves.last * 512;
+        // Bytes past the file read as 0 (a leaf of nothing); a page of 0 is the file header.
+        const auto get = [&](std::size_t at) { return at + 4 <= bytes.size() ? GetLe(bytes, at) : 0u; };
+        const std::uint32_t n1 = get(first), n2 = get(last);
+        if (leaves.first == 0 || leaves.last == 0 || n1 == 0 || n2 == 0 || n1 > 1024 || n2 > 1024)
+            return leaves;
+        leaves.bothLeaves = get(first + 8 + n1 * item) == 0 && get(last + 8 + n2 * item) == 0;
+        leaves.firstRecord = get(first + 8);
+        leaves.lastRecord = get(last + 8 + (n2 - 1) * item);
+        return leaves;
+    }
+    ADD_FAILURE() << "no tag " << tag << " in " << mdx;
+    return leaves;
+}
+
+// The independent writer keeps each tag's first and last leaf in its header; a reader may start a
+// walk there. After appends that split those leaves, they name the leaves that hold the tag's
+// first and last entries. (A file whose writer left them 0 keeps them 0.)
+TEST(IndexMaintenance, TheFirstAndLastLeavesFollowTheSplitsWhereTheWriterKeptThem)
+{
+    TempDir dir;
+    CopyTable("mdx", "MIXED", dir.Path());
+    const std::string mdx = dir.File("MIXED.MDX");
+    const char* tags[] = {"KWOTA", "ILOSC", "DATA", "MIASTO_D", "KOD_U"};
+    std::map<std::string, EdgeLeaves> before;
+    for (const char* tag : tags) {
+        before[tag] = ReadEdgeLeaves(mdx, tag);
+        ASSERT_TRUE(before[tag].bothLeaves) << tag;
+    }
+    std::mt19937 rng(11);
+    {
+        engine::Table t(dir.Path(), "MIXED.DBF");
+        t.Open();
+        for (int i = 0; i < 1500; ++i) {
+            t.Append();
+            t.FieldByName("ID").SetString("Y" + std::to_string(i));
+            // Keys below and above all others, so that both edge leaves split.
+            const bool low = i % 2 == 0;
+            t.FieldByName("KWOTA").SetString((low ? "-9" : "9") + std::to_string(10000 + rng() % 80000) +
+                                             ".5");
+            t.FieldByName("ILOSC").SetInteger(low ? -900000 - i : 900000 + i);
+            t.FieldByName("DATA").SetString(low ? "1900010" + std::to_string(1 + i % 9)
+                                                : "2099123" + std::to_string(i % 2));
+            t.FieldByName("MIASTO").SetString((low ? "AAA" : "ZZZ") + RandomName(rng, 10));
+            t.FieldByName("KOD").SetString(low ? "00" + std::to_string(i) : "99" + std::to_string(i));
+            t.Post();
+        }
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    int moved = 0;
+    for (const char* tag : tags) {
+        SCOPED_TRACE(tag);
+        const EdgeLeaves after = ReadEdgeLeaves(mdx, tag);
+        const Walk walk = EngineWalk(mdx, tag);
+        ASSERT_FALSE(walk.empty());
+        EXPECT_TRUE(after.bothLeaves);
+        EXPECT_EQ(after.firstRecord, walk.front().first);
+        EXPECT_EQ(after.lastRecord, walk.back().first);
+        moved += (after.first != before[tag].first) + (after.last != before[tag].last);
+    }
+    EXPECT_GT(moved, 0) << "no edge leaf moved: the check proves nothing";
+
+    // The engine's own files leave them 0, as before.
+    engine::CreateTable(dir.Path(), "own.dbf", {{"NAZWA", 'C', 10, 0}},
+                        {{"NAZWA", "NAZWA", false, false, ""}});
+    {
+        engine::Table t(dir.Path(), "own.dbf");
+        t.Open();
+        for (int i = 0; i < 500; ++i) {
+            t.Append();
+            t.FieldByName("NAZWA").SetString(RandomName(rng, 10));
+            t.Post();
+        }
+    }
+    const EdgeLeaves own = ReadEdgeLeaves(dir.File("own.mdx"), "NAZWA");
+    EXPECT_EQ(own.first, 0u);
+    EXPECT_EQ(own.last, 0u);
 }
 
 // Appends and edits in copies of the independent writer's files: every tag stays valid, and
