@@ -118,7 +118,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path, FileFailure* f
 #else
     int fd;
     do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without waiting: a named pipe would wait for a writer for ever. Only a regular file is
+        // read.
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     Descriptor file(fd);
     if (!file.Valid())
@@ -129,6 +131,11 @@ std::optional<std::string> ReadWholeFile(const std::string& path, FileFailure* f
         return Failed(failure, FileAction::Open, LastSystemError());
     if (S_ISDIR(info.st_mode))
         return Failed(failure, FileAction::Open, EISDIR);
+    if (!S_ISREG(info.st_mode))
+        return Failed(failure, FileAction::Open, EINVAL);
+    if (const int flags = ::fcntl(file.Get(), F_GETFL);
+        flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return Failed(failure, FileAction::Open, LastSystemError());
     for (;;) {
         detail::CountRead(buffer.size());
         const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());

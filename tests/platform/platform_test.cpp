@@ -6,11 +6,18 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "archive/code_page.h"
 #include "archive/reader.h"
@@ -328,6 +335,31 @@ TEST(WholeFiles, FailuresNameTheFileAndTheReason)
     EXPECT_EQ(platform::FileErrorReason(platform::FileAction::Read, 123456),
               "błąd systemu plików (kod 123456)");
 }
+
+#ifndef _WIN32
+// A named pipe where a file is expected (an archive table, the renumbering file) is refused at
+// once: opened the usual way, it would wait for a writer for ever.
+TEST(Files, ANamedPipeIsRefusedWithoutWaiting)
+{
+    test_support::TempDir dir;
+    const std::string pipe = dir.File("ROBOTY.DBF");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto opened = std::async(std::launch::async, [&] {
+        platform::FileFailure failure;
+        return platform::OpenForReading(pipe) == nullptr && !platform::ReadWholeFile(pipe, &failure);
+    });
+    if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the open waits for a writer";
+        // Let each waiting open go (a writer's open), so that the test ends.
+        while (opened.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+    }
+    EXPECT_TRUE(opened.get());
+}
+#endif
 
 TEST(WholeFiles, ReplaceTakesTheOldFilesPlace)
 {
