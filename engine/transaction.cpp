@@ -523,6 +523,13 @@ void PendingFile::Settle()
     cutAt = std::numeric_limits<std::int64_t>::max();
 }
 
+void PendingFile::GiveBackLock()
+{
+    (lockHolder ? lockHolder : file)->UnlockForUpdate();
+    lockHolder.reset();
+    keepsLock = false;
+}
+
 // TransactionFile.
 
 TransactionFile::TransactionFile(std::unique_ptr<platform::LockedFile> file, std::string path)
@@ -562,6 +569,7 @@ void TransactionFile::KeepLockInTransaction()
 {
     if (pending_ && locked_ && !pending_->keepsLock) {
         pending_->keepsLock = true;
+        pending_->lockHolder = file_;
         ++pending_->lockGeneration;
     }
 }
@@ -675,7 +683,7 @@ void Transaction::Impl::Release(std::shared_ptr<PendingFile>& pending)
         if (it->get() != released || it->use_count() > 1 || (*it)->changed)
             continue;
         if ((*it)->keepsLock)
-            (*it)->file->UnlockForUpdate();
+            (*it)->GiveBackLock();
         files.erase(it);
         return;
     }
@@ -1038,10 +1046,8 @@ void Transaction::Impl::RollBack()
 void Transaction::Impl::Settle()
 {
     for (const auto& f : files) {
-        if (f->keepsLock) {
-            f->file->UnlockForUpdate();
-            f->keepsLock = false;
-        }
+        if (f->keepsLock)
+            f->GiveBackLock();
         f->Settle();
     }
     // Files nobody uses any more leave the transaction.

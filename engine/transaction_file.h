@@ -47,12 +47,17 @@ struct PendingFile
     // Changed bytes not yet written: start -> bytes; the runs neither overlap nor touch.
     std::map<std::int64_t, std::string> runs;
     std::size_t runBytes = 0;
-    Ranges journaled;                 // parts below baseSize whose former bytes the journal holds already
-    int journalNumber = -1;           // the file's number in the journal, once the journal names it
-    bool keepsLock = false;           // the transaction holds the file's update lock until it ends
+    Ranges journaled;       // parts below baseSize whose former bytes the journal holds already
+    int journalNumber = -1; // the file's number in the journal, once the journal names it
+    bool keepsLock = false; // the transaction holds the file's update lock until it ends
+    // The open whose descriptor took that lock: the one that must give it back (a lock belongs to
+    // the descriptor that took it, not to the file's first open in the transaction).
+    std::shared_ptr<platform::LockedFile> lockHolder;
     std::uint64_t lockGeneration = 0; // counts the times the transaction took the lock over
     std::uint64_t writes = 0;         // changes laid over the file, by any of its opens
 
+    // Gives back the update lock the transaction kept, through the open that took it.
+    void GiveBackLock();
     // Starts the transaction's changes of the file (its size is read once). False when the file
     // cannot tell its size.
     bool Begin();

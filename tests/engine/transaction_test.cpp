@@ -2,6 +2,8 @@
 // gives back the files byte for byte, and a process that dies at any change of a file (or tears
 // a write) leaves a state whose recovery is the last commit. Deaths are real: a second process
 // runs the work and ends at the chosen change through the file layer's fault hook.
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,10 @@
 #include "platform/locked_file.h"
 #include "tests/engine/support.h"
 #include "tests/support/child_process.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -179,6 +185,37 @@ KERG_CHILD_TASK(two_commits_with_fault)
     CommitHooks hooks;
     hooks.after = [&](int n) { std::ofstream(markers + "-" + std::to_string(n)) << "ok"; };
     TwoCommits(dir, kMemoryLimit, hooks);
+    return 0;
+}
+
+// Two opens of one table in one transaction, each posting in turn with a commit between: the
+// update lock the transaction kept for the second open is given back by that open. (It was given
+// back through the first open's descriptor, which holds no such lock, and the first open's next
+// post waited for the process itself for ever.) Ends with 2 when a post waits 20 seconds.
+KERG_CHILD_TASK(two_opens_take_turns)
+{
+#ifndef _WIN32
+    std::signal(SIGALRM, [](int) { std::_Exit(2); });
+    alarm(20);
+#endif
+    const std::string dir = channel.Args().at(0);
+    for (const bool sole : {false, true}) {
+        engine::Transaction transaction(dir);
+        transaction.SetSoleWriter(sole);
+        engine::Table a(dir, "dz.dbf"), b(dir, "dz.dbf");
+        a.SetTransaction(&transaction);
+        b.SetTransaction(&transaction);
+        a.Open();
+        b.Open();
+        int n = 0;
+        for (engine::Table* t : {&a, &b, &a, &b}) {
+            t->MoveTo(static_cast<std::uint32_t>(1 + n % 3));
+            t->Edit();
+            t->FieldByName("DZIALKA").SetString(std::to_string(700 + n++) + (sole ? "s" : ""));
+            t->Post();
+            transaction.Commit();
+        }
+    }
     return 0;
 }
 
@@ -832,6 +869,24 @@ TEST_F(Transactions, ARecoveryRefusesFilesItCannotSafelyRestore)
 // change of the commit; and with a disk that stays full, so that the rollback fails too: then
 // the recovery finds the files of the last commit, or, when the failure came after the write
 // that voids the journal, those of the failed commit whole.
+TEST_F(Transactions, TwoOpensOfATableInOneTransactionPostInTurn)
+{
+    {
+        engine::Table dz(dir.Path(), "dz.dbf");
+        dz.Open();
+        Work(dz, 1, 3);
+    }
+    test_support::ChildProcess child("two_opens_take_turns", {dir.Path()});
+    EXPECT_EQ(child.Wait(), 0) << "a post waited for the lock the other open kept";
+    engine::Table t(dir.Path(), "dz.dbf");
+    t.Open();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    std::vector<std::string> values;
+    for (t.First(); !t.Eof(); t.Next())
+        values.push_back(t.FieldByName("DZIALKA").AsString());
+    EXPECT_NE(std::find(values.begin(), values.end(), "703s"), values.end());
+}
+
 TEST_F(Transactions, AFailedWriteDuringTheCommitLeavesTheLastCommit)
 {
     const Files expected = Reference([](engine::Table& dz) { Work(dz, 40, 30); });
