@@ -187,6 +187,7 @@ struct Table::Impl final : TransactionMember
     std::vector<unsigned char> row;                 // the current row's bytes
     std::vector<unsigned char> buffer;              // the row being edited, appended, or the search values
     std::vector<unsigned char> original;            // the row as it was when Edit began
+    std::vector<unsigned char> onFile;              // the row as the file holds it at Post
     std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
     std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
     std::vector<char> postIn, postWasIn;            // Post: whether the row is, and was, in each tag
@@ -745,8 +746,19 @@ void Table::Impl::Post()
     // An exclusive open has nobody to wait for and nothing to re-read.
     UpdateLock lock(*dbf, &lockDepth, !exclusiveOpen);
     KeepLockForChange();
-    if (!Settled()) // a new row goes after the rows others may have appended, into their trees
+    const bool othersMayHaveWritten = !Settled();
+    if (othersMayHaveWritten) // a new row goes after the rows others may have appended, into their trees
         RefreshShared();
+    if (state == State::Edit && othersMayHaveWritten) {
+        // Another open may have changed the row since Edit read it. Its entries in the tags are
+        // those of the row as the file holds it now: the old keys are worked out from that, or the
+        // entries of the other change would stay beside this one's.
+        onFile.resize(header.recordLength);
+        if (dbf->ReadAt(RecordOffset(recno), onFile.data(), onFile.size()) ==
+                static_cast<std::int64_t>(onFile.size()) &&
+            onFile != original)
+            original = onFile;
+    }
     const std::size_t tagCount = mdx ? mdx->Tags().size() : 0;
     std::uint32_t record = recno;
     if (state == State::Insert) {

@@ -157,6 +157,40 @@ TEST(SharedWriters, AppendsFromTwoProcessesAllArriveInTable)
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
 }
 
+// Another shared open changes a row between this open's Edit and Post: the post removes the
+// entries the file's row has (the other change's), not those of the row as Edit read it, so the
+// row keeps one entry in each tag.
+TEST(SharedWriters, ARowChangedBetweenEditAndPostKeepsOneEntryPerTag)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"KTO", 'C', 1, 0}, {"NR", 'C', 20, 0}},
+                        {{"NR", "NR", false, false}, {"KTO_NR", "KTO+NR", false, false}}, 0x23);
+    AppendRows(dir.Path(), "A", 10, [] {});
+    engine::Table a(dir.Path(), "T.DBF"), b(dir.Path(), "T.DBF");
+    a.Open();
+    b.Open();
+    a.MoveTo(5);
+    a.Edit();
+    b.MoveTo(5);
+    b.Edit();
+    b.FieldByName("NR").SetString("BBBB");
+    b.Post();
+    a.FieldByName("NR").SetString("AAAA");
+    a.Post();
+    b.Close();
+    a.Close();
+    engine::Table t(dir.Path(), "T.DBF");
+    t.Open();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    t.SetIndexName("NR");
+    int entries = 0;
+    for (t.First(); !t.Eof(); t.Next())
+        ++entries;
+    EXPECT_EQ(entries, 10);
+    t.MoveTo(5);
+    EXPECT_EQ(t.FieldByName("NR").AsString(), "AAAA");
+}
+
 } // namespace
 
 namespace {
