@@ -18,6 +18,18 @@ namespace {
 
 using office::Office;
 
+// The target of the archive's work "P 1/2000/1": its precinct and its works row, without a
+// contractor.
+void TargetOfOneWork(Office& o)
+{
+    o.CreateTarget();
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2000"}, {"LP", "1"}});
+}
+
 // One work (kerg record 1) with three assortment lines, three parcels and three raster ranges,
 // each telling itself apart: quantities 1.25, 2.25, 3.25; parcels 11, 12, 13; sheets A, B, C.
 void WorkWithThreeOfEach(Office& o)
@@ -35,12 +47,7 @@ void WorkWithThreeOfEach(Office& o)
         o.archive.AddRaster(1, "1", std::string(1, static_cast<char>('A' + i - 1)), std::string(6, '\0'));
     }
     o.WriteArchive();
-    o.CreateTarget();
-    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
-                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
-    tools::AppendTargetRow(
-        o.Kerg(), "Roboty.dbf",
-        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2000"}, {"LP", "1"}});
+    TargetOfOneWork(o);
 }
 
 std::vector<std::string> Column(Office& o, const std::string& table, const std::string& field)
@@ -239,6 +246,35 @@ std::uint32_t Le32(const std::string& bytes, std::size_t at)
     return v;
 }
 
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The offset of the last page of an index file that is not its root.
+std::size_t PageBelowTheRoot(const std::string& bytes)
+{
+    std::size_t page = bytes.size() / 1024 - 1;
+    if (page * 1024 == Le32(bytes, 4))
+        --page;
+    return page * 1024;
+}
+
+// Every work the import completed has its three assortment lines: none has fewer.
+void ExpectCompletedWorksWhole(Office& o)
+{
+    std::map<std::string, int> lines;
+    for (const auto& row : o.Rows(o.Kerg(), "Kergasor.dbf"))
+        ++lines[row.at("ID_ROBOTY")];
+    for (const auto& row : o.Rows(o.Kerg(), "Roboty.dbf")) {
+        if (!row.at("W_TOKU").empty()) {
+            EXPECT_EQ(lines[row.at("ID_ROBOTY")], 3) << row.at("ID_ROBOTY");
+        }
+    }
+}
+
 // The texts of the run's final message and errors, one after another.
 std::string Shown(const Office& o)
 {
@@ -261,33 +297,19 @@ TEST(DamagedArchive, ADamagedIndexPageStopsTheImportAndNamesTheIndex)
         WorksWithThreeAssortments(o, 200);
         const std::string path = o.archiveDir + index;
         std::string bytes = test_support::ReadWholeFile(path);
-        const std::uint32_t root = Le32(bytes, 4);
         ASSERT_GE(bytes.size(), 3u * 1024) << "the index needs pages below its root: " << bytes.size();
-        // The last page that is not the root: its item count made larger than a page holds.
-        std::size_t page = bytes.size() / 1024 - 1;
-        if (page * 1024 == root)
-            --page;
-        bytes[page * 1024] = '\xFF';
-        bytes[page * 1024 + 1] = '\xFF';
+        // A page below the root: its item count made larger than a page holds.
+        const std::size_t page = PageBelowTheRoot(bytes);
+        bytes[page] = '\xFF';
+        bytes[page + 1] = '\xFF';
         ASSERT_TRUE(writers::WriteFile(path, bytes));
         o.Run();
         EXPECT_FALSE(o.ui.closed);
         const std::string shown = Shown(o);
         EXPECT_NE(shown.find(std::string("Błąd podczas odczytu pliku: ") + o.archiveDir), std::string::npos)
             << shown;
-        std::string lower(index);
-        for (char& c : lower)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_NE(shown.find(lower + " (uszkodzona strona indeksu)"), std::string::npos) << shown;
-        // Every work completed has its three lines; none has fewer.
-        std::map<std::string, int> lines;
-        for (const auto& row : o.Rows(o.Kerg(), "Kergasor.dbf"))
-            ++lines[row.at("ID_ROBOTY")];
-        for (const auto& row : o.Rows(o.Kerg(), "Roboty.dbf")) {
-            if (!row.at("W_TOKU").empty()) {
-                EXPECT_EQ(lines[row.at("ID_ROBOTY")], 3) << row.at("ID_ROBOTY");
-            }
-        }
+        EXPECT_NE(shown.find(Lower(index) + " (uszkodzona strona indeksu)"), std::string::npos) << shown;
+        ExpectCompletedWorksWhole(o);
         EXPECT_EQ(o.run->Report().notInArchive, 0);
         o.ExpectTargetSound();
     }
@@ -304,12 +326,8 @@ TEST(DamagedArchive, AnIndexPageWithItsKeysOutOfOrderStopsTheImport)
         WorksWithThreeAssortments(o, 200);
         const std::string path = o.archiveDir + "KERGASOR.NTX";
         std::string bytes = test_support::ReadWholeFile(path);
-        const std::uint32_t root = Le32(bytes, 4);
-        std::size_t page = bytes.size() / 1024 - 1;
-        if (page * 1024 == root)
-            --page;
-        // The keys (and records) of two entries of the page swapped.
-        const std::size_t at = page * 1024;
+        // The keys (and records) of two entries of a page swapped.
+        const std::size_t at = PageBelowTheRoot(bytes);
         const auto item = [&](int slot) {
             return at + (static_cast<unsigned char>(bytes[at + 2 * slot]) |
                          static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2 * slot + 1])) << 8);
@@ -327,14 +345,7 @@ TEST(DamagedArchive, AnIndexPageWithItsKeysOutOfOrderStopsTheImport)
         EXPECT_NE(Shown(o).find("kergasor.ntx (klucze na stronie indeksu nie są w kolejności rosnącej"),
                   std::string::npos)
             << Shown(o);
-        std::map<std::string, int> lines;
-        for (const auto& row : o.Rows(o.Kerg(), "Kergasor.dbf"))
-            ++lines[row.at("ID_ROBOTY")];
-        for (const auto& row : o.Rows(o.Kerg(), "Roboty.dbf")) {
-            if (!row.at("W_TOKU").empty()) {
-                EXPECT_EQ(lines[row.at("ID_ROBOTY")], 3) << row.at("ID_ROBOTY");
-            }
-        }
+        ExpectCompletedWorksWhole(o);
     }
 }
 
@@ -375,12 +386,7 @@ TEST(DamagedArchive, APersonsTableCutShortLeavesTheContractorUnknownNotBlank)
     k.zlecen = 1;
     o.archive.AddKerg(k);
     o.WriteArchive();
-    o.CreateTarget();
-    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
-                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
-    tools::AppendTargetRow(
-        o.Kerg(), "Roboty.dbf",
-        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2000"}, {"LP", "1"}});
+    TargetOfOneWork(o);
     std::string bytes = test_support::ReadWholeFile(o.archiveDir + "OSOBY.DBF");
     const std::size_t recordLength = static_cast<unsigned char>(bytes[10]) |
                                      static_cast<std::size_t>(static_cast<unsigned char>(bytes[11])) << 8;
@@ -450,10 +456,7 @@ TEST(DamagedArchive, AnIndexTheSearchesCannotUseIsRefusedAtOpen)
         ASSERT_TRUE(writers::WriteFile(path, bytes));
         o.Run();
         EXPECT_FALSE(o.ui.closed);
-        std::string lower(c.index);
-        for (char& ch : lower)
-            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        EXPECT_NE(Shown(o).find("Błąd podczas otwarcia pliku: " + o.archiveDir + lower +
+        EXPECT_NE(Shown(o).find("Błąd podczas otwarcia pliku: " + o.archiveDir + Lower(c.index) +
                                 (c.why.empty() ? "\r\n" : " " + c.why)),
                   std::string::npos)
             << Shown(o);
