@@ -671,8 +671,9 @@ void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
         }
     }
     if (const auto archive = FindField(table, kArchiveField)) {
+        // Names are found without regard to case, so "d:\archiwum\" is the same as "D:\ARCHIWUM\".
         const std::string before = archive->AsString();
-        if (before != progress_->archive)
+        if (Upper1250(before) != Upper1250(progress_->archive))
             differences += std::string("\r\n") + messages::kArchiveChanged + Cp1250ToUtf8(before) + ".";
     }
     if (!differences.empty())

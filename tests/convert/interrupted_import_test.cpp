@@ -540,6 +540,9 @@ TEST_F(InterruptedImport, ARunWithOtherSettingsDoesNotFinishTheInterruptedImport
     renumbering.renumberingFile = gm;
     expectRefused(archive, renumbering, "Konwersja numerów gmin: wtedy niezaznaczone, teraz zaznaczone.");
     expectRefused(otherArchive, Settings{}, std::string(convert::messages::kArchiveChanged) + archive + ".");
+    // The same archive named in other letter case is the same archive: names are found without
+    // regard to case.
+    archive = dir.File("arch") + platform::kSeparator;
     ExpectRerunFinishes(target);
 }
 
