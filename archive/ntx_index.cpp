@@ -107,6 +107,16 @@ SlotFound SearchPage(const Page& page, const std::uint8_t* key, bool inOrder)
     return {slot, slot <= n && cmp == 0};
 }
 
+// The text of a NUL-terminated header field of `capacity` bytes.
+std::string HeaderText(const std::uint8_t* bytes, std::size_t capacity)
+{
+    const char* text = reinterpret_cast<const char*>(bytes);
+    std::size_t length = 0;
+    while (length < capacity && text[length] != '\0')
+        ++length;
+    return std::string(text, length);
+}
+
 // What is known of a page of an index image (IndexHandle::pageChecked).
 constexpr std::uint8_t kUnchecked = 0, kSound = 1, kDamaged = 2, kSoundInOrder = 3;
 
@@ -121,19 +131,6 @@ std::uint16_t IndexHandle::KeySize() const
 {
     return U16(header.data() + ntx::kKeySizeOffset);
 }
-
-namespace {
-
-std::string HeaderText(const std::uint8_t* bytes, std::size_t capacity)
-{
-    const char* text = reinterpret_cast<const char*>(bytes);
-    std::size_t length = 0;
-    while (length < capacity && text[length] != '\0')
-        ++length;
-    return std::string(text, length);
-}
-
-} // namespace
 
 std::string IndexHandle::KeyExpression() const
 {

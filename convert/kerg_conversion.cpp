@@ -247,14 +247,8 @@ private:
     std::string precinctErrorText_;
     ImportReport& report_ = context_.report;
     std::array<std::string, archive::kAreaCount + 1> names_; // the archive file of each area
-    std::array<std::int32_t, archive::kAreaCount + 1> recordsInFile_ = MakeUnknown();
-
-    static std::array<std::int32_t, archive::kAreaCount + 1> MakeUnknown()
-    {
-        std::array<std::int32_t, archive::kAreaCount + 1> unknown;
-        unknown.fill(-1);
-        return unknown;
-    }
+    // RecordsInFile of each area; -1 until worked out.
+    std::vector<std::int32_t> recordsInFile_ = std::vector<std::int32_t>(archive::kAreaCount + 1, -1);
     std::string workId_; // ID_ROBOTY of the work under way
     // The archive's works (0-based records of roboty.dbf) that a target work took.
     std::vector<bool> archiveWorksTaken_;

@@ -352,16 +352,13 @@ private:
             if (reader.TableResult() != 0)
                 Problem(file.name, "brak pola " + field);
         }
-        // Records past the end of the file would read as spaces: say that they are missing.
+        // Records the file does not hold whole would read as spaces: say that they are missing.
         const archive::WorkArea& a = *reader.Area(area);
-        const std::int64_t expected =
-            a.HeaderLength() + static_cast<std::int64_t>(std::max(a.RecordCount(), 0)) * a.RecordLength();
-        const std::int64_t size = a.file->Size();
-        if (size >= 0 && size < expected) {
-            Problem(file.name,
-                    "plik jest krótszy, niż wynika z nagłówka: brakuje " +
-                        std::to_string((expected - size + a.RecordLength() - 1) / a.RecordLength()) + " z " +
-                        std::to_string(a.RecordCount()) + " rekordów");
+        const std::int32_t count = std::max(a.RecordCount(), 0);
+        if (const std::int32_t whole = convert::ArchiveRecordsInFile(a); whole < count) {
+            Problem(file.name, "plik jest krótszy, niż wynika z nagłówka: brakuje " +
+                                   std::to_string(count - whole) + " z " + std::to_string(count) +
+                                   " rekordów");
         }
         reader.CloseTable(area);
         ReadAll(file.name, [](std::int32_t, std::string_view) {});
