@@ -30,13 +30,14 @@ std::string Moment(const DateTime& t)
     return buffer;
 }
 
-// "praca", "prace" or "prac" after a number, as Polish counts.
-std::string Works(std::int64_t n)
+// The word that follows a number, as Polish counts: one for 1, few for 2-4, 22-24, 32-34 and so
+// on (not 12-14), many for the rest ("1 praca", "3 prace", "5 prac", "12 prac", "22 prace").
+const char* Plural(std::int64_t n, const char* one, const char* few, const char* many)
 {
     if (n == 1)
-        return "praca";
+        return one;
     const std::int64_t tens = n % 100, ones = n % 10;
-    return ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? "prace" : "prac";
+    return ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? few : many;
 }
 
 std::string Commune(int n)
@@ -63,7 +64,7 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     if (r.resumedAfter > 0)
         line("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–" +
              Number(r.resumedAfter) + " tabeli prac.");
-    line("Prace w bazie docelowej: " + Number(r.works));
+    line("Prace bazy docelowej przejrzane przez ten import: " + Number(r.works));
     line("  uzupełnione teraz: " + Number(r.completed));
     line("  uzupełnione już wcześniej (mają wykonawcę): " + Number(r.alreadyCompleted));
     line("  bez pracy w archiwum: " + Number(r.notInArchive));
@@ -99,7 +100,7 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     std::int64_t renumbered = 0;
     for (const auto& [pair, count] : r.renumbered)
         renumbered += count;
-    line("Przenumerowane gminy: " + Number(renumbered) + " " + Works(renumbered));
+    line("Przenumerowane gminy: " + Number(renumbered) + " " + Plural(renumbered, "praca", "prace", "prac"));
     for (const auto& [pair, count] : r.renumbered)
         line("  " + Commune(pair.first) + " → " + Commune(pair.second) + ": " + Number(count));
     line("Rekordy archiwum pominięte z powodu uszkodzenia: " +
@@ -107,8 +108,9 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     std::size_t shown = 0;
     for (const SkippedRecord& k : r.skipped) {
         if (maxSkipped >= 0 && shown == static_cast<std::size_t>(maxSkipped)) {
-            line("  … i " + Number(static_cast<std::int64_t>(r.skipped.size() - shown)) +
-                 " dalszych (pełna lista w pliku raportu)");
+            const auto rest = static_cast<std::int64_t>(r.skipped.size() - shown);
+            line("  … i " + Number(rest) + " " + Plural(rest, "dalszy", "dalsze", "dalszych") +
+                 " (pełna lista w pliku raportu)");
             break;
         }
         line("  " + k.file + ", rekord " + Number(k.record) + (k.field.empty() ? "" : ", pole " + k.field) +

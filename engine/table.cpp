@@ -1244,9 +1244,14 @@ std::vector<std::string> Table::Verify()
         constexpr std::size_t kShown = 5;
         for (std::size_t k = 0; k < found.size() && k < kShown; ++k)
             problems.push_back(label + found[k]);
-        if (found.size() > kShown)
-            problems.push_back(label + "oraz " + std::to_string(found.size() - kShown) +
-                               " dalszych niezgodności");
+        if (found.size() > kShown) {
+            const std::size_t rest = found.size() - kShown, ones = rest % 10, tens = rest % 100;
+            problems.push_back(label + "oraz " + std::to_string(rest) +
+                               (rest == 1 ? " dalsza niezgodność"
+                                : ones >= 2 && ones <= 4 && (tens < 12 || tens > 14)
+                                    ? " dalsze niezgodności"
+                                    : " dalszych niezgodności"));
+        }
     }
     return problems;
 }

@@ -110,7 +110,7 @@ void ReportOffice(Office& o, const std::string& secondWorkQuantity = "")
 }
 
 const char* const kReportSummary =
-    "Prace w bazie docelowej: 7\n"
+    "Prace bazy docelowej przejrzane przez ten import: 7\n"
     "  uzupełnione teraz: 2\n"
     "  uzupełnione już wcześniej (mają wykonawcę): 1\n"
     "  bez pracy w archiwum: 1\n"
@@ -218,7 +218,8 @@ TEST(ImportReport, FailedRunsReportWhatTheTargetHolds)
     ASSERT_FALSE(o.ui.closed);
     const convert::Message& failed = o.ui.messages.back();
     EXPECT_EQ(failed.caption, "Błąd konwersji");
-    EXPECT_NE(failed.details.find("Prace w bazie docelowej: 0\n"), std::string::npos) << failed.details;
+    EXPECT_NE(failed.details.find("Prace bazy docelowej przejrzane przez ten import: 0\n"), std::string::npos)
+        << failed.details;
     const std::string text = test_support::ReadWholeFile(o.targetDir + "kerg-import-20261207-153012.txt");
     EXPECT_NE(text.find("Wynik: błąd: Błąd podczas otwarcia pliku: " + o.archiveDir + "ob_rr.dbf\n"),
               std::string::npos)
@@ -256,7 +257,9 @@ TEST(ImportReport, TheImportCommandPrintsTheSummaryUnderItsLastMessage)
     const std::string after = output.substr(last);
     EXPECT_NE(after.find("\n    Raport zapisano w pliku: " + o.targetDir + "kerg-import-"), std::string::npos)
         << after;
-    EXPECT_NE(after.find("\n    Prace w bazie docelowej: 7\n      uzupełnione teraz: 2\n"), std::string::npos)
+    EXPECT_NE(
+        after.find("\n    Prace bazy docelowej przejrzane przez ten import: 7\n      uzupełnione teraz: 2\n"),
+        std::string::npos)
         << after;
     EXPECT_NE(
         after.find("\n      kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"),
@@ -278,6 +281,21 @@ TEST(ImportReport, LongListsOfSkippedRecordsAreCutInTheMessageOnly)
     const std::string whole = convert::ReportSummary(report);
     EXPECT_NE(whole.find("  kerg.dbf, rekord 25, pole NR_G"), std::string::npos);
     EXPECT_EQ(whole.find("again"), std::string::npos);
+    // The word after the rest's count agrees with it.
+    for (const auto& [rest, words] : std::vector<std::pair<int, std::string>>{{1, "1 dalszy"},
+                                                                              {2, "2 dalsze"},
+                                                                              {4, "4 dalsze"},
+                                                                              {5, "5 dalszych"},
+                                                                              {12, "12 dalszych"},
+                                                                              {22, "22 dalsze"}}) {
+        convert::ImportReport more;
+        for (int record = 1; record <= 20 + rest; ++record)
+            more.Skip({"kerg.dbf", record, "", "pominięty"});
+        EXPECT_NE(
+            convert::ReportSummary(more, 20).find("  … i " + words + " (pełna lista w pliku raportu)\n"),
+            std::string::npos)
+            << rest;
+    }
 }
 
 TEST(ImportReport, OnlyReportNamesAreLeftOutOfComparisons)
