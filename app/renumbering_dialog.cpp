@@ -179,6 +179,7 @@ void TForm2::showEvent(QShowEvent* event)
 
 void TForm2::FormShow()
 {
+    fileUnread_ = false;
     try {
         const auto rows = renumber::ReadRenumberingRows(renumberingFile_);
         if (!rows)
@@ -195,6 +196,7 @@ void TForm2::FormShow()
         }
         DataGrid->FocusCell(0, 1);
     } catch (const std::exception& e) {
+        fileUnread_ = true;
         ShowErrorBox(this, QString::fromStdString(e.what()));
     }
 }
@@ -213,6 +215,15 @@ void TForm2::SpeedButton2Click()
 
 void TForm2::BitBtn1Click()
 {
+    if (fileUnread_) {
+        ShowErrorBox(this,
+                     QString::fromUtf8("Przenumerowania nie zapisano: pliku ") +
+                         QString::fromStdString(renumberingFile_) +
+                         QString::fromUtf8(" nie udało się odczytać, a zapis zastąpiłby jego zawartość. "
+                                           "Zamknij okno przyciskiem \u201EAnuluj\u201D, usuń przyczynę "
+                                           "błędu i otwórz okno ponownie."));
+        return;
+    }
     std::vector<renumber::RenumberingRow> rows;
     for (int row = DataGrid->FixedRows(); row < DataGrid->RowCount(); ++row)
         rows.emplace_back(Bytes(DataGrid->Cells(0, row)), Bytes(DataGrid->Cells(1, row)));

@@ -58,6 +58,9 @@ private:
 
     std::string renumberingFile_;
     bool FirstSegmentWarningShown = false;
+    // The file is there but could not be read when the dialog was shown: OK does not write over
+    // a table the user has not seen.
+    bool fileUnread_ = false;
 };
 
 } // namespace app

@@ -323,8 +323,14 @@ void ImportRun::BitBtn1Click()
             return;
         }
         // 5. The renumbering file is read on every run, ticked or not.
+        // The message is the one the program always gave; the file and its faulty line are under
+        // it, so that the user can mend them.
         if (!renumbering_.LoadCommuneRenumbering(renumberingFile_)) {
-            ui_.ShowMessage(Info(messages::kRenumberingFileFaulty));
+            ui_.ShowMessage(Info(messages::kRenumberingFileFaulty, messages::kCaptionInfo,
+                                 messages::kRenumberingFaultyLine + renumberingFile_ + ", wiersz " +
+                                     std::to_string(renumbering_.FaultyLineNumber()) + ": \u201E" +
+                                     Cp1250ToUtf8(renumbering_.FaultyLineText()) + "\u201D\n" +
+                                     messages::kRenumberingFaultyLineTail));
             return;
         }
         // 6.

@@ -125,6 +125,11 @@ struct CommitSettings
 namespace messages {
 inline constexpr const char* kNoTargetDatabase = "We wskazanej kartotece brak danych systemu MERKAT WINDOWS.";
 inline constexpr const char* kRenumberingFileFaulty = "Błąd w pliku z przenumerowaniem gmin";
+inline constexpr const char* kRenumberingFaultyLine = "Plik ";
+inline constexpr const char* kRenumberingFaultyLineTail =
+    "Każdy wiersz z kreską musi mieć po obu jej stronach liczbę od 0 do 9999. Popraw ten wiersz albo "
+    "go usuń w oknie \u201EPrzenumerowanie numerów statystycznych gmin\u201D (opcja \u201EKonwersja "
+    "numerów gmin\u201D) albo w edytorze tekstu; plik bez przenumerowań można też po prostu usunąć.";
 inline constexpr const char* kBackupQuestion =
     "Czy wykonałeś kopię danych (kopię kartoteki BAZA systemu MERKAT ?)";
 inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy utworzyć kopię danych";

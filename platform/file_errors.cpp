@@ -46,6 +46,15 @@ int DiskFullError()
 #endif
 }
 
+bool IsNotFoundError(int systemError)
+{
+#ifdef _WIN32
+    return systemError == ERROR_FILE_NOT_FOUND || systemError == ERROR_PATH_NOT_FOUND;
+#else
+    return systemError == ENOENT || systemError == ENOTDIR;
+#endif
+}
+
 std::string FileErrorReason(FileAction action, int systemError)
 {
     const char* missingFile = "plik nie istnieje";

@@ -29,6 +29,10 @@ int LastSystemError();
 // The code of a full disk (ENOSPC, ERROR_DISK_FULL): what a failure injected by the tests reports.
 int DiskFullError();
 
+// Whether the code says that the file, or a directory of its path, does not exist (and nothing
+// else: a file there that cannot be opened is another matter).
+bool IsNotFoundError(int systemError);
+
 // The reason in Polish: "brak dostępu", "plik nie istnieje" ("katalog nie istnieje" when writing),
 // "brak miejsca na dysku", "plik jest zajęty przez inny program", "to jest katalog, nie plik",
 // or "błąd systemu plików (kod N)" for every other code.

@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "platform/file_errors.h"
 #include "platform/paths.h"
 #include "platform/whole_file.h"
 
@@ -18,28 +19,34 @@ std::string_view TrimSpaces(std::string_view text)
     return text;
 }
 
+struct Line
+{
+    int number = 0; // in the file, from 1
+    std::string text;
+};
+
 // Reads the file's lines: line ends CR LF (a lone LF too), blanks and tabs at the start of a
-// line skipped, blank lines dropped. Nothing when the file cannot be opened; a read that fails
-// after the open throws.
-std::optional<std::vector<std::string>> ReadLines(const std::string& path)
+// line skipped, blank lines dropped. Nothing when the file does not exist; a file that is there
+// but cannot be opened or read throws.
+std::optional<std::vector<Line>> ReadLines(const std::string& path)
 {
     platform::FileFailure failure;
     const std::optional<std::string> content = platform::ReadWholeFile(path, &failure);
     if (!content) {
-        if (failure.action == platform::FileAction::Open)
+        if (failure.action == platform::FileAction::Open && platform::IsNotFoundError(failure.systemError))
             return std::nullopt;
         throw RenumberingIoError(platform::FileErrorMessage(path, failure));
     }
-    std::vector<std::string> lines;
+    std::vector<Line> lines;
     std::istringstream in(*content);
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const std::size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos)
             continue;
-        lines.push_back(line.substr(start));
+        lines.push_back({number, line.substr(start)});
     }
     return lines;
 }
@@ -82,17 +89,22 @@ CommuneRenumbering::CommuneRenumbering(std::function<bool()> ticked) : ticked_(s
 bool CommuneRenumbering::LoadCommuneRenumbering(const std::string& path)
 {
     table_.fill(0);
+    faultyLineNumber_ = 0;
+    faultyLineText_.clear();
     const auto lines = ReadLines(path);
     if (!lines)
         return true;
-    for (const std::string& line : *lines) {
+    for (const auto& [number, line] : *lines) {
         const std::size_t bar = line.find('|');
         if (bar == std::string::npos)
             continue;
         const auto oldNumber = ParseCommuneNumber(TrimSpaces(std::string_view(line).substr(0, bar)));
         const auto newNumber = ParseCommuneNumber(TrimSpaces(std::string_view(line).substr(bar + 1, 10)));
-        if (!oldNumber || !newNumber)
+        if (!oldNumber || !newNumber) {
+            faultyLineNumber_ = number;
+            faultyLineText_ = line;
             return false;
+        }
         table_[static_cast<std::size_t>(*oldNumber)] = static_cast<std::uint16_t>(*newNumber);
     }
     return true;
@@ -132,7 +144,7 @@ std::optional<std::vector<RenumberingRow>> ReadRenumberingRows(const std::string
     if (!lines)
         return std::nullopt;
     std::vector<RenumberingRow> rows;
-    for (const std::string& line : *lines) {
+    for (const auto& [number, line] : *lines) {
         const std::size_t bar = line.find('|');
         if (bar == std::string::npos)
             continue;

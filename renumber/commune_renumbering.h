@@ -20,8 +20,8 @@ using CommuneRenumberingTable = std::array<std::uint16_t, 10000>;
 // One row of the renumbering dialog: the old and the new number as typed (code page 1250).
 using RenumberingRow = std::pair<std::string, std::string>;
 
-// A read of the renumbering file failed after it was opened, or a write failed; what() says in
-// Polish which file and what failed ("Nie można zapisać pliku ...: brak miejsca na dysku").
+// The renumbering file is there but cannot be read, or a write failed; what() says in Polish which
+// file and what failed ("Nie można zapisać pliku ...: brak miejsca na dysku").
 class RenumberingIoError : public std::runtime_error
 {
 public:
@@ -43,11 +43,17 @@ public:
     // main window's "Konwersja numerów gmin").
     explicit CommuneRenumbering(std::function<bool()> ticked = [] { return false; });
 
-    // Clears the table and fills it from the file. True when the file does not exist or cannot be
-    // opened (an empty table), or when every line with a "|" holds two numbers 0..9999; false at
-    // the first faulty line (the entries of earlier lines stay set). A read error after opening
-    // throws RenumberingIoError.
+    // Clears the table and fills it from the file. True when the file does not exist (an empty
+    // table), or when every line with a "|" holds two numbers 0..9999; false at the first faulty
+    // line (the entries of earlier lines stay set; FaultyLine names it). A file that is there but
+    // cannot be opened or read throws RenumberingIoError: taking it for no file would import the
+    // communes unrenumbered, for good.
     bool LoadCommuneRenumbering(const std::string& path);
+
+    // The faulty line the last load stopped at: its number in the file (from 1; 0 after a load
+    // that succeeded) and its text as read (code page 1250, blanks at its start skipped).
+    int FaultyLineNumber() const { return faultyLineNumber_; }
+    const std::string& FaultyLineText() const { return faultyLineText_; }
 
     // The commune number as written into the target: at least three digits with leading zeros,
     // renumbered while ticked; an empty text, or one that is not a number 0..9999, unchanged.
@@ -62,6 +68,8 @@ public:
 private:
     std::function<bool()> ticked_;
     CommuneRenumberingTable table_{};
+    int faultyLineNumber_ = 0;
+    std::string faultyLineText_;
 };
 
 // Writes the dialog's rows anew: old "|" new, lines ended by CR LF, every row (empty ones too).
@@ -69,8 +77,9 @@ private:
 // RenumberingIoError when the file cannot be written; the old file is then as it was.
 void WriteRenumberingRows(const std::string& path, const std::vector<RenumberingRow>& rows);
 
-// The dialog's reading: nothing when the file cannot be opened; otherwise one row per line with a
-// "|": all before the first "|", and at most ten characters after it, both as they stand.
+// The dialog's reading: nothing when the file does not exist; otherwise one row per line with a
+// "|": all before the first "|", and at most ten characters after it, both as they stand. A file
+// that is there but cannot be opened or read throws RenumberingIoError.
 std::optional<std::vector<RenumberingRow>> ReadRenumberingRows(const std::string& path);
 
 } // namespace renumber

@@ -2,6 +2,7 @@
 // the renumbering file and read back, the row buttons, leaving without saving, the one warning.
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -111,6 +112,7 @@ private slots:
     void secondShowing();
     void firstSegmentWarningOnce();
     void writeErrorKeepsTheDialogOpen();
+    void aFileThatCouldNotBeReadIsNotWrittenOver();
     void enterOnAFocusedButton_data();
     void enterOnAFocusedButton();
     void pastedLineBreaksStayOutOfTheFile();
@@ -350,6 +352,38 @@ void RenumberingDialogTest::writeErrorKeepsTheDialogOpen()
     QVERIFY(form.isVisible());
     QCOMPARE(form.DataGrid->Cells(0, 1), QStringLiteral("12"));
     QVERIFY(!std::filesystem::exists(file));
+}
+
+// The file is there but cannot be read (a named pipe): the error is shown, and OK does not put
+// the grid in its place.
+void RenumberingDialogTest::aFileThatCouldNotBeReadIsNotWrittenOver()
+{
+    test_support::TempDir dir;
+    const std::string file = dir.File("kerg-import.gm");
+    QCOMPARE(mkfifo(file.c_str(), 0600), 0);
+    app::TForm2 form(file);
+    apptest::ScriptedBoxes boxes;
+    form.show();
+    QCOMPARE(boxes.Captions(), QStringList{QString::fromUtf8("Błąd")});
+    form.DataGrid->SetCells(0, 1, QStringLiteral("12"));
+    form.DataGrid->SetCells(1, 1, QStringLiteral("345"));
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+    QCOMPARE(boxes.shown.size(), std::size_t{2});
+    QVERIFY2(QString::fromStdString(boxes.shown[1].text)
+                 .startsWith(QString::fromUtf8("Przenumerowania nie zapisano")),
+             boxes.shown[1].text.c_str());
+    QVERIFY(form.isVisible());
+    QVERIFY(std::filesystem::is_fifo(file));
+
+    // Once the file can be read again, the next showing reads it and OK saves.
+    form.hide();
+    std::filesystem::remove(file);
+    WriteBytes(file, "8|9\r\n");
+    form.show();
+    QCOMPARE(form.DataGrid->Cells(0, 1), QStringLiteral("8"));
+    QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(ReadFile(file), std::string("8|9\r\n"));
 }
 
 void RenumberingDialogTest::enterOnAFocusedButton_data()

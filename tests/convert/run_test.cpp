@@ -215,11 +215,15 @@ TEST(ImportRun, ChecksBeforeTheRun)
     // A faulty renumbering file stops the run before the backup question, ticked or not.
     o.ui.messages.clear();
     o.ui.targetText = o.targetDir;
-    writers::WriteFile(o.renumberingFile, "|\r\n");
+    writers::WriteFile(o.renumberingFile, "12|345\r\n\r\n|\r\n");
     o.Run();
     ASSERT_EQ(o.ui.messages.size(), 1u);
     EXPECT_EQ(o.ui.messages[0].text, "Błąd w pliku z przenumerowaniem gmin");
     EXPECT_EQ(o.ui.messages[0].caption, "Komunikat");
+    // The file and its faulty line are under the message.
+    EXPECT_EQ(o.ui.messages[0].details.rfind("Plik " + o.renumberingFile + ", wiersz 3: \u201E|\u201D\n", 0),
+              0u)
+        << o.ui.messages[0].details;
     std::filesystem::remove(o.renumberingFile);
 
     // No backup: the question, then the reminder; nothing written.

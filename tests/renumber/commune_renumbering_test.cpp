@@ -2,11 +2,13 @@
 // and saves and reads that fail.
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 #include "platform/file_operations.h"
@@ -57,8 +59,16 @@ TEST_F(RenumberingFileTest, FaultyLines)
         EXPECT_EQ(table_.Table()[1], 2) << "lines before the faulty one stay set: " << line;
         EXPECT_EQ(table_.Table()[3], 0) << "lines after it are not read: " << line;
     }
+    // The faulty line is named by its number in the file, blank lines counted.
+    EXPECT_FALSE(Load("1|2\r\n\r\nStary|Nowy numer\r\n"));
+    EXPECT_EQ(table_.FaultyLineNumber(), 3);
+    EXPECT_EQ(table_.FaultyLineText(), "Stary|Nowy numer");
+    EXPECT_FALSE(Load("\n\n   \t5|x \n"));
+    EXPECT_EQ(table_.FaultyLineNumber(), 3);
+    EXPECT_EQ(table_.FaultyLineText(), "5|x ");
     // Only the ten characters after the bar count.
     EXPECT_TRUE(Load("5|     12   xyz\r\n"));
+    EXPECT_EQ(table_.FaultyLineNumber(), 0);
     EXPECT_EQ(table_.Table()[5], 12);
 }
 
@@ -203,9 +213,10 @@ TEST_F(RenumberingFileTest, SaveRefusedBySizeLimitKeepsTheOldFile)
 
 #ifdef __linux__
 // A read that fails after the open (this process's memory file refuses reads at offset 0 with an
-// input/output error) is reported in Polish with the file's name; a directory cannot be opened and
-// counts as no file.
-TEST_F(RenumberingFileTest, ReadErrorAfterTheOpenNamesTheFile)
+// input/output error) is reported in Polish with the file's name. So is a file that is there but
+// cannot be opened (a directory, a named pipe): taken for no file, it would let a run import the
+// communes unrenumbered, and the dialog write an empty table over it.
+TEST_F(RenumberingFileTest, AFileThatIsThereButCannotBeReadIsNeverTakenForNoFile)
 {
     const std::string memory = "/proc/self/mem";
     try {
@@ -216,8 +227,23 @@ TEST_F(RenumberingFileTest, ReadErrorAfterTheOpenNamesTheFile)
                                              ": błąd systemu plików (kod " + std::to_string(EIO) + ")");
     }
     EXPECT_THROW(table_.LoadCommuneRenumbering(memory), renumber::RenumberingIoError);
-    EXPECT_FALSE(renumber::ReadRenumberingRows(dir_.Path()));
-    EXPECT_TRUE(table_.LoadCommuneRenumbering(dir_.Path()));
+
+    const std::string folder = dir_.File("folder.gm");
+    std::filesystem::create_directory(folder);
+    try {
+        table_.LoadCommuneRenumbering(folder);
+        ADD_FAILURE() << "a directory taken for no file";
+    } catch (const renumber::RenumberingIoError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Nie można otworzyć pliku " + folder + ": to jest katalog, nie plik");
+    }
+    EXPECT_THROW(renumber::ReadRenumberingRows(folder), renumber::RenumberingIoError);
+    const std::string pipe = dir_.File("pipe.gm");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(table_.LoadCommuneRenumbering(pipe), renumber::RenumberingIoError);
+    EXPECT_THROW(renumber::ReadRenumberingRows(pipe), renumber::RenumberingIoError);
+    // Only a file that is not there is an empty table, also under a folder that is not there.
+    EXPECT_TRUE(table_.LoadCommuneRenumbering(dir_.File("none") + "/kerg-import.gm"));
 }
 #endif
 
