@@ -418,6 +418,8 @@ void ImportRun::Locked(const std::string& targetDir)
                 OpenProgress(targetDir);
             }
             worksInBatch_ = 0;
+            commitFailed_ = false;
+            batchWithdrawn_ = false;
             batchStart_ = std::chrono::steady_clock::now();
             RunContext context{ui_, reader_, state_, renumbering_, report_, transaction_.get(),
                                {},  0,       0,      {},           {}};
@@ -432,7 +434,7 @@ void ImportRun::Locked(const std::string& targetDir)
             // 18.
             StoreCounters();
             if (transaction_)
-                transaction_->Commit();
+                CommitBatch();
             committedReport_ = report_;
         } catch (const std::exception& e) {
             engineError = e.what() + RollBackAfterError();
@@ -442,18 +444,21 @@ void ImportRun::Locked(const std::string& targetDir)
         reader_.CloseAllTables();
         CloseProgress(engineError.empty());
         counters_.reset();
-        const bool withdrawn = transaction_ != nullptr;
+        const bool transactions = transaction_ != nullptr;
         transaction_.reset();
         if (!engineError.empty()) {
-            // What the target holds is what the last commit left: the report says that much.
-            if (withdrawn)
+            // What the target holds is what the last commit left: the report says that much. A
+            // failed commit says itself what became of its changes.
+            if (transactions)
                 report_ = committedReport_;
             const std::string details =
                 FinishReport(state_.ArchiveDir, targetDir,
                              "błąd: " + engineError +
-                                 (withdrawn ? " (zmiany niezatwierdzonej partii prac wycofano)" : ""));
+                                 (batchWithdrawn_ ? " (zmiany niezatwierdzonej partii prac wycofano)" : ""));
             cleanUp.Now();
-            ui_.ShowErrorWithDetails(engineError, details);
+            // The progress table and the journal let the next run go on from the last commit.
+            ui_.ShowErrorWithDetails(
+                transactions ? engineError + "\r\n" + messages::kRerunAfterError : engineError, details);
             return;
         }
 
@@ -605,7 +610,7 @@ void ImportRun::CommitPoint(bool last, const RunContext& context)
     if (last && progress_)
         progress_->walkEnded = true;
     StoreProgress(context.walked, context.targetRows ? context.targetRows() : std::vector<std::int64_t>{});
-    transaction_->Commit();
+    CommitBatch();
     committedReport_ = report_;
     worksInBatch_ = 0;
     if (commits_.afterCommit)
@@ -759,12 +764,25 @@ void ImportRun::CloseProgress(bool committed)
     progress_.reset();
 }
 
+void ImportRun::CommitBatch()
+{
+    try {
+        transaction_->Commit();
+    } catch (...) {
+        // The commit withdrew its changes, or could not, or cannot tell: its message says which.
+        commitFailed_ = true;
+        throw;
+    }
+}
+
 std::string ImportRun::RollBackAfterError()
 {
-    if (!transaction_)
+    batchWithdrawn_ = false;
+    if (!transaction_ || commitFailed_)
         return std::string();
     try {
         transaction_->RollBack();
+        batchWithdrawn_ = true;
         return std::string();
     } catch (const std::exception& e) {
         return std::string("\r\n") + e.what();

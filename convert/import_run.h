@@ -136,6 +136,9 @@ inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy u
 inline constexpr const char* kCountersLocked =
     "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
+inline constexpr const char* kRerunAfterError =
+    "Usuń przyczynę błędu i uruchom import ponownie: prace zapisane do tej chwili zostaną zachowane, a "
+    "import dokończy pozostałe.";
 inline constexpr const char* kInterruptedWithdrawn =
     "Poprzedni import został przerwany przed zakończeniem. Jego niedokończone zmiany zostały wycofane z "
     "bazy; ten import dokończy pracę.";
@@ -269,6 +272,8 @@ private:
     // Withdraws what the open transaction holds after an error; returns words to add to the
     // error when that fails.
     std::string RollBackAfterError();
+    // Commits the transaction; a commit that fails is noted, since its message tells the outcome.
+    void CommitBatch();
     // Writes the report of the run beside BAZA and returns its summary for the final message:
     // the file's path (or why it could not be written) and the counts.
     std::string FinishReport(const std::string& archiveDir, const std::string& targetDir,
@@ -287,6 +292,8 @@ private:
     std::unique_ptr<ProgressTable> progress_;
     std::int64_t resumeAfter_ = 0;
     std::vector<std::int64_t> resumeRows_;
+    bool commitFailed_ = false;    // a commit of this run failed (its message says what became of it)
+    bool batchWithdrawn_ = false;  // after an error, the batch under way was withdrawn here
     bool withdrawnTold_ = false;   // the run withdrew an interrupted import's changes and said so
     std::string progressToRemove_; // the progress table's file, to remove after the final message
     std::unique_ptr<engine::Transaction> transaction_;

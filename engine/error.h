@@ -29,4 +29,8 @@ private:
     ErrorKind kind_;
 };
 
+// A write, flush or creation of a file has just failed: an Io error of the text and the system's
+// reason ("…: brak miejsca na dysku"). Called at once, before another call can change the reason.
+Error WriteFailure(const std::string& text);
+
 } // namespace engine

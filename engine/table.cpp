@@ -1587,7 +1587,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     platform::OpenFailure failure = platform::OpenFailure::None;
     auto file = platform::CreateLocked(path, &failure);
     if (!file || !file->WriteAt(0, bytes.data(), bytes.size()))
-        throw Error(ErrorKind::Io, "Nie można utworzyć tabeli " + path);
+        throw WriteFailure("Nie można utworzyć tabeli " + path);
     if (!definitions.empty()) {
         std::string base = tableName;
         const auto dot = base.rfind('.');
@@ -1598,7 +1598,7 @@ void CreateTable(const std::string& directory, const std::string& tableName,
         const std::string mdxPath = directory + platform::kSeparator + base + (lower ? ".mdx" : ".MDX");
         auto index = platform::CreateLocked(mdxPath, &failure);
         if (!index)
-            throw Error(ErrorKind::Io, "Nie można utworzyć indeksu " + mdxPath);
+            throw WriteFailure("Nie można utworzyć indeksu " + mdxPath);
         CreateMdx(*index, base, definitions, indexPagesPerBlock);
     }
 }

@@ -15,9 +15,18 @@
 #include "engine/error.h"
 #include "engine/transaction_file.h"
 #include "platform/file.h"
+#include "platform/file_errors.h"
 #include "platform/paths.h"
 
 namespace engine {
+
+Error WriteFailure(const std::string& text)
+{
+    return Error(ErrorKind::Io,
+                 text + ": " +
+                     platform::FileErrorReason(platform::FileAction::Write, platform::LastSystemError()));
+}
+
 namespace {
 
 // The journal: a header, then records, each checked by a CRC-32 that covers the journal's nonce,
@@ -902,12 +911,12 @@ void Transaction::Impl::WriteOut(bool finish)
                 // Others may read it (to learn that a transaction is under way), never change it.
                 journal = platform::CreateLocked(JournalPath(), &failure, true);
                 if (!journal)
-                    throw Error(ErrorKind::Io, "Nie można utworzyć dziennika zmian " + JournalPath());
+                    throw WriteFailure("Nie można utworzyć dziennika zmian " + JournalPath());
                 journalEnd = 0;
             }
             if (!journal->WriteAt(journalEnd, out.data(), out.size()) || !journal->Flush() ||
                 (created && !platform::SyncDirectory(directory)))
-                throw Error(ErrorKind::Io, "Nie można zapisać dziennika zmian " + JournalPath());
+                throw WriteFailure("Nie można zapisać dziennika zmian " + JournalPath());
         } catch (...) {
             for (PendingFile* f : numberedNow)
                 f->journalNumber = -1;
@@ -937,13 +946,13 @@ void Transaction::Impl::WriteOut(bool finish)
             std::int64_t end = f->fileSize;
             for (const PieceWrite& w : writes[fileIndex]) {
                 if (!f->file->WriteAt(w.offset, writeArena.get() + w.at, w.size))
-                    throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path);
+                    throw WriteFailure("Błąd zapisu pliku " + f->path);
                 end = std::max(end, w.offset + static_cast<std::int64_t>(w.size));
             }
             if (end != f->size && !f->file->Resize(f->size))
-                throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path);
+                throw WriteFailure("Błąd zapisu pliku " + f->path);
             if (!f->file->Flush())
-                throw Error(ErrorKind::Io, "Błąd zapisu pliku " + f->path + " na dysk");
+                throw WriteFailure("Błąd zapisu pliku " + f->path + " na dysk");
             f->fileSize = f->size;
             f->runs.clear();
             f->runBytes = 0;
@@ -957,12 +966,13 @@ void Transaction::Impl::WriteOut(bool finish)
     if (journal) {
         const unsigned char zeros[sizeof kMagic] = {};
         if (!journal->WriteAt(0, zeros, sizeof zeros) || !journal->Flush()) {
+            const Error failure = WriteFailure("Nie można zamknąć dziennika zmian " + JournalPath());
             // The disk may hold the void mark or not. A rollback must restore under a journal the
             // disk holds whole, or one killed halfway would leave the files half restored under a
             // journal the next recovery takes as void: the mark goes back first.
             if (!journal->WriteAt(0, kMagic, sizeof kMagic) || !journal->Flush())
                 commitPointUnknown = true;
-            throw Error(ErrorKind::Io, "Nie można zamknąć dziennika zmian " + JournalPath());
+            throw failure;
         }
         journal.reset();
         // A void journal left behind harms nobody: the next commit writes over it.

@@ -37,6 +37,15 @@ int LastSystemError()
 #endif
 }
 
+void SetLastSystemError(int systemError)
+{
+#ifdef _WIN32
+    SetLastError(static_cast<DWORD>(systemError));
+#else
+    errno = systemError;
+#endif
+}
+
 int DiskFullError()
 {
 #ifdef _WIN32

@@ -26,6 +26,9 @@ struct FileFailure
 // Windows.
 int LastSystemError();
 
+// Sets the code LastSystemError gives next (errno, or SetLastError on Windows).
+void SetLastSystemError(int systemError);
+
 // The code of a full disk (ENOSPC, ERROR_DISK_FULL): what a failure injected by the tests reports.
 int DiskFullError();
 

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/file_errors.h"
+
 namespace platform {
 namespace {
 
@@ -71,6 +73,8 @@ ChangeVerdict BeforeChange(bool isWrite)
             faultAction.store(static_cast<int>(FaultAction::Exit));
             faultAt.store(number + later);
         }
+        // As a full disk would: the caller's message gives the reason.
+        SetLastSystemError(DiskFullError());
         return ChangeVerdict::Fail;
     case FaultAction::Exit:
         std::_Exit(kFaultExitCode);

@@ -237,10 +237,8 @@ public:
     bool WriteAt(std::int64_t offset, const void* buffer, std::size_t size) override
     {
         const detail::ChangeVerdict verdict = detail::BeforeChange(true);
-        if (verdict == detail::ChangeVerdict::Fail) {
-            errno = ENOSPC;
+        if (verdict == detail::ChangeVerdict::Fail)
             return false;
-        }
         detail::CountWrite(size);
         const bool tear = verdict == detail::ChangeVerdict::Tear;
         if (tear)
@@ -254,8 +252,10 @@ public:
                     continue;
                 return false;
             }
-            if (put == 0)
+            if (put == 0) {
+                errno = EIO; // nothing written, and the system said nothing of why
                 return false;
+            }
             total += put;
             size -= static_cast<std::size_t>(put);
         }

@@ -332,6 +332,9 @@ protected:
                             last.find("dziennika") != std::string::npos ||
                             last.find("zapis") != std::string::npos)
                     << last;
+                // The reason, and what to do.
+                EXPECT_NE(last.find("brak miejsca na dysku"), std::string::npos) << last;
+                EXPECT_NE(last.find(convert::messages::kRerunAfterError), std::string::npos) << last;
                 if (!stays) {
                     // The rollback went through: nothing is left to withdraw.
                     EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target))) << last;

@@ -241,6 +241,12 @@ TEST(ImportReport, FailedRunsReportWhatTheTargetHolds)
         << details;
     EXPECT_NE(details.find("Raport zapisano w pliku: "), std::string::npos) << details;
     EXPECT_EQ(p.Rows(p.Kerg(), "Kergasor.dbf").size(), 2u);
+    // The box says what to do; the report, that the batch under way was withdrawn.
+    const std::string& error = p.ui.errors[0];
+    EXPECT_EQ(error.substr(error.size() - std::string(convert::messages::kRerunAfterError).size()),
+              convert::messages::kRerunAfterError);
+    const std::string report = test_support::ReadWholeFile(p.targetDir + "kerg-import-20261207-153012.txt");
+    EXPECT_NE(report.find(" (zmiany niezatwierdzonej partii prac wycofano)\n"), std::string::npos) << report;
 }
 
 TEST(ImportReport, TheImportCommandPrintsTheSummaryUnderItsLastMessage)

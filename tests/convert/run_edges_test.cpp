@@ -164,7 +164,8 @@ TEST(RunEdges, AFailureThatIsNoStandardExceptionLeavesTheLastCommitAndReleasesTh
     convert::ImportRun run(ui, o.renumberingFile, [] { return convert::Date{2026, 12, 6}; });
     run.Commits().worksPerCommit = 1;
     run.BitBtn1Click();
-    ASSERT_EQ(ui.errors, std::vector<std::string>{"Nieoczekiwany błąd."});
+    ASSERT_EQ(ui.errors, std::vector<std::string>{std::string("Nieoczekiwany błąd.\r\n") +
+                                                  convert::messages::kRerunAfterError});
     EXPECT_FALSE(ui.busy);
     EXPECT_FALSE(ui.closed);
     // The first two works were committed with the counters covering their ids; the third left
