@@ -78,6 +78,11 @@ std::unique_ptr<QMessageBox> BuildMessageBox(QWidget* parent, const convert::Mes
         const QString details = QString::fromStdString(message.details);
         box->setDetailedText(details);
         FitDetails(*box, details);
+        // The box's own "Pokaż szczegóły..." button opens them, as the user would.
+        if (message.detailsShown)
+            for (QAbstractButton* button : box->buttons())
+                if (box->buttonRole(button) == QMessageBox::ActionRole)
+                    button->click();
     }
     switch (message.icon) {
     case convert::Icon::None:

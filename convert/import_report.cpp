@@ -57,6 +57,12 @@ void ImportReport::Skip(SkippedRecord record)
     skipped.push_back(std::move(record));
 }
 
+bool ImportReport::HasProblems() const
+{
+    return damaged > 0 || !skipped.empty() || !badDates.empty() || !parcelsWithoutPrecinct.empty() ||
+           parcelsBadPrecinct > 0 || assortmentsStopped > 0 || parcelsStopped > 0;
+}
+
 std::string ReportSummary(const ImportReport& r, int maxSkipped)
 {
     std::string s;
@@ -103,19 +109,28 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     line("Przenumerowane gminy: " + Number(renumbered) + " " + Plural(renumbered, "praca", "prace", "prac"));
     for (const auto& [pair, count] : r.renumbered)
         line("  " + Commune(pair.first) + " → " + Commune(pair.second) + ": " + Number(count));
+    // Each record of a list, the list cut after `maxSkipped` where it is given.
+    const auto list = [&line, maxSkipped](const std::vector<SkippedRecord>& records) {
+        std::size_t shown = 0;
+        for (const SkippedRecord& k : records) {
+            if (maxSkipped >= 0 && shown == static_cast<std::size_t>(maxSkipped)) {
+                const auto rest = static_cast<std::int64_t>(records.size() - shown);
+                line("  … i " + Number(rest) + " " + Plural(rest, "dalszy", "dalsze", "dalszych") +
+                     " (pełna lista w pliku raportu)");
+                break;
+            }
+            line("  " + k.file + ", rekord " + Number(k.record) +
+                 (k.field.empty() ? "" : ", pole " + k.field) + ": " + k.what);
+            ++shown;
+        }
+    };
     line("Rekordy archiwum pominięte z powodu uszkodzenia: " +
          Number(static_cast<std::int64_t>(r.skipped.size())));
-    std::size_t shown = 0;
-    for (const SkippedRecord& k : r.skipped) {
-        if (maxSkipped >= 0 && shown == static_cast<std::size_t>(maxSkipped)) {
-            const auto rest = static_cast<std::int64_t>(r.skipped.size() - shown);
-            line("  … i " + Number(rest) + " " + Plural(rest, "dalszy", "dalsze", "dalszych") +
-                 " (pełna lista w pliku raportu)");
-            break;
-        }
-        line("  " + k.file + ", rekord " + Number(k.record) + (k.field.empty() ? "" : ", pole " + k.field) +
-             ": " + k.what);
-        ++shown;
+    list(r.skipped);
+    if (!r.badDates.empty()) {
+        line("Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01: " +
+             Number(static_cast<std::int64_t>(r.badDates.size())));
+        list(r.badDates);
     }
     return s;
 }

@@ -74,9 +74,15 @@ struct ImportReport
     std::map<std::pair<int, int>, std::int64_t> renumbered;
 
     std::vector<SkippedRecord> skipped;
+    // Archive dates that are no dates, stored as 1900-01-01 (what holds the text that was read).
+    std::vector<SkippedRecord> badDates;
 
     // Records a skipped record once (a person named by several works is reported once).
     void Skip(SkippedRecord record);
+
+    // Something of the archive did not reach the target as it stood there: a damaged record, a
+    // work left uncompleted, a line or parcel left out, a date that is no date.
+    bool HasProblems() const;
 
 private:
     std::set<std::pair<std::string, std::int64_t>> skippedKeys_;

@@ -466,6 +466,8 @@ void ImportRun::Locked(const std::string& targetDir)
         if (state_.ImportErrorText.empty()) {
             Message done = Info(messages::kDone);
             done.details = FinishReport(state_.ArchiveDir, targetDir, messages::kDone);
+            // The program closes after this message: what did not reach the target is shown.
+            done.detailsShown = report_.HasProblems();
             ui_.ShowMessage(done);
             success = true;
         } else {

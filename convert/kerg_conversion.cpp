@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -546,9 +547,14 @@ void Conversion::Walk()
         uwagi.SetString(remarks.Str());
         polWl.SetString(location.Str());
         nrWyk.SetString(number.Str());
-        ArchiveDateToField(started.Str(), dPZak);
-        ArchiveDateToField(decided.Str(), dRozP);
-        ArchiveDateToField(received.Str(), dPrzO);
+        // A date that is no date is stored as 1900-01-01, as it always was; the report names it.
+        for (const auto& [value, field, name] :
+             {std::tuple{&started, &dPZak, "D_P_ZAK"}, std::tuple{&decided, &dRozP, "D_ROZ_P"},
+              std::tuple{&received, &dPrzO, "D_PRZ_O"}})
+            if (!ArchiveDateToField(value->Str(), *field))
+                report_.badDates.push_back(
+                    {FileOf(a.kerg), std::int64_t{recno} + 1, name,
+                     "\u201E" + Cp1250ToUtf8(value->View()) + "\u201D w pracy " + workId_});
         opis.SetString(description.Str());
         wToku.SetString("0");
 
@@ -1048,10 +1054,10 @@ std::string WorksKey(const std::string& jednSeg, std::int32_t nrPorz, std::int32
     return Cut(key + archive::ConvertText(innaNazwa, archive::kRowCp1250, archive::kRowCp852), 50);
 }
 
-void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
+bool ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
 {
     if (archiveDate.empty())
-        return;
+        return true;
     // Year, month and day as "yyyy.mm.dd" reads them: digits, blanks before them allowed.
     auto number = [](std::string part, int& value) {
         const std::size_t start = part.find_first_not_of(' ');
@@ -1089,12 +1095,13 @@ void ArchiveDateToField(const std::string& archiveDate, engine::Field& field)
         put(8, day, 2);
         try {
             field.SetString(std::string_view(text, sizeof text - 1));
-            return;
+            return true;
         } catch (const engine::Error&) {
             // falls back to the first of January 1900
         }
     }
     field.SetString("1900.01.01");
+    return false;
 }
 
 void Progress::Start(std::int64_t rows)

@@ -60,8 +60,8 @@ std::string WorksKey(const std::string& jednSeg, std::int32_t nrPorz, std::int32
                      const std::string& innaNazwa);
 
 // Writes an archive date (eight digits: year, month, day) into a date field; an empty text leaves
-// the field unchanged, and a text that is no valid date stores 1900-01-01.
-void ArchiveDateToField(const std::string& archiveDate, engine::Field& field);
+// the field unchanged, and a text that is no valid date stores 1900-01-01. False when it did that.
+bool ArchiveDateToField(const std::string& archiveDate, engine::Field& field);
 
 // The progress bar: one step per works row.
 class Progress

@@ -38,6 +38,8 @@ struct Message
     // More for whoever wants it (UTF-8, lines separated by "\n"): shown on request under the
     // text (the box's "Szczegóły" part). Empty: none.
     std::string details;
+    // The details are shown at once, not only on request: what the user should read.
+    bool detailsShown = false;
 };
 
 class RunUi

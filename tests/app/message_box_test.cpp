@@ -91,6 +91,8 @@ private slots:
     void details_data();
     void details();
     void detailsShownWhole();
+    void detailsShownAtOnce_data();
+    void detailsShownAtOnce();
     void answers_data();
     void answers();
 };
@@ -244,6 +246,28 @@ void MessageBoxTest::detailsShownWhole()
         QVERIFY2(block.layout()->lineCount() == 1, qPrintable(block.text()));
     QCOMPARE(edit->verticalScrollBar()->maximum(), 0);
     QVERIFY(box->frameGeometry().width() <= box->screen()->availableGeometry().width());
+}
+
+void MessageBoxTest::detailsShownAtOnce_data()
+{
+    QTest::addColumn<bool>("atOnce");
+    QTest::newRow("on request") << false;
+    QTest::newRow("at once") << true;
+}
+
+void MessageBoxTest::detailsShownAtOnce()
+{
+    QFETCH(bool, atOnce);
+    convert::Message message{"Import został zakończony.", "Komunikat", Buttons::Ok, Icon::None, Answer::Ok,
+                             "Działki pominięte: 3"};
+    message.detailsShown = atOnce;
+    const auto box = app::BuildMessageBox(nullptr, message);
+    box->show();
+    QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+    auto* edit = box->findChild<QTextEdit*>();
+    QVERIFY(edit);
+    QCOMPARE(edit->isVisible(), atOnce);
+    QCOMPARE(box->text(), QString::fromUtf8("Import został zakończony."));
 }
 
 void MessageBoxTest::answers_data()

@@ -1,6 +1,7 @@
 // The import report: its counts on a hand-made office and on a sample office with damage done to
 // its archive, its file, its place under the final message and in kerg-inspect's output.
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -93,6 +94,7 @@ void ReportOffice(Office& o, const std::string& secondWorkQuantity = "")
     damage::SetField(o.archiveDir + "KERGASOR.DBF", 2, "WIELKOSC", "2.0.0");
     damage::SetField(o.archiveDir + "OSOBY.DBF", 3, "O", "x");
     damage::SetField(o.archiveDir + "KERG.DBF", 3, "NR_G", "  1 2");
+    damage::SetField(o.archiveDir + "KERG.DBF", 1, "D_P_ZAK", "20261399");
 
     o.CreateTarget({5, 10, 10});
     tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
@@ -129,7 +131,9 @@ const char* const kReportSummary =
     "  kergasor.dbf, rekord 2, pole WIELKOSC: pozycja asortymentu pracy 00000001 pominięta\n"
     "  osoby.dbf, rekord 3, pole O: osoba pozostawiona pusta w pracy 00000002 (i w innych pracach tej "
     "osoby)\n"
-    "  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n";
+    "  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"
+    "Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01: 1\n"
+    "  kerg.dbf, rekord 1, pole D_P_ZAK: \u201E20261399\u201D w pracy 00000001\n";
 
 TEST(ImportReport, CountsEverythingTheRunDidAndNamesEveryRecordItSkipped)
 {
@@ -137,11 +141,13 @@ TEST(ImportReport, CountsEverythingTheRunDidAndNamesEveryRecordItSkipped)
     ReportOffice(o);
     o.Run();
     ASSERT_TRUE(o.ui.closed);
+    EXPECT_TRUE(o.ui.messages.back().detailsShown) << "what was left out is shown before the program closes";
 
     // The rows agree with the counts.
     const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
     EXPECT_EQ(works[0].at("WYKON"), "00000005");
     EXPECT_EQ(works[0].at("NR_G"), "012");
+    EXPECT_EQ(works[0].at("D_P_ZAK"), "1900.01.01") << "a date that is no date, as it always was";
     EXPECT_EQ(works[1].at("WYKON"), "");
     EXPECT_EQ(works[1].at("W_TOKU"), "0") << "the work is completed, its contractor left empty";
     EXPECT_EQ(works[2].at("W_TOKU"), "") << "a damaged register row leaves its work alone";
@@ -301,6 +307,37 @@ TEST(ImportReport, LongListsOfSkippedRecordsAreCutInTheMessageOnly)
             convert::ReportSummary(more, 20).find("  … i " + words + " (pełna lista w pliku raportu)\n"),
             std::string::npos)
             << rest;
+    }
+}
+
+// The final message shows its details at once when something of the archive did not reach the
+// target as it stood; counts of what was done, and works the archive lacks, are no problems.
+TEST(ImportReport, ProblemsAreWhatDidNotReachTheTarget)
+{
+    convert::ImportReport report;
+    report.works = 10;
+    report.completed = 7;
+    report.notInArchive = 2;
+    report.notInRegister = 1;
+    report.personsMissing = 3;
+    EXPECT_FALSE(report.HasProblems());
+    const std::vector<std::function<void(convert::ImportReport&)>> problems = {
+        [](convert::ImportReport& r) { r.damaged = 1; },
+        [](convert::ImportReport& r) {
+            r.Skip({"kerg.dbf", 1, "", "pominięty"});
+        },
+        [](convert::ImportReport& r) {
+            r.badDates.push_back({"kerg.dbf", 1, "D_P_ZAK", "x"});
+        },
+        [](convert::ImportReport& r) { r.parcelsWithoutPrecinct["003000101"] = 1; },
+        [](convert::ImportReport& r) { r.parcelsBadPrecinct = 1; },
+        [](convert::ImportReport& r) { r.assortmentsStopped = 1; },
+        [](convert::ImportReport& r) { r.parcelsStopped = 1; },
+    };
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+        convert::ImportReport with = report;
+        problems[i](with);
+        EXPECT_TRUE(with.HasProblems()) << i;
     }
 }
 

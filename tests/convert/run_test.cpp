@@ -98,6 +98,12 @@ TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
     ASSERT_TRUE(o.ui.errors.empty()) << o.ui.errors.front();
     ASSERT_EQ(o.ui.Captions(), (std::vector<std::string>{"Pytanie", "Komunikat"}));
     EXPECT_EQ(o.ui.messages[1].text, "Import został zakończony.");
+    // The archive's date of month 13 was stored as 1900-01-01: the report names it, at once.
+    EXPECT_TRUE(o.ui.messages[1].detailsShown);
+    EXPECT_NE(o.ui.messages[1].details.find(
+                  "  kerg.dbf, rekord 1, pole D_PRZ_O: \u201E19981305\u201D w pracy 00000001\n"),
+              std::string::npos)
+        << o.ui.messages[1].details;
     EXPECT_TRUE(o.ui.closed);
     // The message first, then the cursor and the bar put back, then the window closes.
     const auto& e = o.ui.events;
