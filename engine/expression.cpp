@@ -1243,6 +1243,12 @@ private:
                 count(1) >= 0 ? std::min(kMaxText, w0 * static_cast<std::size_t>(count(1))) : kUnknownWidth;
             break;
         case Fn::Str:
+            // A width written out that STR cannot give is no key dBase computed: refused, not
+            // guessed.
+            if (const long long width = count(1); args.size() > 1 && (width == 0 || width > 255)) {
+                Fail("długość w funkcji STR musi wynosić od 1 do 255");
+                return nullptr;
+            }
             node->width = count(1) >= 0 ? static_cast<std::size_t>(std::clamp<long long>(count(1), 1, 255))
                           : args.size() > 1 ? kUnknownWidth
                                             : 10;

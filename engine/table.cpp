@@ -634,6 +634,12 @@ void Table::Impl::CompileTags()
         auto e = Expression::Compile(t.expression, header.fields, settings, &why);
         if (!e)
             Fail(ErrorKind::BadIndex, where + ": nie można obliczyć wyrażenia: " + why);
+        // dBase keeps character keys to 100 bytes: a longer one is no tag it made, and which of
+        // its bytes dBase would read is not known.
+        if (t.keyType == 'C' && t.keyLength > kMaxCharKeyLength)
+            Fail(ErrorKind::BadIndex, where + ": klucz ma " + std::to_string(t.keyLength) +
+                                          " bajtów, a dBase dopuszcza najwyżej " +
+                                          std::to_string(kMaxCharKeyLength));
         const Value::Type type = e->ResultType();
         const bool matches = (t.keyType == 'C' && type == Value::Type::Char) ||
                              (t.keyType == 'N' && type == Value::Type::Num) ||

@@ -109,6 +109,14 @@ INSTANTIATE_TEST_SUITE_P(
                                  b[kTagHeader + 19] = 2;
                              }},
                       Damage{"UnknownKeyType", "MDX", [](std::string& b) { b[kTagHeader + 9] = 'Q'; }},
+                      // A character key longer than dBase makes (120 bytes, items of 124).
+                      Damage{"CharacterKeyOverTheLimit", "MDX",
+                             [](std::string& b) {
+                                 b[kTagHeader + 12] = 120;
+                                 b[kTagHeader + 18] = 124;
+                             }},
+                      Damage{"StrWidthStrCannotGive", "MDX",
+                             [](std::string& b) { std::memcpy(&b[kTagHeader + 24], "STR(1,300)\0", 11); }},
                       Damage{
                           "ExpressionNotUnderstood", "MDX",
                           [](std::string& b) { std::memcpy(&b[kTagHeader + 24], "SOUNDEX(ASORT)\0", 15); }}),
@@ -168,6 +176,27 @@ TEST(DamagedFile, TagThatCannotBeEvaluatedIsNamedWithItsExpression)
         EXPECT_NE(message.find("SOUNDEX"), message.rfind("SOUNDEX")) << "the reason names the function";
     }
     EXPECT_EQ(ReadFileBytes(dir.File("ASORTYM.MDX")), bytes);
+}
+
+// A character key longer than the 100 bytes dBase makes: refused at the open, with the reason.
+TEST(DamagedFile, ACharacterKeyLongerThanDBaseMakesIsRefusedAtOpen)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    std::string bytes = ReadFileBytes(dir.File("ASORTYM.MDX"));
+    bytes[kTagHeader + 12] = 120;
+    bytes[kTagHeader + 18] = 124;
+    WriteFileBytes(dir.File("ASORTYM.MDX"), bytes);
+    engine::Table t(dir.Path(), "ASORTYM.DBF");
+    try {
+        t.Open();
+        FAIL() << "opened";
+    } catch (const engine::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("UPP_ASORT"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("klucz ma 120 bajtów, a dBase dopuszcza najwyżej 100"),
+                  std::string::npos)
+            << e.what();
+    }
 }
 
 } // namespace

@@ -389,6 +389,11 @@ TEST_F(Language, WhatTheEngineRefusesItSaysWhy)
     EXPECT_NE(Refused("T +").find("niepełne"), std::string::npos);
     EXPECT_NE(Refused("{11/23/24}").find("nieoczekiwany znak"), std::string::npos);
     EXPECT_EQ(Refused("UPPER(T)+DTOS(D)+STR(I,5)"), "");
+    // A width STR cannot give is refused, not guessed.
+    for (const char* str : {"STR(I,0)", "STR(I,-1)", "STR(I,256)", "STR(I,300,2)"})
+        EXPECT_NE(Refused(str).find("STR"), std::string::npos) << str;
+    EXPECT_EQ(Refused("STR(I,255)"), "");
+    EXPECT_EQ(Refused("STR(I,I)"), "") << "a width read from a field is known only at run time";
 }
 
 TEST_F(Language, EvaluationsThatStopWithAnError)
