@@ -1,7 +1,8 @@
 // kerg-inspect digest: a checksum of every file under a directory, for comparing two offices (the
 // same sample written on two systems, or the same import run on each). The last-update dates in
-// the headers of tables and production indexes are left out, so that offices written on
-// different days still compare equal when their data are; the import's reports are left out.
+// the headers of tables and production indexes, and the tags' update counters, are left out, so
+// that offices written on different days, or committed at other moments, still compare equal when
+// their data are; the import's reports are left out.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -29,14 +30,28 @@ std::string UpperExtension(const fs::path& path)
     return ext;
 }
 
-// Blanks the date bytes: a table's last update (1..3); a production index's creation (1..3) and
-// last reindex (44..46).
-void BlankDates(const std::string& extension, std::string& bytes)
+// Blanks the bytes that tell when, or how often, a file was written rather than what it holds: a
+// table's last update (1..3); a production index's creation (1..3) and last reindex (44..46), and
+// each tag's update counter (byte 20 of its header), which counts the commits that changed the
+// tag and so depends on where the commits fell.
+void BlankHistory(const std::string& extension, std::string& bytes)
 {
     if ((extension == ".DBF" || extension == ".MDX") && bytes.size() >= 4)
         std::fill_n(bytes.begin() + 1, 3, '\0');
-    if (extension == ".MDX" && bytes.size() >= 47)
-        std::fill_n(bytes.begin() + 44, 3, '\0');
+    if (extension != ".MDX" || bytes.size() < 544)
+        return;
+    std::fill_n(bytes.begin() + 44, 3, '\0');
+    // The tag table: from byte 544, entries of the length byte 26 gives, each naming its tag's
+    // header page in its first four bytes; bytes 28-29 count them.
+    const auto byte = [&bytes](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+    const std::size_t tags = byte(28) | std::size_t{byte(29)} << 8, entry = byte(26);
+    for (std::size_t i = 0; i < tags && entry >= 4 && 544 + (i + 1) * entry <= bytes.size(); ++i) {
+        const std::size_t at = 544 + i * entry;
+        const std::uint64_t page = byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 |
+                                   static_cast<std::uint64_t>(byte(at + 3)) << 24;
+        if (page * 512 + 20 < bytes.size())
+            bytes[page * 512 + 20] = '\0';
+    }
 }
 
 } // namespace
@@ -74,7 +89,7 @@ int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostre
             err << "kerg-inspect: nie można odczytać pliku " << name << '\n';
             return kInspectBadInput;
         }
-        BlankDates(UpperExtension(path), bytes);
+        BlankHistory(UpperExtension(path), bytes);
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08X", engine::Crc32(bytes));
         out << crc << ' ' << size << ' ' << relative << '\n';

@@ -797,6 +797,21 @@ TEST_F(InterruptedImport, AnEncryptedTableStopsTheRunBeforeAnythingIsWritten)
 
 #ifndef _WIN32
 // kerg-inspect import killed for real (SIGKILL) at moments spread over its run, then run again.
+// Where the commits fall (by the clock, in the office) changes no data, also with tags of every
+// kind on every table: the counters table, stored at every commit, has tags over NEXTVAL too.
+TEST_F(InterruptedImport, CommitsWhereverTheyFallGiveTheSameFilesWithTagsOfEveryKind)
+{
+    MakeOffice(30, 18, 4, 0, 2, tools::ExtraTags::All);
+    for (const int perCommit : {1, 3, 7, 1000}) {
+        SCOPED_TRACE("a commit after every " + std::to_string(perCommit) + " works");
+        const std::string target = Copy("every" + std::to_string(perCommit));
+        const Outcome outcome = Import(archive, target, perCommit);
+        ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
+        EXPECT_EQ(Digest(target), reference);
+        EXPECT_EQ(engine::VerifyDirectory(target), std::vector<std::string>{});
+    }
+}
+
 TEST_F(InterruptedImport, AKilledImportCommandRerunsToTheSameFiles)
 {
     MakeOffice(400, 16, 25);
