@@ -186,7 +186,14 @@ std::string WriteReportFile(const std::string& directory, const DateTime& when, 
         *why = "nie można utworzyć pliku " + path;
         return std::string();
     }
-    const std::string bytes = "\xEF\xBB\xBF" + text;
+    // UTF-8 with its mark, lines ended as text files are here (an engine's "\r\n" too).
+    std::string bytes = "\xEF\xBB\xBF";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n')
+            bytes += platform::kTextLineEnd;
+        else if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n')
+            bytes += text[i];
+    }
     if (!file->WriteAt(0, bytes.data(), bytes.size()) || !file->Flush()) {
         file.reset();
         platform::RemoveFile(path);

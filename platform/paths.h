@@ -15,6 +15,14 @@ inline constexpr char kSeparator = '\\';
 inline constexpr char kSeparator = '/';
 #endif
 
+// How a text file for people ends its lines here: "\r\n" on Windows (where older Notepads show
+// a file of bare line feeds as one line), "\n" elsewhere.
+#ifdef _WIN32
+inline constexpr const char* kTextLineEnd = "\r\n";
+#else
+inline constexpr const char* kTextLineEnd = "\n";
+#endif
+
 // True for either separator character accepted on this system ('/' everywhere, '\\' on Windows).
 bool IsSeparator(char c);
 

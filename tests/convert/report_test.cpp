@@ -9,6 +9,7 @@
 #include "convert/import_report.h"
 #include "convert/import_run.h"
 #include "engine/table.h"
+#include "platform/paths.h"
 #include "tests/convert/damage.h"
 #include "tests/convert/office.h"
 #include "tools/dbf_writer.h"
@@ -111,6 +112,25 @@ void ReportOffice(Office& o, const std::string& secondWorkQuantity = "")
     o.Runner().SetClock([] { return kWhen; });
 }
 
+// A report file as the program wrote it, its lines ended as text files are on this system; read
+// back with "\n" line ends. A line feed without the system's line end fails the test.
+std::string ReadReport(const std::string& path)
+{
+    const std::string bytes = test_support::ReadWholeFile(path);
+    std::string text;
+    const std::string end = platform::kTextLineEnd;
+    for (std::size_t at = 0; at < bytes.size();) {
+        if (bytes.compare(at, end.size(), end) == 0) {
+            text += '\n';
+            at += end.size();
+        } else {
+            EXPECT_NE(bytes[at], '\n') << "a line feed alone at byte " << at << " of " << path;
+            text += bytes[at++];
+        }
+    }
+    return text;
+}
+
 const char* const kReportSummary =
     "Prace bazy docelowej przejrzane przez ten import: 7\n"
     "  uzupełnione teraz: 2\n"
@@ -167,12 +187,11 @@ TEST(ImportReport, CountsEverythingTheRunDidAndNamesEveryRecordItSkipped)
     EXPECT_EQ(o.run->ReportPath(), path);
 
     // The file: UTF-8 with a byte-order mark, a heading, the same summary.
-    EXPECT_EQ(test_support::ReadWholeFile(path),
-              "\xEF\xBB\xBF"
-              "Raport importu z 2026-12-07 15:30:12\n"
-              "Kartoteka z danymi wejściowymi: " +
-                  o.archiveDir + "\nKartoteka z danymi wyjściowymi: " + o.targetDir +
-                  "\nWynik: Import został zakończony.\n\n" + kReportSummary);
+    EXPECT_EQ(ReadReport(path), "\xEF\xBB\xBF"
+                                "Raport importu z 2026-12-07 15:30:12\n"
+                                "Kartoteka z danymi wejściowymi: " +
+                                    o.archiveDir + "\nKartoteka z danymi wyjściowymi: " + o.targetDir +
+                                    "\nWynik: Import został zakończony.\n\n" + kReportSummary);
 }
 
 TEST(ImportReport, ASecondRunInTheSameSecondWritesAFileOfItsOwn)
@@ -188,13 +207,13 @@ TEST(ImportReport, ASecondRunInTheSameSecondWritesAFileOfItsOwn)
     EXPECT_EQ(o.run->ReportPath(), second);
     // Only the work whose contractor stayed empty is completed again; the damaged records are met
     // again and named again.
-    const std::string text = test_support::ReadWholeFile(second);
+    const std::string text = ReadReport(second);
     EXPECT_NE(text.find("  uzupełnione teraz: 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  uzupełnione już wcześniej (mają wykonawcę): 2\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(test_support::ReadWholeFile(o.targetDir + "kerg-import-20261207-153012.txt"), text);
+    EXPECT_NE(ReadReport(o.targetDir + "kerg-import-20261207-153012.txt"), text);
 }
 
 TEST(ImportReport, AReportThatCannotBeWrittenIsSaidAndTheRunStillEnds)
@@ -226,7 +245,7 @@ TEST(ImportReport, FailedRunsReportWhatTheTargetHolds)
     EXPECT_EQ(failed.caption, "Błąd konwersji");
     EXPECT_NE(failed.details.find("Prace bazy docelowej przejrzane przez ten import: 0\n"), std::string::npos)
         << failed.details;
-    const std::string text = test_support::ReadWholeFile(o.targetDir + "kerg-import-20261207-153012.txt");
+    const std::string text = ReadReport(o.targetDir + "kerg-import-20261207-153012.txt");
     EXPECT_NE(text.find("Wynik: błąd: Błąd podczas otwarcia pliku: " + o.archiveDir + "ob_rr.dbf\n"),
               std::string::npos)
         << text;
@@ -251,7 +270,7 @@ TEST(ImportReport, FailedRunsReportWhatTheTargetHolds)
     const std::string& error = p.ui.errors[0];
     EXPECT_EQ(error.substr(error.size() - std::string(convert::messages::kRerunAfterError).size()),
               convert::messages::kRerunAfterError);
-    const std::string report = test_support::ReadWholeFile(p.targetDir + "kerg-import-20261207-153012.txt");
+    const std::string report = ReadReport(p.targetDir + "kerg-import-20261207-153012.txt");
     EXPECT_NE(report.find(" (zmiany niezatwierdzonej partii prac wycofano)\n"), std::string::npos) << report;
 }
 
