@@ -391,6 +391,24 @@ bool LogicalByte(char c)
     return c == 'T' || c == 't' || c == 'Y' || c == 'y';
 }
 
+// The result of + - * / on numbers as dBase's decimal arithmetic gives it, not binary floating
+// point's: rounded to 15 significant digits of `scale` (the larger operand of a sum or difference,
+// the result itself otherwise). So 0.29*100 is 29, not 28.999999999999996, and INT of it 29;
+// 4.1-2.1 equals 2, and 0.1+0.2 equals 0.3.
+double Decimal(double x, double scale)
+{
+    const double magnitude = std::max(std::fabs(scale), std::fabs(x));
+    if (x == 0 || !std::isfinite(x) || magnitude == 0)
+        return x;
+    // Digits below the fifteenth of the magnitude go; the scaling stays exact within 2^53.
+    const int shift = 14 - static_cast<int>(std::floor(std::log10(magnitude)));
+    if (shift <= 0 || shift > 22)
+        return x;
+    const double power = std::pow(10.0, shift);
+    const double units = std::nearbyint(x * power);
+    return units == 0 ? 0 : units / power;
+}
+
 // A computed number. Its text is made only where it is the whole expression's value (a numeric
 // key): Expression::Evaluate.
 Value MakeNumber(double x)
@@ -1366,7 +1384,8 @@ struct Evaluator
                 return MakeText(a.text + b.text);
             if (node.type == Type::Date)
                 return DateShift(a.type == Type::Date ? a : b, a.type == Type::Date ? b.number : a.number);
-            return MakeNumber(a.number + b.number);
+            return MakeNumber(
+                Decimal(a.number + b.number, std::max(std::fabs(a.number), std::fabs(b.number))));
         case Op::Subtract:
             if (a.type == Type::Char) {
                 // The left side's trailing blanks go to the end.
@@ -1377,13 +1396,14 @@ struct Evaluator
                 return MakeNumber(a.number == 0 || b.number == 0 ? 0 : a.number - b.number);
             if (a.type == Type::Date)
                 return DateShift(a, -b.number);
-            return MakeNumber(a.number - b.number);
+            return MakeNumber(
+                Decimal(a.number - b.number, std::max(std::fabs(a.number), std::fabs(b.number))));
         case Op::Multiply:
-            return MakeNumber(a.number * b.number);
+            return MakeNumber(Decimal(a.number * b.number, 0));
         case Op::Divide:
             if (b.number == 0)
                 Stop("dzielenie przez zero");
-            return MakeNumber(a.number / b.number);
+            return MakeNumber(Decimal(a.number / b.number, 0));
         case Op::Modulo:
             return Modulo(a.number, b.number);
         case Op::Power:

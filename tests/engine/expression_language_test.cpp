@@ -200,6 +200,16 @@ TEST_F(Language, NumbersAndArithmetic)
     EXPECT_EQ(Eval("VAL(\"-0\")").text, "0") << "no negative zero";
     EXPECT_EQ(Eval("I*2+1").text, "85") << "the text a numeric key is made from";
     EXPECT_EQ(Eval("I/8").text, "5.25");
+    // Decimal arithmetic, as dBase does it on numbers: no binary remainders to cross a boundary.
+    EXPECT_EQ(Number("INT(0.29*100)"), 29);
+    EXPECT_EQ(Number("INT(4.1-2.1)"), 2);
+    EXPECT_EQ(Number("INT(N*-100)"), 1235);
+    EXPECT_TRUE(Logical("0.1+0.2 = 0.3"));
+    EXPECT_TRUE(Logical("0.57*100 = 57"));
+    EXPECT_EQ(Eval("0.3-0.1-0.2").text, "0");
+    EXPECT_EQ(Eval("STR(INT(1.15*100),5)").text, "  115");
+    EXPECT_EQ(Number("1/3"), 0.333333333333333) << "15 significant digits are kept";
+    EXPECT_EQ(Number("123456789012*1000"), 123456789012000.0);
 }
 
 TEST_F(Language, StrAndTransform)
