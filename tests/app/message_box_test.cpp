@@ -37,8 +37,8 @@ namespace {
 class QtTranslation
 {
 public:
-    explicit QtTranslation(const QString& programDirectory)
-        : translator_(app::InstallQtTranslation(programDirectory))
+    explicit QtTranslation(const QString& programDirectory, const QString& qtFolder = QString())
+        : translator_(app::InstallQtTranslation(programDirectory, qtFolder))
     {}
     ~QtTranslation()
     {
@@ -157,19 +157,23 @@ void MessageBoxTest::qtTextsInPolish_data()
     // Which translation files lie in the folder "translations" beside the program; a German
     // file put there under a Polish name shows that the folder beside the program comes first.
     QTest::addColumn<QStringList>("beside");
+    QTest::addColumn<bool>("qtFolder");
     QTest::addColumn<QString>("yes");
     QTest::addColumn<QString>("no");
     QTest::newRow("none beside the program: Qt's own folder")
-        << QStringList{} << QStringLiteral("Tak") << QStringLiteral("Nie");
+        << QStringList{} << true << QStringLiteral("Tak") << QStringLiteral("Nie");
     QTest::newRow("qtbase_pl beside the program")
-        << QStringList{"qtbase_pl.qm"} << QStringLiteral("Ja") << QStringLiteral("Nein");
+        << QStringList{"qtbase_pl.qm"} << true << QStringLiteral("Ja") << QStringLiteral("Nein");
     QTest::newRow("qt_pl of windeployqt beside the program")
-        << QStringList{"qt_pl.qm"} << QStringLiteral("Ja") << QStringLiteral("Nein");
+        << QStringList{"qt_pl.qm"} << true << QStringLiteral("Ja") << QStringLiteral("Nein");
+    QTest::newRow("neither beside the program nor in Qt's folder: the copy built in")
+        << QStringList{} << false << QStringLiteral("Tak") << QStringLiteral("Nie");
 }
 
 void MessageBoxTest::qtTextsInPolish()
 {
     QFETCH(QStringList, beside);
+    QFETCH(bool, qtFolder);
     QFETCH(QString, yes);
     QFETCH(QString, no);
     QTemporaryDir program;
@@ -179,7 +183,8 @@ void MessageBoxTest::qtTextsInPolish()
     for (const QString& name : beside)
         QVERIFY(QFile::copy(german, program.path() + QStringLiteral("/translations/") + name));
 
-    const QtTranslation translation(program.path());
+    const QtTranslation translation(
+        program.path(), qtFolder ? QString() : program.path() + QStringLiteral("/no-such-folder"));
     QVERIFY2(translation.Installed(), "Qt's translations are missing (Debian package qt6-translations-l10n)");
     const auto box = app::BuildMessageBox(nullptr, kBackupQuestion);
     QCOMPARE(Shown(box->button(QMessageBox::Yes)), yes);
