@@ -407,6 +407,8 @@ void ImportRun::Locked(const std::string& targetDir)
         // the ids they used: whatever instant the run ends at, the target holds whole works and
         // counters above every id in it. An error withdraws the batch under way.
         std::string engineError;
+        commitFailed_ = false;
+        batchWithdrawn_ = false;
         try {
             if (commits_.transactions) {
                 transaction_ = std::make_unique<engine::Transaction>(JournalDirectory(targetDir));
@@ -418,8 +420,6 @@ void ImportRun::Locked(const std::string& targetDir)
                 OpenProgress(targetDir);
             }
             worksInBatch_ = 0;
-            commitFailed_ = false;
-            batchWithdrawn_ = false;
             batchStart_ = std::chrono::steady_clock::now();
             RunContext context{ui_, reader_, state_, renumbering_, report_, transaction_.get(),
                                {},  0,       0,      {},           {}};
