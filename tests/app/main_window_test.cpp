@@ -503,7 +503,8 @@ void MainWindowTest::wholeRunFromTheButtonToTheClosedWindow()
     QCOMPARE(Q(boxes.shown.back().text), QString::fromUtf8("Import został zakończony."));
     // Its details: where the report went, and the summary.
     const QString details = Q(boxes.shown.back().details);
-    QVERIFY2(details.contains(QString::fromUtf8("Prace bazy docelowej przejrzane przez ten import: ")), qPrintable(details));
+    QVERIFY2(details.contains(QString::fromUtf8("Prace bazy docelowej przejrzane przez ten import: ")),
+             qPrintable(details));
     const QString reportLine = details.section(QLatin1Char('\n'), 0, 0);
     QVERIFY2(reportLine.startsWith(QStringLiteral("Raport zapisano w pliku: ")), qPrintable(reportLine));
     QVERIFY(QFileInfo::exists(reportLine.mid(QStringLiteral("Raport zapisano w pliku: ").size())));

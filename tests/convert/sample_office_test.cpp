@@ -82,8 +82,10 @@ TEST(SampleOffice, ImportsAndASecondRunChangesNothing)
         "Komunikat: Import został zakończony.\n"
         "    Raport zapisano w pliku: ";
     EXPECT_EQ(output.substr(0, messages.size()), messages);
-    EXPECT_NE(output.find("\n    Prace bazy docelowej przejrzane przez ten import: 277\n      uzupełnione teraz: 226\n"),
-              std::string::npos)
+    EXPECT_NE(
+        output.find(
+            "\n    Prace bazy docelowej przejrzane przez ten import: 277\n      uzupełnione teraz: 226\n"),
+        std::string::npos)
         << output;
 
     // The works the archive knows were completed; the others, and the completed ones, were not.
