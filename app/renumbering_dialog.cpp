@@ -19,6 +19,7 @@
 #include "app/design_font.h"
 #include "app/message_box.h"
 #include "convert/text.h"
+#include "engine/error.h"
 #include "grid/data_grid.h"
 #include "grid/grid_description.h"
 #include "renumber/commune_renumbering.h"
@@ -197,7 +198,7 @@ void TForm2::FormShow()
         DataGrid->FocusCell(0, 1);
     } catch (const std::exception& e) {
         fileUnread_ = true;
-        ShowErrorBox(this, QString::fromStdString(e.what()));
+        ShowErrorBox(this, QString::fromStdString(engine::FailureText(e)));
     }
 }
 
@@ -232,7 +233,7 @@ void TForm2::BitBtn1Click()
     } catch (const std::exception& e) {
         // The table was not kept: the dialog stays open, so that the option is not left ticked
         // over a file that does not hold what the user typed.
-        ShowErrorBox(this, QString::fromStdString(e.what()));
+        ShowErrorBox(this, QString::fromStdString(engine::FailureText(e)));
         return;
     }
     QDialog::done(QDialog::Accepted);

@@ -104,7 +104,7 @@ bool TargetDatabaseExists(const std::string& targetDir, std::string* why)
         return true;
     } catch (const std::exception& e) {
         if (why != nullptr)
-            *why = e.what();
+            *why = engine::FailureText(e);
         return false;
     } catch (...) {
         return false;
@@ -348,7 +348,7 @@ void ImportRun::BitBtn1Click()
         state_.ArchiveDir = archiveDir;
         Locked(targetDir);
     } catch (const std::exception& e) {
-        ui_.ShowError(e.what());
+        ui_.ShowError(engine::FailureText(e));
     } catch (...) {
         ui_.ShowError("Nieoczekiwany błąd.");
     }
@@ -437,7 +437,7 @@ void ImportRun::Locked(const std::string& targetDir)
                 CommitBatch();
             committedReport_ = report_;
         } catch (const std::exception& e) {
-            engineError = e.what() + RollBackAfterError();
+            engineError = engine::FailureText(e) + RollBackAfterError();
         } catch (...) {
             engineError = "Nieoczekiwany błąd." + RollBackAfterError();
         }
@@ -511,7 +511,7 @@ bool ImportRun::OpenCounters(const std::string& targetDir, std::string& why)
         counters_->table.Open();
         return true;
     } catch (const std::exception& e) {
-        why = e.what();
+        why = engine::FailureText(e);
     } catch (...) {}
     counters_.reset();
     return false;
@@ -527,12 +527,13 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
             ui_.ShowMessage(Info(messages::kInterruptedWithdrawn));
         return true;
     } catch (const std::exception& e) {
-        ui_.ShowMessage(Message{std::string(messages::kInterruptedNotWithdrawn) + "\r\n" + e.what(),
-                                messages::kCaptionError,
-                                Buttons::Ok,
-                                Icon::Stop,
-                                Answer::Ok,
-                                {}});
+        ui_.ShowMessage(
+            Message{std::string(messages::kInterruptedNotWithdrawn) + "\r\n" + engine::FailureText(e),
+                    messages::kCaptionError,
+                    Buttons::Ok,
+                    Icon::Stop,
+                    Answer::Ok,
+                    {}});
         return false;
     }
 }
@@ -566,7 +567,7 @@ bool ImportRun::ReadCounters(std::string& missing, std::string& why)
         missing = !person ? "OSOBY" : !assortment && assortments ? "ASORTYM" : !parcel && parcels ? "DZ" : "";
         return missing.empty();
     } catch (const std::exception& e) {
-        why = e.what();
+        why = engine::FailureText(e);
     } catch (...) {}
     missing.clear();
     return false;
@@ -659,7 +660,8 @@ void ImportRun::OpenProgress(const std::string& targetDir)
     } catch (const SettingsDiffer&) {
         throw;
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string(messages::kProgressUnreadable) + "\r\n" + e.what());
+        throw std::runtime_error(std::string(messages::kProgressUnreadable) + "\r\n" +
+                                 engine::FailureText(e));
     }
 }
 
@@ -720,7 +722,7 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
         } catch (const engine::Error& e) {
             throw engine::Error(engine::ErrorKind::Io,
                                 "Błąd zapisu pliku " + progress_->Path() +
-                                    ", w którym import zapisuje, dokąd doszedł: " + e.what());
+                                    ", w którym import zapisuje, dokąd doszedł: " + engine::FailureText(e));
         }
         platform::RemoveFile(progress_->NewPath());
         auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
@@ -787,7 +789,7 @@ std::string ImportRun::RollBackAfterError()
         batchWithdrawn_ = true;
         return std::string();
     } catch (const std::exception& e) {
-        return std::string("\r\n") + e.what();
+        return std::string("\r\n") + engine::FailureText(e);
     }
 }
 

@@ -2,6 +2,7 @@
 // field or tag concerned, and is shown to the user as it stands.
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -32,5 +33,11 @@ private:
 // A write, flush or creation of a file has just failed: an Io error of the text and the system's
 // reason ("…: brak miejsca na dysku"). Called at once, before another call can change the reason.
 Error WriteFailure(const std::string& text);
+
+// What a failure says to the user. The program's own errors carry their Polish text; the standard
+// library's carry English texts meant for programmers, so the ones a run can meet get a Polish
+// sentence (a lack of memory, a refusal of the system), and any other names itself as an internal
+// fault of the program. Like the engine's own texts, it ends without a full stop.
+std::string FailureText(const std::exception& failure);
 
 } // namespace engine

@@ -1004,16 +1004,16 @@ void Transaction::Impl::Commit()
             commitPointUnknown = false;
             journal.reset();
             Settle();
-            throw Error(ErrorKind::Io, std::string(e.what()) +
+            throw Error(ErrorKind::Io, FailureText(e) +
                                            ". Nie wiadomo, czy zmiany zostały zatwierdzone; rozstrzygnie to "
                                            "dziennik " +
                                            JournalPath() + " przy następnym imporcie.");
         }
-        std::string text = std::string(e.what()) + ". Zmiany od ostatniego zatwierdzenia zostały wycofane.";
+        std::string text = FailureText(e) + ". Zmiany od ostatniego zatwierdzenia zostały wycofane.";
         try {
             RollBack();
         } catch (const std::exception& again) {
-            text = std::string(e.what()) + ". " + again.what();
+            text = FailureText(e) + ". " + FailureText(again);
         }
         throw Error(ErrorKind::Io, text);
     }
@@ -1038,7 +1038,7 @@ void Transaction::Impl::RollBack()
             journal.reset(); // it stays on the disk for RecoverJournal
             Settle();
             throw Error(ErrorKind::Io,
-                        std::string(e.what()) +
+                        FailureText(e) +
                             ". Nie udało się wycofać zmian z plików; spójny stan bazy przywróci "
                             "z dziennika " +
                             JournalPath() + " następny import.");

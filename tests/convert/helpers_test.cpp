@@ -1,6 +1,10 @@
 // The pure parts of the conversion: keys, dates, progress, raster masks, stamps and texts.
+#include <cerrno>
 #include <cmath>
+#include <new>
 #include <random>
+#include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -170,6 +174,23 @@ TEST(Texts, StampsIdsAndUpperCase)
                                               "d\x9F\x80");
     // The replacement character stands for no byte of the page (not for its unused 0x81).
     EXPECT_EQ(convert::Utf8ToCp1250("a\xEF\xBF\xBD"), "a?");
+}
+
+// The standard library's English texts never reach the user; the program's own Polish ones do.
+TEST(Texts, FailuresAreToldInPolish)
+{
+    EXPECT_EQ(engine::FailureText(engine::Error(engine::ErrorKind::Io, "Błąd zapisu tabeli x.dbf")),
+              "Błąd zapisu tabeli x.dbf");
+    EXPECT_EQ(engine::FailureText(std::runtime_error("Plik postępu jest nieczytelny")),
+              "Plik postępu jest nieczytelny");
+    const std::string memory = engine::FailureText(std::bad_alloc());
+    EXPECT_NE(memory.find("Za mało pamięci"), std::string::npos) << memory;
+    EXPECT_EQ(memory.find("std::"), std::string::npos) << memory;
+    const std::string system =
+        engine::FailureText(std::system_error(std::make_error_code(std::errc::io_error), "read"));
+    EXPECT_EQ(system, "Błąd systemu operacyjnego (kod " + std::to_string(EIO) + ")");
+    EXPECT_EQ(engine::FailureText(std::out_of_range("vector::_M_range_check")),
+              "Błąd wewnętrzny programu (vector::_M_range_check)");
 }
 
 } // namespace
