@@ -435,6 +435,44 @@ TEST_F(ConditionalTags, TheCheckNamesARecordWhoseKeyCannotBeFormedAndGoesOn)
         << problems[2];
 }
 
+// The check shows five mismatches of a tag and counts the rest, in the Polish plural form the count
+// takes.
+TEST_F(ConditionalTags, TheCheckCountsMismatchesPastTheFifthInPolish)
+{
+    const std::pair<int, const char*> cases[] = {{6, "oraz 1 dalsza niezgodność"},
+                                                 {9, "oraz 4 dalsze niezgodności"},
+                                                 {10, "oraz 5 dalszych niezgodności"},
+                                                 {17, "oraz 12 dalszych niezgodności"},
+                                                 {27, "oraz 22 dalsze niezgodności"}};
+    for (const auto& [changed, told] : cases) {
+        const std::string name = "liczby" + std::to_string(changed) + ".dbf";
+        engine::CreateTable(dir.Path(), name, {{"A", 'N', 5, 0}}, {{"A", "A", false, false, ""}}, 0x23);
+        {
+            engine::Table t(dir.Path(), name);
+            t.Open();
+            for (int i = 0; i < changed; ++i) {
+                t.Append();
+                t.FieldByName("A").SetInteger(i);
+                t.Post();
+            }
+        }
+        // Every record's value changes behind the index's back.
+        std::string bytes = ReadFileBytes(dir.File(name));
+        const std::size_t first = GetLe(bytes, 8, 2);
+        for (int i = 0; i < changed; ++i)
+            bytes.replace(first + static_cast<std::size_t>(i) * 6 + 1, 5, "99999");
+        WriteFileBytes(dir.File(name), bytes);
+
+        engine::Table t(dir.Path(), name);
+        t.Open();
+        const std::vector<std::string> problems = t.Verify();
+        ASSERT_EQ(problems.size(), 6u) << ::testing::PrintToString(problems);
+        EXPECT_NE(problems[0].find("klucz rekordu 1 nie zgadza się"), std::string::npos) << problems[0];
+        EXPECT_NE(problems[5].find("znacznik A: "), std::string::npos) << problems[5];
+        EXPECT_EQ(problems[5].substr(problems[5].size() - std::string(told).size()), told) << problems[5];
+    }
+}
+
 // dBase level 5 tables may carry binary (B) and OLE (G) fields beside memo fields: they open, their
 // block numbers stay as they are through edits, and nothing writes them. Other levels and
 // unknown types are refused before anything is written.
