@@ -316,7 +316,7 @@ void MdxIndex::WriteRoot(std::size_t tag, std::uint32_t root)
     tags_[tag].rootPage = root;
 }
 
-void MdxIndex::Refresh()
+bool MdxIndex::Refresh()
 {
     if (deferCounters_)
         FlushCounters(); // what is kept back must not be taken for another open's change
@@ -364,6 +364,7 @@ void MdxIndex::Refresh()
         DropCache();
         fileSize_ = file_.Size();
     }
+    return changed;
 }
 
 void MdxIndex::FinishUpdate(std::size_t tag)

@@ -144,8 +144,8 @@ public:
 
     // Re-reads the file header's next free page and each tag's root, page count and update
     // counter. When any of them changed (another process posted: every post bumps the counters),
-    // the block cache is dropped.
-    void Refresh();
+    // the block cache is dropped, and the result is true.
+    bool Refresh();
     // Bumps the tag's update counter (in memory) and sets its "has keys" flag; call once per tag
     // a post changed, then WriteCounters. StampFile writes the file header's date of last update
     // (once a day per open).

@@ -529,17 +529,29 @@ struct Table::Impl final : TransactionMember
     // the update lock, read anew since the transaction took the lock, and changed since only by
     // this open. Then headers and index counters need no reading before a post or a search.
     // A transaction whose tables nobody else changes (SetSoleWriter) keeps this true from one
-    // commit to the next once the files were read under its lock.
+    // commit to the next once the files were read under its lock, as long as the files show no
+    // sign of another program: when the lock is taken anew, the record count and the index
+    // counters are read again (two reads), and a table another program appended to or posted in
+    // against the rule is read anew whole.
     std::uint64_t refreshedGeneration = 0;
     bool refreshedInTransaction = false;
     bool held = false; // a reader's hold (TryHold) keeps the update lock
-    bool Settled() const
+    bool Settled()
     {
         if (exclusiveOpen)
             return true;
         if (!dbf->LockKept() || dbf->WrittenByOthers() || (mdxFile && mdxFile->WrittenByOthers()))
             return false;
-        return refreshedGeneration == dbf->LockGeneration() || (refreshedInTransaction && dbf->SoleWriter());
+        if (refreshedGeneration == dbf->LockGeneration())
+            return true;
+        if (!refreshedInTransaction || !dbf->SoleWriter())
+            return false;
+        const std::uint32_t kept = header.recordCount;
+        const bool indexChanged = mdx && mdx->Refresh();
+        if (FileRecordCount() != kept || indexChanged)
+            return false; // the caller reads everything anew
+        refreshedGeneration = dbf->LockGeneration();
+        return true;
     }
 
     // Reads the record count and the index counters anew (a shared open, under the update lock);
