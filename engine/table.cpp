@@ -532,7 +532,7 @@ struct Table::Impl final : TransactionMember
     // commit to the next once the files were read under its lock, as long as the files show no
     // sign of another program: when the lock is taken anew, the record count and the index
     // counters are read again (two reads), and a table another program appended to or posted in
-    // against the rule is read anew whole.
+    // against the rule is read anew whole. The records kept are read again in any case.
     std::uint64_t refreshedGeneration = 0;
     bool refreshedInTransaction = false;
     bool held = false; // a reader's hold (TryHold) keeps the update lock
@@ -550,6 +550,9 @@ struct Table::Impl final : TransactionMember
         const bool indexChanged = mdx && mdx->Refresh();
         if (FileRecordCount() != kept || indexChanged)
             return false; // the caller reads everything anew
+        // An edit of fields no tag covers leaves no trace: the records are read again as needed.
+        if (records.Enabled())
+            records.Reset(header.recordLength);
         refreshedGeneration = dbf->LockGeneration();
         return true;
     }

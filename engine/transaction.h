@@ -51,8 +51,10 @@ public:
 
     // Whether this transaction's tables are changed by it alone, also between its commits: set by
     // a program that keeps every other writer out by other means (the import holds the counters
-    // table exclusively). Then a shared open keeps what it read of its files (records, index
-    // blocks, counters) from one commit to the next instead of reading it anew. Off by default.
+    // table exclusively). Then a shared open keeps the index blocks it read from one commit to the
+    // next after two reads that find no trace of another program (the record count, the index
+    // counters); its records are read again, since an edit of fields no tag covers leaves no trace.
+    // Off by default.
     void SetSoleWriter(bool sole);
 
     const std::string& Directory() const;
