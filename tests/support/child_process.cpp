@@ -21,6 +21,7 @@
 
 #include "platform/utf.h"
 #else
+#include <cerrno>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,8 @@ constexpr auto kReportWait = std::chrono::seconds(60);
 // A child whose parent died never gets released: it gives up after this long so that nothing
 // hangs around.
 constexpr auto kReleaseWait = std::chrono::seconds(120);
+constexpr int kStartAttempts = 10;
+constexpr auto kStartPause = std::chrono::milliseconds(200);
 
 std::map<std::string, ChildTask>& Tasks()
 {
@@ -155,9 +158,23 @@ ChildProcess::ChildProcess(const std::string& task, const std::vector<std::strin
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const std::wstring application = platform::Utf8ToWide(program);
-    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        throw std::runtime_error("cannot start the child process");
+    // A start can fail for a moment when the system is short of something (seen under Wine on a
+    // loaded machine): it is tried again a few times before the test gives up.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(kStartPause);
+        std::wstring line = commandLine; // CreateProcessW may write into its command line
+        if (CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+            error = 0;
+            break;
+        }
+        error = GetLastError();
+    }
+    if (error != 0)
+        throw std::runtime_error("cannot start the child process (system error " + std::to_string(error) +
+                                 ")");
     CloseHandle(process.hThread);
     handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
 #else
@@ -166,8 +183,16 @@ ChildProcess::ChildProcess(const std::string& task, const std::vector<std::strin
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        throw std::runtime_error("cannot start the child process");
+    int error = 0;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(kStartPause);
+        error = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+        if (error != EAGAIN && error != ENOMEM)
+            break;
+    }
+    if (error != 0)
+        throw std::runtime_error("cannot start the child process (error " + std::to_string(error) + ")");
     handle_ = pid;
 #endif
 }
