@@ -59,8 +59,9 @@ void ImportReport::Skip(SkippedRecord record)
 
 bool ImportReport::HasProblems() const
 {
-    return damaged > 0 || !skipped.empty() || !badDates.empty() || !parcelsWithoutPrecinct.empty() ||
-           parcelsBadPrecinct > 0 || assortmentsStopped > 0 || parcelsStopped > 0;
+    return damaged > 0 || !skipped.empty() || !badDates.empty() || !communesTooWide.empty() ||
+           !parcelsWithoutPrecinct.empty() || parcelsBadPrecinct > 0 || assortmentsStopped > 0 ||
+           parcelsStopped > 0;
 }
 
 std::string ReportSummary(const ImportReport& r, int maxSkipped)
@@ -76,6 +77,9 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     line("  bez pracy w archiwum: " + Number(r.notInArchive));
     line("  w archiwum, ale poza rejestrem KERG: " + Number(r.notInRegister));
     line("  pozostawione z powodu uszkodzonych rekordów archiwum: " + Number(r.damaged));
+    if (!r.communesTooWide.empty())
+        line("  pozostawione, bo numer gminy nie mieści się w polu NR_G: " +
+             Number(static_cast<std::int64_t>(r.communesTooWide.size())));
     if (r.resumedAfter > 0)
         line("  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane ponownie): " +
              Number(r.walkedByInterrupted));
@@ -131,6 +135,11 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
         line("Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01: " +
              Number(static_cast<std::int64_t>(r.badDates.size())));
         list(r.badDates);
+    }
+    if (!r.communesTooWide.empty()) {
+        line("Prace pozostawione nieuzupełnione, bo numer gminy nie mieści się w polu NR_G: " +
+             Number(static_cast<std::int64_t>(r.communesTooWide.size())));
+        list(r.communesTooWide);
     }
     return s;
 }

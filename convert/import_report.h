@@ -76,12 +76,16 @@ struct ImportReport
     std::vector<SkippedRecord> skipped;
     // Archive dates that are no dates, stored as 1900-01-01 (what holds the text that was read).
     std::vector<SkippedRecord> badDates;
+    // Works left uncompleted because their commune number (renumbered or not) is wider than the
+    // target's NR_G: one entry per work, naming its kerg record.
+    std::vector<SkippedRecord> communesTooWide;
 
     // Records a skipped record once (a person named by several works is reported once).
     void Skip(SkippedRecord record);
 
     // Something of the archive did not reach the target as it stood there: a damaged record, a
-    // work left uncompleted, a line or parcel left out, a date that is no date.
+    // work left uncompleted, a line or parcel left out, a date that is no date, a commune number
+    // too wide for the target.
     bool HasProblems() const;
 
 private:

@@ -530,8 +530,17 @@ void Conversion::Walk()
         }
         const std::int32_t n = recno + 1; // the kerg record number
 
-        works.Edit();
+        // A commune number wider than the target's field would be cut to another commune's number:
+        // the work is left uncompleted and named in the report instead.
         const std::string commune = context_.renumbering.FormatCommuneNumber(std::to_string(a.kergNrG));
+        if (commune.size() > nrG.Width()) {
+            report_.communesTooWide.push_back(
+                {FileOf(a.kerg), std::int64_t{recno} + 1, "NR_G",
+                 "numer gminy \u201E" + commune + "\u201D nie mieści się w polu NR_G tabeli Roboty.dbf " +
+                     "(szerokość pola: " + std::to_string(nrG.Width()) + "); " + uncompleted});
+            continue;
+        }
+        works.Edit();
         nrG.SetString(commune);
         if (const auto renumbered = renumber::ParseCommuneNumber(commune);
             renumbered && a.kergNrG <= 9999 && *renumbered != a.kergNrG)

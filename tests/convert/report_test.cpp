@@ -2,6 +2,7 @@
 // its archive, its file, its place under the final message and in kerg-inspect's output.
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -432,6 +433,79 @@ TEST(ImportReport, SampleOfficeCountsAgreeWithTheRowsWritten)
     EXPECT_EQ(skipped, (std::set<std::string>{"kerg.dbf 5 NR_G", "kergasor.dbf 7 WIELKOSC",
                                               "dz.dbf 3 M_DZIALKI", "osoby.dbf 2 O"}));
     EXPECT_EQ(r.damaged, 1);
+}
+
+// A commune number that the target's NR_G cannot hold (here 1003 into a C(3) field) would be cut
+// to another commune's number: its works are left uncompleted and named, the others completed.
+TEST(ImportReport, ACommuneNumberWiderThanTheTargetsFieldLeavesItsWorksUncompleted)
+{
+    test_support::TempDir dir;
+    const std::string archive = dir.File("ARCH") + platform::kSeparator;
+    const std::string target = dir.File("CEL") + platform::kSeparator;
+    ASSERT_TRUE(tools::WriteSampleOffice(archive, target, {120, 3}));
+    const std::string kerg = tools::TargetDir(target, "KERG");
+    // The works table again, with a commune field of three characters.
+    const auto rows = tools::ReadTargetRows(kerg, "Roboty.dbf");
+    engine::CreateTable(kerg, "Roboty.dbf",
+                        {{"ID_ROBOTY", 'C', 8, 0}, {"JEDN_SEG", 'C', 4, 0}, {"NR_PORZ", 'N', 4, 0},
+                         {"ROK", 'N', 4, 0},       {"LP", 'N', 3, 0},       {"INNA_NAZWA", 'C', 20, 0},
+                         {"W_TOKU", 'C', 1, 0},    {"NR_POW", 'C', 4, 0},   {"NR_G", 'C', 3, 0},
+                         {"NR_WYK", 'C', 15, 0},   {"WYKON", 'C', 8, 0},    {"ZLECEN", 'C', 8, 0},
+                         {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
+                         {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
+                         {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
+                        {}, 0x23);
+    for (const auto& row : rows)
+        tools::AppendTargetRow(kerg, "Roboty.dbf", row);
+    const std::string renumbering = dir.File("przenumerowanie.gm");
+    ASSERT_TRUE(writers::WriteFile(renumbering, "3|1003\r\n5|7\r\n"));
+
+    office::ScriptedUi ui;
+    ui.archiveText = archive;
+    ui.targetText = target;
+    ui.commune = true;
+    convert::ImportRun run(ui, renumbering, [] { return convert::Date{2026, 12, 6}; });
+    run.BitBtn1Click();
+    ASSERT_TRUE(ui.closed);
+    const convert::ImportReport& r = run.Report();
+
+    // Every work the report names is left as it was; no work got a cut number.
+    std::set<std::string> named;
+    for (const convert::SkippedRecord& k : r.communesTooWide) {
+        EXPECT_EQ(k.file, "kerg.dbf");
+        EXPECT_EQ(k.field, "NR_G");
+        EXPECT_NE(k.what.find("\u201E1003\u201D"), std::string::npos) << k.what;
+        const std::size_t at = k.what.find("praca ");
+        ASSERT_NE(at, std::string::npos) << k.what;
+        named.insert(k.what.substr(at + 6, 8));
+    }
+    ASSERT_FALSE(named.empty());
+    const auto after = tools::ReadTargetRows(kerg, "Roboty.dbf");
+    ASSERT_EQ(after.size(), rows.size());
+    std::int64_t completed = 0;
+    std::set<std::string> communes;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (named.count(after[i].at("ID_ROBOTY")) > 0) {
+            EXPECT_EQ(after[i], rows[i]);
+            continue;
+        }
+        if (rows[i].at("WYKON").empty() && after[i].at("W_TOKU") == "0") {
+            ++completed;
+            communes.insert(after[i].at("NR_G"));
+        }
+    }
+    EXPECT_EQ(r.completed, completed);
+    EXPECT_GT(completed, 0);
+    EXPECT_EQ(communes.count("100"), 0u);
+    EXPECT_EQ(communes.count("003"), 0u);
+    EXPECT_EQ(r.works, r.completed + r.alreadyCompleted + r.notInArchive + r.notInRegister + r.damaged +
+                           static_cast<std::int64_t>(r.communesTooWide.size()));
+    EXPECT_TRUE(r.HasProblems());
+    const std::string summary = convert::ReportSummary(r);
+    EXPECT_NE(summary.find("pozostawione, bo numer gminy nie mieści się w polu NR_G: " +
+                           std::to_string(r.communesTooWide.size())),
+              std::string::npos)
+        << summary;
 }
 
 } // namespace
