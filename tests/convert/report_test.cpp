@@ -446,15 +446,17 @@ TEST(ImportReport, ACommuneNumberWiderThanTheTargetsFieldLeavesItsWorksUncomplet
     const std::string kerg = tools::TargetDir(target, "KERG");
     // The works table again, with a commune field of three characters.
     const auto rows = tools::ReadTargetRows(kerg, "Roboty.dbf");
-    engine::CreateTable(kerg, "Roboty.dbf",
-                        {{"ID_ROBOTY", 'C', 8, 0}, {"JEDN_SEG", 'C', 4, 0}, {"NR_PORZ", 'N', 4, 0},
-                         {"ROK", 'N', 4, 0},       {"LP", 'N', 3, 0},       {"INNA_NAZWA", 'C', 20, 0},
-                         {"W_TOKU", 'C', 1, 0},    {"NR_POW", 'C', 4, 0},   {"NR_G", 'C', 3, 0},
-                         {"NR_WYK", 'C', 15, 0},   {"WYKON", 'C', 8, 0},    {"ZLECEN", 'C', 8, 0},
-                         {"UWAGI", 'C', 50, 0},    {"POL_WL", 'C', 60, 0},  {"D_P_ZAK", 'D', 8, 0},
-                         {"D_ROZ_P", 'D', 8, 0},   {"D_PRZ_O", 'D', 8, 0},  {"OPIS", 'C', 80, 0},
-                         {"ID_TWORZ", 'C', 8, 0},  {"ID_MODYF", 'C', 8, 0}},
-                        {}, 0x23);
+    std::vector<engine::FieldDefinition> layout;
+    {
+        engine::Table works(kerg, "Roboty.dbf");
+        works.Open();
+        for (std::size_t i = 0; i < works.FieldCount(); ++i) {
+            const engine::Field f = works.FieldAt(i);
+            layout.push_back(
+                {f.Name(), f.Type(), f.Name() == "NR_G" ? std::size_t{3} : f.Width(), f.Decimals()});
+        }
+    }
+    engine::CreateTable(kerg, "Roboty.dbf", layout, {}, 0x23);
     for (const auto& row : rows)
         tools::AppendTargetRow(kerg, "Roboty.dbf", row);
     const std::string renumbering = dir.File("przenumerowanie.gm");
