@@ -106,6 +106,15 @@ void MdxIndex::Damaged(std::size_t tag, const std::string& what) const
     throw Error(ErrorKind::BadIndex, message + ": " + what);
 }
 
+void MdxIndex::CheckNextPage() const
+{
+    const std::int64_t endPage =
+        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    if (std::int64_t{nextPage_} > endPage + static_cast<std::int64_t>(pagesPerBlock_))
+        Damaged(tags_.size(), "pierwsza nieprzydzielona strona (" + std::to_string(nextPage_) +
+                                  ") leży daleko za końcem pliku (stron: " + std::to_string(endPage) + ")");
+}
+
 void MdxIndex::Load()
 {
     fileSize_ = file_.Size();
@@ -175,6 +184,11 @@ void MdxIndex::Load()
         tags.push_back(std::move(t));
     }
     tags_ = std::move(tags);
+    headerPages_.clear();
+    for (const TagInfo& t : tags_)
+        headerPages_.push_back(t.headerPage);
+    std::sort(headerPages_.begin(), headerPages_.end());
+    CheckNextPage();
     // Whatever was kept back belongs to the file as it was before; it is read anew.
     dirtyCounters_.assign(tags_.size(), false);
     dirtyPages_.assign(tags_.size(), false);
@@ -227,6 +241,14 @@ const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
     const std::int64_t offset = std::int64_t{page} * static_cast<std::int64_t>(kMdxPage);
     if (page < 4 || offset + static_cast<std::int64_t>(blockSize_) > fileSize_)
         Damaged(tag, "blok na stronie " + std::to_string(page) + " leży poza plikiem");
+    // A node over a tag header block would be written over that header.
+    const auto span = static_cast<std::uint32_t>(pagesPerBlock_);
+    if (!headerPages_.empty() && page < headerPages_.back() + span) {
+        const auto near =
+            std::lower_bound(headerPages_.begin(), headerPages_.end(), page >= span ? page - span + 1 : 0);
+        if (near != headerPages_.end() && *near < page + span)
+            Damaged(tag, "blok na stronie " + std::to_string(page) + " leży na nagłówku znacznika");
+    }
     const unsigned char* block = Cached(page);
     if (block != nullptr)
         platform::Prefetch(block, blockSize_);
@@ -291,6 +313,7 @@ std::uint32_t MdxIndex::Allocate(std::size_t tag)
     // enough to take blocks from it safely, and a block left out of every tree harms no reader.
     const std::int64_t endPage =
         (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    CheckNextPage();
     std::uint32_t page = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
     nextPage_ = page + static_cast<std::uint32_t>(pagesPerBlock_);
     unsigned char next[4];
@@ -363,6 +386,7 @@ bool MdxIndex::Refresh()
     if (changed) {
         DropCache();
         fileSize_ = file_.Size();
+        CheckNextPage();
     }
     return changed;
 }

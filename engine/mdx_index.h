@@ -209,6 +209,9 @@ private:
     void RemoveChild(std::size_t tag, TagCursor* path, std::size_t level);
     void WriteRoot(std::size_t tag, std::uint32_t root);
     [[noreturn]] void Damaged(std::size_t tag, const std::string& what) const;
+    // Damaged when the file header's first unallocated page lies more than a block past the end
+    // of the file: a block allocated there would make the file grow by that much.
+    void CheckNextPage() const;
 
     platform::LockedFile& file_;
     std::string path_;
@@ -216,6 +219,8 @@ private:
     std::size_t blockSize_ = 1024;
     std::size_t pagesPerBlock_ = 2;
     std::uint32_t nextPage_ = 0;
+    // Pages of the tag header blocks, sorted: a tree node never lies over one of them.
+    std::vector<std::uint32_t> headerPages_;
     std::int64_t fileSize_ = 0;
     int stampedDay_ = -1;
     bool deferCounters_ = false;

@@ -89,6 +89,22 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"RootOutsideFile", "MDX", [](std::string& b) { Put32(b, kTagHeader, 999999); }},
                       Damage{"RootInHeader", "MDX", [](std::string& b) { Put32(b, kTagHeader, 1); }},
                       Damage{"TagHeaderOutsideFile", "MDX", [](std::string& b) { Put32(b, 544, 70000); }},
+                      // A node over a tag header block would be written over that header.
+                      Damage{"RootIsItsOwnTagHeader", "MDX",
+                             [](std::string& b) { Put32(b, kTagHeader, kTagHeader / 512); }},
+                      Damage{"ChildIsAnotherTagsHeader", "MDX",
+                             [](std::string& b) {
+                                 const std::uint32_t root = GetLe(b, kTagHeader);
+                                 Put32(b, root * 512 + 8, GetLe(b, 544 + 32)); // the second tag's header
+                             }},
+                      Damage{"ChildOverlapsATagHeader", "MDX",
+                             [](std::string& b) {
+                                 const std::uint32_t root = GetLe(b, kTagHeader);
+                                 Put32(b, root * 512 + 8, GetLe(b, 544 + 32) + 1);
+                             }},
+                      // The next block would be allocated there: the file would grow by a terabyte.
+                      Damage{"NextPageFarBeyondTheFile", "MDX", [](std::string& b) { Put32(b, 32, 0x7FFFFFFF); }},
+                      Damage{"NextPageThatWrapsRound", "MDX", [](std::string& b) { Put32(b, 32, 0xFFFFFFFE); }},
                       Damage{"TooManyKeysInRoot", "MDX",
                              [](std::string& b) { Put32(b, GetLe(b, kTagHeader) * 512, 5000); }},
                       Damage{"ChildPointsBackAtRoot", "MDX",
