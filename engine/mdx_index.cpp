@@ -930,7 +930,7 @@ bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t recor
     return true;
 }
 
-std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems)
+std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder)
 {
     const TagInfo& t = tags_[tag];
     std::vector<IndexEntry> entries;
@@ -971,7 +971,7 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
             for (std::size_t i = 0; i < n; ++i) {
                 IndexEntry e{std::string(KeyAt(block, i, t.itemLength, t.keyLength)),
                              Pointer(block, i, t.itemLength)};
-                if (!entries.empty()) {
+                if (keyOrder && !entries.empty()) {
                     const int c = t.order(entries.back().key, e.key);
                     if (c > 0 || (c == 0 && entries.back().record >= e.record))
                         problems->push_back(label + "klucze nie po kolei przy rekordzie " +
@@ -989,7 +989,7 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
             const std::size_t before = entries.size();
             if (!visit(child, depth + 1, &below))
                 return false;
-            if (i < n && entries.size() > before &&
+            if (keyOrder && i < n && entries.size() > before &&
                 t.order(below, KeyAt(block, i, t.itemLength, t.keyLength)) != 0)
                 problems->push_back(label + "klucz w bloku " + std::to_string(page) +
                                     " różni się od największego klucza poddrzewa");

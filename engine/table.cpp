@@ -26,6 +26,22 @@
 namespace engine {
 namespace {
 
+// The first mismatches of a tag found by a check, and how many more there are.
+void AddMismatches(std::vector<std::string>& problems, const std::string& label,
+                   const std::vector<std::string>& found)
+{
+    constexpr std::size_t kShown = 5;
+    for (std::size_t k = 0; k < found.size() && k < kShown; ++k)
+        problems.push_back(label + found[k]);
+    if (found.size() > kShown) {
+        const std::size_t rest = found.size() - kShown, ones = rest % 10, tens = rest % 100;
+        problems.push_back(label + "oraz " + std::to_string(rest) +
+                           (rest == 1                                            ? " dalsza niezgodność"
+                            : ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? " dalsze niezgodności"
+                                                                                 : " dalszych niezgodności"));
+    }
+}
+
 std::string Hex(unsigned value)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -1262,17 +1278,44 @@ std::vector<std::string> Table::Verify()
                 ++j;
             }
         }
-        constexpr std::size_t kShown = 5;
-        for (std::size_t k = 0; k < found.size() && k < kShown; ++k)
-            problems.push_back(label + found[k]);
-        if (found.size() > kShown) {
-            const std::size_t rest = found.size() - kShown, ones = rest % 10, tens = rest % 100;
-            problems.push_back(label + "oraz " + std::to_string(rest) +
-                               (rest == 1 ? " dalsza niezgodność"
-                                : ones >= 2 && ones <= 4 && (tens < 12 || tens > 14)
-                                    ? " dalsze niezgodności"
-                                    : " dalszych niezgodności"));
+        AddMismatches(problems, label, found);
+    }
+    return problems;
+}
+
+std::vector<std::string> Table::CheckIndexEntries()
+{
+    Impl& impl = Require(impl_, *this);
+    std::vector<std::string> problems;
+    if (!impl.mdx)
+        return problems;
+    UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
+    const std::uint32_t count = impl.FileRecordCount();
+    impl.mdx->Refresh();
+    for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
+        const TagInfo& info = impl.mdx->Tags()[t];
+        std::vector<std::string> structure;
+        const std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure, false);
+        for (const std::string& p : structure)
+            problems.push_back(Path() + ": " + p);
+        if (!structure.empty())
+            continue;
+        std::vector<bool> seen(std::size_t{count} + 1, false);
+        std::vector<std::string> found;
+        for (const IndexEntry& e : stored) {
+            if (e.record == 0 || e.record > count)
+                found.push_back("wpis rekordu " + std::to_string(e.record) +
+                                " spoza tabeli (rekordów: " + std::to_string(count) + ")");
+            else if (seen[e.record])
+                found.push_back("rekord " + std::to_string(e.record) + " występuje więcej niż raz");
+            else
+                seen[e.record] = true;
         }
+        if (info.forExpression.empty() && !info.unique)
+            for (std::uint32_t r = 1; r <= count; ++r)
+                if (!seen[r])
+                    found.push_back("brak wpisu rekordu " + std::to_string(r));
+        AddMismatches(problems, Path() + ", znacznik " + info.name + ": ", found);
     }
     return problems;
 }

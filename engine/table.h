@@ -149,6 +149,12 @@ public:
     // Checks every tag against the records: each holds exactly its records' keys, in order.
     // Returns the problems in plain words (empty when sound).
     std::vector<std::string> Verify();
+    // What Verify checks that no collation or key evaluation decides, quickly, without reading the
+    // records: each tag's tree (inside the file, no loops, leaves at one depth, no node over a tag
+    // header) and the record numbers it holds (none beyond the table's count, none twice, and
+    // every record in a tag with neither FOR clause nor unique flag). A table failing it must not
+    // be written: its index would send a new row onto a live one or find a row twice.
+    std::vector<std::string> CheckIndexEntries();
 
     // A reader's hold on a shared open: the update lock, kept until ReleaseHold (or Close), with the
     // header and the index counters read anew under it. A writer in a transaction keeps the locks

@@ -147,6 +147,47 @@ TEST(DamagedFile, ErrorsAreNotRaisedForSoundFiles)
     EXPECT_NO_THROW(t.Open());
 }
 
+// The quick check before writing: record numbers an index holds that the table does not, or twice,
+// or a record a plain tag lacks.
+TEST(DamagedFile, TheCheckBeforeWritingFindsRecordNumbersTheTableDoesNotHave)
+{
+    auto check = [](const std::function<void(std::string & dbf, std::string & mdx)>& damage) {
+        TempDir dir;
+        CopyTable("mdx", "ASORTYM", dir.Path());
+        std::string dbf = ReadFileBytes(dir.File("ASORTYM.DBF"));
+        std::string mdx = ReadFileBytes(dir.File("ASORTYM.MDX"));
+        damage(dbf, mdx);
+        WriteFileBytes(dir.File("ASORTYM.DBF"), dbf);
+        WriteFileBytes(dir.File("ASORTYM.MDX"), mdx);
+        engine::Table t(dir.Path(), "ASORTYM.DBF");
+        t.Open();
+        std::string all;
+        for (const std::string& p : t.CheckIndexEntries())
+            all += p + "\n";
+        return all;
+    };
+    EXPECT_EQ(check([](std::string&, std::string&) {}), "");
+    const std::string cut = check([](std::string& dbf, std::string&) { Put32(dbf, 4, GetLe(dbf, 4) - 1); });
+    EXPECT_NE(cut.find("znacznik UPP_ASORT: wpis rekordu 300 spoza tabeli (rekordów: 299)"),
+              std::string::npos)
+        << cut;
+    EXPECT_NE(cut.find("znacznik UPP_NAZ_A: wpis rekordu 300 spoza tabeli"), std::string::npos) << cut;
+    // The first leaf's first entry made to name the record of its second.
+    const std::string twice = check([](std::string&, std::string& mdx) {
+        const std::size_t item = GetLe(mdx, kTagHeader + 18, 2);
+        std::size_t page = GetLe(mdx, kTagHeader);
+        for (int depth = 0; depth < 10; ++depth) {
+            const std::size_t n = GetLe(mdx, page * 512);
+            if (GetLe(mdx, page * 512 + 8 + n * item) == 0)
+                break; // a leaf: no trailing child
+            page = GetLe(mdx, page * 512 + 8);
+        }
+        Put32(mdx, page * 512 + 8, GetLe(mdx, page * 512 + 8 + item));
+    });
+    EXPECT_NE(twice.find("występuje więcej niż raz"), std::string::npos) << twice;
+    EXPECT_NE(twice.find("brak wpisu rekordu"), std::string::npos) << twice;
+}
+
 } // namespace
 
 namespace {
