@@ -382,8 +382,12 @@ void ImportRun::Locked(const std::string& targetDir)
         // engine's reason goes under the message: a counters table that is damaged rather than
         // held by somebody is told apart.
         std::string why;
-        if (!OpenCounters(targetDir, why)) {
-            ui_.ShowMessage(Info(messages::kCountersLocked, messages::kCaptionInfo, why));
+        bool locked = false;
+        if (!OpenCounters(targetDir, why, locked)) {
+            // Somebody holding the table is what the office meets every day; a table that is
+            // missing or damaged must not send them looking for another user.
+            ui_.ShowMessage(Info(locked ? messages::kCountersLocked : messages::kCountersUnreadable,
+                                 messages::kCaptionInfo, why));
             return;
         }
         if (!WithdrawInterrupted(targetDir)) {
@@ -394,9 +398,13 @@ void ImportRun::Locked(const std::string& targetDir)
         if (!ReadCounters(missing, why)) {
             counters_.reset();
             if (missing.empty())
-                ui_.ShowMessage(Info(messages::kCountersLocked, messages::kCaptionInfo, why));
+                ui_.ShowMessage(Info(messages::kCountersUnreadable, messages::kCaptionInfo, why));
             else
                 ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
+            return;
+        }
+        if (!TargetIsSound(targetDir)) {
+            counters_.reset();
             return;
         }
         // 15.
@@ -502,14 +510,18 @@ std::string ImportRun::FinishReport(const std::string& archiveDir, const std::st
     return where + "\n\n" + ReportSummary(report_, 20);
 }
 
-bool ImportRun::OpenCounters(const std::string& targetDir, std::string& why)
+bool ImportRun::OpenCounters(const std::string& targetDir, std::string& why, bool& locked)
 {
     why.clear();
+    locked = false;
     try {
         counters_ = std::make_unique<CountersTable>(TargetSubdirectory(targetDir, "ADMIN"));
         counters_->table.SetExclusive(true);
         counters_->table.Open();
         return true;
+    } catch (const engine::Error& e) {
+        why = engine::FailureText(e);
+        locked = e.Kind() == engine::ErrorKind::Locked;
     } catch (const std::exception& e) {
         why = engine::FailureText(e);
     } catch (...) {}
@@ -536,6 +548,86 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
                     {}});
         return false;
     }
+}
+
+bool ImportRun::TargetIsSound(const std::string& targetDir)
+{
+    std::vector<std::string> indexProblems, counterProblems;
+    // A table that does not open is left to the run, which opens every table before it writes
+    // and names the reason as usual (somebody holding it, a missing field, ...).
+    for (const char* name : kProgressTables) {
+        try {
+            engine::Table table(
+                TargetSubdirectory(targetDir, std::string_view(name) == "Osoby.dbf" ? "OSOBY" : "KERG"),
+                name);
+            table.Open();
+            for (std::string& problem : table.CheckIndexEntries())
+                indexProblems.push_back(std::move(problem));
+        } catch (const std::exception&) {}
+    }
+    struct Drawn
+    {
+        const char* counter;
+        const char* directory;
+        const char* table;
+        const char* field;
+        std::int64_t next;
+        bool drawn;
+    };
+    const Drawn counters[] = {
+        {"OSOBY", "OSOBY", "Osoby.dbf", "ID_OSOBY", state_.PersonCounter, true},
+        {"ASORTYM", "KERG", "Asortym.dbf", "ID_ASORT", state_.AssortmentCounter, ui_.AssortmentsTicked()},
+        {"DZ", "KERG", "dz.dbf", "ID_DZIALKI", state_.ParcelCounter, ui_.ParcelsTicked()}};
+    for (const Drawn& c : counters) {
+        if (!c.drawn)
+            continue;
+        try {
+            engine::Table table(TargetSubdirectory(targetDir, c.directory), c.table);
+            table.Open();
+            engine::Field id = table.FieldByName(c.field);
+            // Ids are the counter's value in hexadecimal digits; a value of another form is
+            // nobody's draw from the counter and cannot meet one.
+            std::int64_t largest = -1;
+            std::string largestText;
+            for (table.First(); !table.Eof(); table.Next()) {
+                std::string text = id.AsString();
+                text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
+                text.erase(std::min(text.find_last_not_of(' ') + 1, text.size()));
+                if (text.empty() || text.size() > 8 ||
+                    text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+                    continue;
+                const std::int64_t value = std::stoll(text, nullptr, 16);
+                if (value > largest) {
+                    largest = value;
+                    largestText = text;
+                }
+            }
+            if (largest >= c.next)
+                counterProblems.push_back(
+                    "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) +
+                    ") nie jest większy od największego identyfikatora w tabeli " + c.table + " (" +
+                    largestText + ", czyli " + std::to_string(largest) + ")");
+        } catch (const std::exception&) {}
+    }
+    if (indexProblems.empty() && counterProblems.empty())
+        return true;
+    std::string details;
+    for (const std::string& p : counterProblems)
+        details += p + "\n";
+    if (!counterProblems.empty())
+        details += std::string(messages::kCounterMendingHint) + "\n";
+    constexpr std::size_t kShown = 12;
+    for (std::size_t i = 0; i < indexProblems.size() && i < kShown; ++i)
+        details += indexProblems[i] + "\n";
+    if (indexProblems.size() > kShown)
+        details +=
+            "(dalsze niezgodności, tu pominięte: " + std::to_string(indexProblems.size() - kShown) + ")\n";
+    if (!indexProblems.empty())
+        details += std::string(messages::kIndexMendingHint) + "\n";
+    details.pop_back();
+    ui_.ShowMessage(Message{messages::kTargetNeedsMending, messages::kCaptionError, Buttons::Ok, Icon::Stop,
+                            Answer::Ok, details, true});
+    return false;
 }
 
 bool ImportRun::ReadCounters(std::string& missing, std::string& why)

@@ -135,6 +135,8 @@ inline constexpr const char* kBackupQuestion =
 inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy utworzyć kopię danych";
 inline constexpr const char* kCountersLocked =
     "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
+inline constexpr const char* kCountersUnreadable =
+    "Nie można otworzyć ani odczytać tabeli liczników Dostep.dbf. Import niczego nie zapisał.";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
 inline constexpr const char* kRerunAfterError =
     "Usuń przyczynę błędu i uruchom import ponownie: prace zapisane do tej chwili zostaną zachowane, a "
@@ -155,6 +157,12 @@ inline constexpr const char* kProgressStale =
 inline constexpr const char* kProgressStaleHint =
     "Jeżeli bazę odtworzono z kopii sprzed tamtego importu, usuń plik ";
 inline constexpr const char* kProgressStaleTail = " i uruchom import ponownie.";
+// When that import had walked the whole works table: followed by the file's path and the tail.
+inline constexpr const char* kProgressEndedHint =
+    "Tamten import przejrzał jednak wszystkie prace, więc nie ma czego dokończyć. Usuń plik ";
+inline constexpr const char* kProgressEndedTail =
+    " i nie uruchamiaj importu ponownie: kolejny import uzupełniłby jeszcze raz prace pozostawione bez "
+    "wykonawcy i dopisał ich asortymenty, działki i zakresy rastrowe po raz drugi.";
 inline constexpr const char* kSettingsDiffer =
     "Ten import ma dokończyć import przerwany wcześniej, ale tamten działał z innymi ustawieniami:";
 inline constexpr const char* kSettingsDifferTail =
@@ -170,6 +178,16 @@ inline constexpr const char* kProgressNotRemoved = "Nie można usunąć pliku ";
 inline constexpr const char* kProgressNotRemovedTail =
     ", w którym import zapisuje, dokąd doszedł. Usuń go przed następnym importem: dopóki jest, "
     "następny import uzna się za dokończenie tego i pominie prace, które ten przejrzał.";
+inline constexpr const char* kTargetNeedsMending =
+    "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.";
+inline constexpr const char* kIndexMendingHint =
+    "Odbuduj indeksy wymienionych tabel (na przykład poleceniem \u201Ekerg-inspect reindex\u201D) i "
+    "uruchom import ponownie. Dopóki indeks jest uszkodzony, nowy wiersz mógłby zostać zapisany na "
+    "miejscu istniejącego albo nie zostać znaleziony.";
+inline constexpr const char* kCounterMendingHint =
+    "Sprawdź, czy tabela liczników Dostep.dbf pochodzi z tej samej kopii bazy co pozostałe tabele "
+    "(na przykład czy nie odtworzono jej osobno z kopii zapasowej), i popraw licznik, zanim "
+    "ktokolwiek dopisze dane: nowe wiersze dostałyby identyfikatory już używane.";
 inline constexpr const char* kDone = "Import został zakończony.";
 inline constexpr const char* kFailedHead = "Wystąpił błąd podczas importu:";
 inline constexpr const char* kFailedTail =
@@ -250,9 +268,13 @@ public:
 private:
     void Locked(const std::string& targetDir);
     // Both give the engine's reason in `why` when they fail.
-    bool OpenCounters(const std::string& targetDir, std::string& why);
+    bool OpenCounters(const std::string& targetDir, std::string& why, bool& locked);
     bool WithdrawInterrupted(const std::string& targetDir);
     bool ReadCounters(std::string& missing, std::string& why);
+    // Before anything is written: the indexes of the tables the run writes hold sound trees and
+    // record numbers, and each counter the run draws ids from lies above the ids in use. False,
+    // with the problems told, when the target must be mended first.
+    bool TargetIsSound(const std::string& targetDir);
     // Puts the three counters into their rows of the counters table.
     void StoreCounters();
     void CommitPoint(bool last, const RunContext& context);

@@ -195,6 +195,22 @@ public:
         return "<none>";
     }
 
+    // Sets nextval of a counters row.
+    void SetCounter(const std::string& name, std::int64_t value)
+    {
+        engine::Table counters(Admin(), "Dostep.dbf");
+        counters.Open();
+        for (counters.First(); !counters.Eof(); counters.Next()) {
+            if (counters.FieldByName("TABLENAME").AsString() == name) {
+                counters.Edit();
+                counters.FieldByName("NEXTVAL").SetInteger(value);
+                counters.Post();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no counter " << name;
+    }
+
     test_support::TempDir dir;
     std::string archiveDir, targetDir;
     std::string renumberingFile = dir.File("kerg-import.gm");

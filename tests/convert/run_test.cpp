@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -511,6 +512,86 @@ TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
     EXPECT_EQ(o.Rows(o.Kerg(), "Asortym.dbf").size(), 1u) << "dictionary rows are found, not duplicated";
     EXPECT_EQ(o.Rows(o.Kerg(), "zakr_ras.dbf").size(), 2u);
     EXPECT_EQ(o.Counter("OSOBY"), "7");
+    o.ExpectTargetSound();
+}
+
+} // namespace
+
+namespace {
+
+std::map<std::string, std::string> FilesUnder(const std::string& directory)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[entry.path().string()] =
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
+// A target that would give an id twice or write a row over another is refused before anything is
+// written: a counter not above the ids in use (a counters table put back alone from a backup),
+// and an index whose entries point past the table's rows (a record count cut down).
+TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
+{
+    Office o;
+    BasicOffice(o); // counters: OSOBY 5, ASORTYM 10, DZ 10
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "00000004"}, {"KLUCZ", "NOWAK"}});
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "0000000B"}, {"KLUCZ", "ADAMSKI"}});
+    tools::AppendTargetRow(o.Kerg(), "Asortym.dbf", {{"ID_ASORT", "0009"}, {"ASORT", "zz"}});
+    // Ids of another form are nobody's draw from a counter.
+    tools::AppendTargetRow(o.Kerg(), "dz.dbf", {{"ID_DZIALKI", "X1234567"}, {"DZIALKA", "1"}});
+
+    auto expectRefused = [&](const std::vector<std::string>& named,
+                             const std::vector<std::string>& notNamed) {
+        const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
+        o.ui.messages.clear();
+        o.Run();
+        ASSERT_FALSE(o.ui.messages.empty());
+        const convert::Message& m = o.ui.messages.back();
+        EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+        EXPECT_EQ(m.caption, "Błąd");
+        EXPECT_TRUE(m.detailsShown);
+        for (const std::string& text : named)
+            EXPECT_NE(m.details.find(text), std::string::npos) << text << "\n" << m.details;
+        for (const std::string& text : notNamed)
+            EXPECT_EQ(m.details.find(text), std::string::npos) << text << "\n" << m.details;
+        EXPECT_FALSE(o.ui.closed);
+        EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written, not even a report";
+        EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(o.targetDir)));
+    };
+    expectRefused({"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora w "
+                   "tabeli Osoby.dbf (0000000B, czyli 11)",
+                   "Dostep.dbf pochodzi z tej samej kopii"},
+                  {"ASORTYM", "DZ", "reindex"});
+
+    // The persons' counter mended; the works table's row count cut below the index's entries.
+    o.SetCounter("OSOBY", 12);
+    {
+        const std::string osoby = o.Persons() + platform::kSeparator + "Osoby.dbf";
+        std::fstream f(osoby, std::ios::in | std::ios::out | std::ios::binary);
+        const char one[4] = {1, 0, 0, 0};
+        f.seekp(4);
+        f.write(one, 4);
+    }
+    expectRefused({"Osoby.dbf, znacznik UPP_KLUCZ: wpis rekordu 2 spoza tabeli (rekordów: 1)", "reindex"},
+                  {"licznik"});
+
+    // Mended, the import runs and hands out ids above those in use.
+    {
+        const std::string osoby = o.Persons() + platform::kSeparator + "Osoby.dbf";
+        std::fstream f(osoby, std::ios::in | std::ios::out | std::ios::binary);
+        const char two[4] = {2, 0, 0, 0};
+        f.seekp(4);
+        f.write(two, 4);
+    }
+    o.ui.messages.clear();
+    o.Run();
+    EXPECT_TRUE(o.ui.closed);
+    EXPECT_EQ(o.Counter("OSOBY"), "14");
     o.ExpectTargetSound();
 }
 

@@ -122,12 +122,18 @@ INSTANTIATE_TEST_SUITE_P(
 // independent libraries wrote: it must never stop an office whose indexes are sound.
 TEST(FixtureTables, TheCheckBeforeWritingFindsNothingInFilesOthersWrote)
 {
-    const std::pair<const char*, const char*> tables[] = {
-        {"real", "TEST"},       {"mdx", "OSOBY"},
-        {"mdx", "EDITED"},      {"mdx", "DZ"},
-        {"mdx", "ASORTYM"},     {"mdx", "MIXED"},
-        {"mdx-expr", "LICZBY"}, {"mdx-expr", "WARUNKI"},
-        {"mdx-expr", "WYRAZY"}, {"mdx-expr/after", "LICZBY"}, {"mdx-expr/after", "WARUNKI"}, {"mdx-expr/after", "WYRAZY"}};
+    const std::pair<const char*, const char*> tables[] = {{"real", "TEST"},
+                                                          {"mdx", "OSOBY"},
+                                                          {"mdx", "EDITED"},
+                                                          {"mdx", "DZ"},
+                                                          {"mdx", "ASORTYM"},
+                                                          {"mdx", "MIXED"},
+                                                          {"mdx-expr", "LICZBY"},
+                                                          {"mdx-expr", "WARUNKI"},
+                                                          {"mdx-expr", "WYRAZY"},
+                                                          {"mdx-expr/after", "LICZBY"},
+                                                          {"mdx-expr/after", "WARUNKI"},
+                                                          {"mdx-expr/after", "WYRAZY"}};
     for (const auto& [folder, name] : tables) {
         TempDir dir;
         CopyTable(folder, name, dir.Path());
