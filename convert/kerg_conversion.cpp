@@ -431,9 +431,15 @@ void Conversion::CheckResumedTarget()
     }
     if (changed.empty())
         return;
+    const std::string progressFile = JournalDirectory(targetDir_) + platform::kSeparator + kProgressFileName;
+    // The walk had reached the works table's last row: that import ended, and only its file was
+    // left (a cut of power during the final message, a removal that failed). A run without the
+    // file would complete the works without a contractor a second time.
+    if (!context_.resumeRows.empty() && context_.resumeRows[0] == context_.resumeAfter)
+        throw std::runtime_error(std::string(messages::kProgressStale) + changed + "\r\n" +
+                                 messages::kProgressEndedHint + progressFile + messages::kProgressEndedTail);
     throw std::runtime_error(std::string(messages::kProgressStale) + changed + "\r\n" +
-                             messages::kProgressStaleHint + JournalDirectory(targetDir_) +
-                             platform::kSeparator + kProgressFileName + messages::kProgressStaleTail);
+                             messages::kProgressStaleHint + progressFile + messages::kProgressStaleTail);
 }
 
 void Conversion::Walk()

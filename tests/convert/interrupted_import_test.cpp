@@ -512,6 +512,39 @@ TEST_F(InterruptedImport, ATargetPutBackFromACopyStopsTheRunThatWouldFinishTheOl
     EXPECT_EQ(Digest(target), reference);
 }
 
+// An import that walked every work and died before its progress file went (a cut of power during
+// the final message), after which the office worked in the target: the next run stops as for any
+// changed target, but tells that nothing is left to finish and warns against running it again,
+// which would complete the works without a contractor a second time.
+TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyItsFileIsLeft)
+{
+    MakeOffice(30, 11, 4, 3);
+    std::string target;
+    for (std::uint64_t k = changes; k > changes / 2 && target.empty(); --k) {
+        const std::string copy = Copy("ended" + std::to_string(k));
+        EXPECT_EQ(DiesAt(copy, k, "exit"), platform::kFaultExitCode);
+        engine::Table works(tools::TargetDir(copy, "KERG"), "Roboty.dbf");
+        works.Open();
+        const std::optional<std::int64_t> row = convert::InterruptedImportRow(copy);
+        if (row && *row == static_cast<std::int64_t>(works.RecordCount()) &&
+            !engine::JournalPending(convert::JournalDirectory(copy)))
+            target = copy;
+    }
+    ASSERT_FALSE(target.empty()) << "no death left the file of a walk that had ended";
+    // A work registered since.
+    tools::AppendTargetRow(tools::TargetDir(target, "KERG"), "Roboty.dbf",
+                           {{"ID_ROBOTY", "7FFFFFF0"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2026"}});
+    const std::string before = Digest(target);
+    const std::string last = ImportStops(target, std::string("error: ") + convert::messages::kProgressStale);
+    EXPECT_NE(last.find("Tabela Roboty.dbf: wierszy było "), std::string::npos) << last;
+    EXPECT_NE(last.find(convert::messages::kProgressEndedHint + ProgressFile(target) +
+                        convert::messages::kProgressEndedTail),
+              std::string::npos)
+        << last;
+    EXPECT_EQ(last.find(convert::messages::kProgressStaleHint), std::string::npos) << last;
+    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+}
+
 // A run that would finish an interrupted import with other options, another renumbering or
 // another archive stops before writing anything and names each difference: finished so, the
 // target would be that of no import at all. Set as before, the run finishes to the reference.
@@ -784,7 +817,8 @@ TEST_F(InterruptedImport, AnEncryptedTableStopsTheRunBeforeAnythingIsWritten)
         if (std::string(table) == "Roboty.dbf")
             EXPECT_EQ(last, std::string("komunikat: ") + convert::messages::kNoTargetDatabase);
         else if (std::string(table) == "Dostep.dbf")
-            EXPECT_EQ(last, std::string("Komunikat: ") + convert::messages::kCountersLocked);
+            // Damaged, not held by anybody: the office is not sent looking for another user.
+            EXPECT_EQ(last, std::string("Komunikat: ") + convert::messages::kCountersUnreadable);
         else
             EXPECT_EQ(last.rfind("error: ", 0), 0u) << last;
         EXPECT_NE(shown.find(table), std::string::npos) << shown;
