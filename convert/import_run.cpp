@@ -398,7 +398,8 @@ void ImportRun::Locked(const std::string& targetDir)
         if (!ReadCounters(missing, why)) {
             counters_.reset();
             if (missing.empty())
-                ui_.ShowMessage(Info(messages::kCountersUnreadable, messages::kCaptionInfo, why));
+                ui_.ShowMessage(Info(messages::kCountersUnreadable, messages::kCaptionInfo,
+                                     withdrawnTold_ ? why + "\n" + messages::kOnlyWithdrawn : why));
             else
                 ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
             return;
@@ -563,6 +564,9 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             table.Open();
             for (std::string& problem : table.CheckIndexEntries())
                 indexProblems.push_back(std::move(problem));
+        } catch (const engine::Error& e) {
+            if (e.Kind() == engine::ErrorKind::BadIndex) // an index damaged beyond opening
+                indexProblems.push_back(engine::FailureText(e));
         } catch (const std::exception&) {}
     }
     struct Drawn
@@ -624,7 +628,10 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             "(dalsze niezgodności, tu pominięte: " + std::to_string(indexProblems.size() - kShown) + ")\n";
     if (!indexProblems.empty())
         details += std::string(messages::kIndexMendingHint) + "\n";
-    details.pop_back();
+    if (withdrawnTold_)
+        details += messages::kOnlyWithdrawn;
+    else
+        details.pop_back();
     ui_.ShowMessage(Message{messages::kTargetNeedsMending, messages::kCaptionError, Buttons::Ok, Icon::Stop,
                             Answer::Ok, details, true});
     return false;

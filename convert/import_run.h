@@ -135,6 +135,10 @@ inline constexpr const char* kBackupQuestion =
 inline constexpr const char* kBackupNeeded = "Przed wykonaniem importu należy utworzyć kopię danych";
 inline constexpr const char* kCountersLocked =
     "Nie można otworzyć danych w trybie wyłączności. Prawdopodobnie ktoś pracuje w systemie MERKAT";
+// Under a message that says nothing was written, when the run withdrew an interrupted import's
+// unfinished changes before it stopped.
+inline constexpr const char* kOnlyWithdrawn =
+    "Wycofano tylko niedokończone zmiany przerwanego wcześniej importu, jak mówił poprzedni komunikat.";
 inline constexpr const char* kCountersUnreadable =
     "Nie można otworzyć ani odczytać tabeli liczników Dostep.dbf. Import niczego nie zapisał.";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";

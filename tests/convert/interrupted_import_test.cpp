@@ -545,6 +545,28 @@ TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyIt
     EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
 }
 
+// A run that withdraws an interrupted import's journal and then finds a damaged index stops, and
+// does not claim it wrote nothing at all: the withdrawal is named.
+TEST_F(InterruptedImport, ARefusalAfterTheWithdrawalSaysWhatWasWithdrawn)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = DiesWithJournal("withdrawn-refused");
+    ASSERT_TRUE(engine::JournalPending(convert::JournalDirectory(target)));
+    // Damage the withdrawal leaves alone: a header field of an index the batch left as it was.
+    const std::string index = tools::TargetDir(target, "KERG") + platform::kSeparator + "Asortym.mdx";
+    std::string bytes = test_support::ReadWholeFile(index);
+    ASSERT_GT(bytes.size(), 36u);
+    bytes.replace(32, 4, std::string("\xFF\xFF\xFF\x7F", 4));
+    ASSERT_TRUE(writers::WriteFile(index, bytes));
+    const Outcome outcome = Import(archive, target, batch);
+    EXPECT_FALSE(outcome.done);
+    ASSERT_FALSE(outcome.lines.empty());
+    EXPECT_EQ(outcome.lines.back(), std::string("Błąd: ") + convert::messages::kTargetNeedsMending)
+        << Joined(outcome.lines);
+    EXPECT_NE(outcome.details.find(convert::messages::kOnlyWithdrawn), std::string::npos) << outcome.details;
+    EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+}
+
 // A run that would finish an interrupted import with other options, another renumbering or
 // another archive stops before writing anything and names each difference: finished so, the
 // target would be that of no import at all. Set as before, the run finishes to the reference.

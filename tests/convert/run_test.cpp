@@ -580,6 +580,26 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
     expectRefused({"Osoby.dbf, znacznik UPP_KLUCZ: wpis rekordu 2 spoza tabeli (rekordów: 1)", "reindex"},
                   {"licznik"});
 
+    // An index damaged beyond opening: the first unallocated page far past the file's end.
+    const std::string dzIndex = o.Kerg() + platform::kSeparator + "dz.mdx";
+    char nextPage[4];
+    {
+        std::fstream f(dzIndex, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekg(32);
+        f.read(nextPage, 4);
+        const char far[4] = {'\xFF', '\xFF', '\xFF', '\x7F'};
+        f.seekp(32);
+        f.write(far, 4);
+    }
+    expectRefused(
+        {"dz.mdx: pierwsza nieprzydzielona strona (2147483647) leży daleko za końcem pliku", "reindex"},
+        {"licznik"});
+    {
+        std::fstream f(dzIndex, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(32);
+        f.write(nextPage, 4);
+    }
+
     // Mended, the import runs and hands out ids above those in use.
     {
         const std::string osoby = o.Persons() + platform::kSeparator + "Osoby.dbf";
