@@ -220,9 +220,13 @@ std::int64_t ProgressRow(engine::Table& table, const std::string& path,
     if (table.RecordCount() > 0) {
         table.First();
         row = table.FieldByName("WIERSZ").AsInteger();
-        if (rows != nullptr)
+        if (rows != nullptr) {
             for (const char* counted : kProgressTables)
                 rows->push_back(table.FieldByName(RowsField(counted)).AsInteger());
+            for (std::size_t i = 0; i < table.FieldCount(); ++i)
+                if (engine::Field f = table.FieldAt(i); f.Name() == kCompletedField)
+                    rows->push_back(f.AsInteger());
+        }
     }
     if (row < 0 || row > UINT32_MAX)
         throw engine::Error(engine::ErrorKind::BadTable,
@@ -808,6 +812,7 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
             std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
             for (const char* counted : kProgressTables)
                 fields.push_back({RowsField(counted), 'N', 10, 0});
+            fields.push_back({kCompletedField, 'N', 10, 0});
             fields.push_back({kOptionsField, 'C', 4, 0});
             fields.push_back({kRenumberingField, 'C', 16, 0});
             fields.push_back({kArchiveField, 'C', kArchiveFieldWidth, 0});
@@ -849,6 +854,9 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
     table.FieldByName("WIERSZ").SetInteger(row);
     for (std::size_t i = 0; i < rows.size() && i < std::size(kProgressTables); ++i)
         table.FieldByName(RowsField(kProgressTables[i])).SetInteger(rows[i]);
+    if (rows.size() > std::size(kProgressTables))
+        if (auto completed = FindField(table, kCompletedField))
+            completed->SetInteger(rows[std::size(kProgressTables)]);
     table.Post();
     progress_->stored = row;
     progress_->storedRows = rows;

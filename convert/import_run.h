@@ -237,6 +237,11 @@ inline constexpr const char* kProgressFileName = "kerg-import.pos";
 inline constexpr const char* kProgressTables[] = {"Roboty.dbf", "Kergasor.dbf", "obdg.dbf", "zakr_ras.dbf",
                                                   "dz.dbf",     "Asortym.dbf",  "Osoby.dbf"};
 
+// The progress table's field beside the rows: how many of the works table's rows up to the one it
+// names have a contractor. The works table keeps its row count through an import; this number
+// tells a copy of it put back from before the import.
+inline constexpr const char* kCompletedField = "WYKONANE";
+
 // The last row of the works table that an unfinished import of the target walked and committed
 // (nothing: no import is unfinished). Throws engine::Error when its progress table cannot be read.
 std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir);

@@ -187,7 +187,7 @@ public:
             return std::vector<std::int64_t>{t.roboty.table.RecordCount(), t.kergasor.table.RecordCount(),
                                              t.obdg.table.RecordCount(),   t.zakrRas.table.RecordCount(),
                                              t.dz.table.RecordCount(),     t.asortym.table.RecordCount(),
-                                             t.osoby.table.RecordCount()};
+                                             t.osoby.table.RecordCount(),  withContractor_};
         };
     }
     // An interrupted import is finished only over the target it left: stops the run otherwise.
@@ -251,6 +251,9 @@ private:
     // RecordsInFile of each area; -1 until worked out.
     std::vector<std::int32_t> recordsInFile_ = std::vector<std::int32_t>(archive::kAreaCount + 1, -1);
     std::string workId_; // ID_ROBOTY of the work under way
+    // Rows of the works table walked so far whose contractor is set: with the row counts, what a
+    // commit leaves for a rerun to recognise the works table by (kCompletedField).
+    std::int64_t withContractor_ = 0;
     // The archive's works (0-based records of roboty.dbf) that a target work took.
     std::vector<bool> archiveWorksTaken_;
     // The id each archive person number resolved to in this conversion (empty: not asked yet, or
@@ -420,8 +423,25 @@ void Conversion::CheckResumedTarget()
 {
     if (context_.resumeAfter <= 0)
         return;
-    const std::vector<std::int64_t> rows = context_.targetRows();
+    std::vector<std::int64_t> rows = context_.targetRows();
+    rows.resize(std::size(kProgressTables));
     std::string changed;
+    // The works table keeps its row count through an import: what tells it apart is how many of
+    // the rows the interrupted import walked have a contractor (a table put back from a copy has
+    // fewer). Not known to a progress table from before it was kept.
+    if (context_.resumeRows.size() > rows.size()) {
+        engine::Table& works = target_->roboty.table;
+        engine::Field wykon = works.FieldByName("WYKON");
+        std::int64_t now = 0;
+        for (works.First(); !works.Eof() && works.RecNo() <= context_.resumeAfter; works.Next())
+            if (!wykon.AsString().empty())
+                ++now;
+        const std::int64_t left = context_.resumeRows[rows.size()];
+        if (now != left)
+            changed += "\r\nTabela Roboty.dbf: prac z wykonawcą w wierszach 1–" +
+                       std::to_string(context_.resumeAfter) + " było " + std::to_string(left) + ", jest " +
+                       std::to_string(now) + ".";
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::int64_t left = i < context_.resumeRows.size() ? context_.resumeRows[i] : -1;
         if (rows[i] != left)
@@ -485,6 +505,7 @@ void Conversion::Walk()
         // Only works without a contractor are completed. (The archive's work of a completed one is
         // looked up for the report alone: the archive's works no target work has.)
         if (!wykon.AsString().empty()) {
+            ++withContractor_;
             ++report_.alreadyCompleted;
             if (Seek(a.robotyNtx, "roboty.ntx", key, recno))
                 taken(recno);
@@ -557,7 +578,8 @@ void Conversion::Walk()
         const archive::ShortString remarks = a.kergUwagi, location = a.kergPolWl, number = a.kergNrWyk,
                                    started = a.kergDPZak, decided = a.kergDRozP, received = a.kergDPrzO,
                                    description = a.kergOpis;
-        wykon.SetString(ResolvePerson(contractor));
+        const std::string contractorId = ResolvePerson(contractor);
+        wykon.SetString(contractorId);
         zlecen.SetString(ResolvePerson(orderer));
         uwagi.SetString(remarks.Str());
         polWl.SetString(location.Str());
@@ -581,6 +603,8 @@ void Conversion::Walk()
             ImportRasterRanges(n);
         works.Post();
         ++report_.completed;
+        if (!contractorId.empty())
+            ++withContractor_;
         // The work is whole in the target: a point where the run may commit.
         if (context_.workDone)
             context_.workDone(false);

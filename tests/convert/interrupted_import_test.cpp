@@ -512,6 +512,31 @@ TEST_F(InterruptedImport, ATargetPutBackFromACopyStopsTheRunThatWouldFinishTheOl
     EXPECT_EQ(Digest(target), reference);
 }
 
+// Only the works table put back from the copy made before the import, after a death between two
+// commits: its row count is the same, but fewer of the walked rows have a contractor. Resumed, the
+// run would leave those works uncompleted, and a later run would add their rows a second time; it
+// stops before writing anything instead.
+TEST_F(InterruptedImport, AWorksTablePutBackAloneStopsTheRunThatWouldFinishTheOldImport)
+{
+    MakeOffice(30, 11, 4, 3);
+    const std::string target = DiesBetweenCommits("works-back");
+    for (const auto& file :
+         fs::directory_iterator(platform::NativePath(tools::TargetDir(pristine, "KERG")))) {
+        const std::string name = file.path().filename().string();
+        if (name.rfind("Roboty.", 0) != 0)
+            continue;
+        const fs::path to = platform::NativePath(tools::TargetDir(target, "KERG")) / file.path().filename();
+        fs::remove(to);
+        fs::copy_file(file.path(), to);
+    }
+    const std::string before = Digest(target);
+    const std::string last = ImportStops(target, std::string("error: ") + convert::messages::kProgressStale);
+    EXPECT_NE(last.find("Tabela Roboty.dbf: prac z wykonawcą w wierszach 1–"), std::string::npos) << last;
+    EXPECT_NE(last.find(convert::messages::kProgressStaleHint + ProgressFile(target)), std::string::npos)
+        << last;
+    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+}
+
 // An import that walked every work and died before its progress file went (a cut of power during
 // the final message), after which the office worked in the target: the next run stops as for any
 // changed target, but tells that nothing is left to finish and warns against running it again,
