@@ -106,13 +106,23 @@ void MdxIndex::Damaged(std::size_t tag, const std::string& what) const
     throw Error(ErrorKind::BadIndex, message + ": " + what);
 }
 
-void MdxIndex::CheckNextPage() const
+std::uint32_t MdxIndex::FirstNewPage()
 {
-    const std::int64_t endPage =
-        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
-    if (std::int64_t{nextPage_} > endPage + static_cast<std::int64_t>(pagesPerBlock_))
-        Damaged(tags_.size(), "pierwsza nieprzydzielona strona (" + std::to_string(nextPage_) +
-                                  ") leży daleko za końcem pliku (stron: " + std::to_string(endPage) + ")");
+    const auto endPage = [this] {
+        return (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+    };
+    const auto beyond = [&] {
+        return std::int64_t{nextPage_} > endPage() + static_cast<std::int64_t>(pagesPerBlock_);
+    };
+    if (beyond())
+        fileSize_ = file_.Size(); // another open may have grown the file since it was measured
+    // A first unallocated page more than a block past the end counts blocks nobody wrote (a
+    // program stopped between counting a block and writing it, or damage): no tree can name a
+    // page there, since a block outside the file is refused, so the end of the file is the first
+    // free page. A page far out would make the file grow by that much, or wrap round to page 0.
+    if (beyond())
+        return static_cast<std::uint32_t>(endPage());
+    return std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage()));
 }
 
 void MdxIndex::Load()
@@ -188,7 +198,6 @@ void MdxIndex::Load()
     for (const TagInfo& t : tags_)
         headerPages_.push_back(t.headerPage);
     std::sort(headerPages_.begin(), headerPages_.end());
-    CheckNextPage();
     // Whatever was kept back belongs to the file as it was before; it is read anew.
     dirtyCounters_.assign(tags_.size(), false);
     dirtyPages_.assign(tags_.size(), false);
@@ -311,10 +320,7 @@ std::uint32_t MdxIndex::Allocate(std::size_t tag)
 {
     // Blocks come from the end of the file: the free chain's link format is not documented well
     // enough to take blocks from it safely, and a block left out of every tree harms no reader.
-    const std::int64_t endPage =
-        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
-    CheckNextPage();
-    std::uint32_t page = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
+    const std::uint32_t page = FirstNewPage();
     nextPage_ = page + static_cast<std::uint32_t>(pagesPerBlock_);
     unsigned char next[4];
     Put32(next, nextPage_);
@@ -386,7 +392,6 @@ bool MdxIndex::Refresh()
     if (changed) {
         DropCache();
         fileSize_ = file_.Size();
-        CheckNextPage();
     }
     return changed;
 }
@@ -1013,9 +1018,7 @@ void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
         std::string largest;
     };
     // New blocks go one after another from the first unallocated page and are written at once.
-    const std::int64_t endPage =
-        (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
-    const std::uint32_t firstNew = std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage));
+    const std::uint32_t firstNew = FirstNewPage();
     std::vector<unsigned char> fresh;
     std::uint32_t nextNew = firstNew;
     auto newBlock = [&]() {

@@ -210,9 +210,9 @@ private:
     void RemoveChild(std::size_t tag, TagCursor* path, std::size_t level);
     void WriteRoot(std::size_t tag, std::uint32_t root);
     [[noreturn]] void Damaged(std::size_t tag, const std::string& what) const;
-    // Damaged when the file header's first unallocated page lies more than a block past the end
-    // of the file: a block allocated there would make the file grow by that much.
-    void CheckNextPage() const;
+    // The page where the next new block goes: the first unallocated page, or the end of the file
+    // when the file is longer than that, or when that lies more than a block past the end.
+    std::uint32_t FirstNewPage();
 
     platform::LockedFile& file_;
     std::string path_;
