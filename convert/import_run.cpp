@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "archive/code_page.h"
@@ -420,6 +421,7 @@ void ImportRun::Locked(const std::string& targetDir)
         // the ids they used: whatever instant the run ends at, the target holds whole works and
         // counters above every id in it. An error withdraws the batch under way.
         std::string engineError;
+        bool resumeRefused = false;
         commitFailed_ = false;
         batchWithdrawn_ = false;
         try {
@@ -449,6 +451,9 @@ void ImportRun::Locked(const std::string& targetDir)
             if (transaction_)
                 CommitBatch();
             committedReport_ = report_;
+        } catch (const ResumeRefused& e) {
+            engineError = e.what() + RollBackAfterError();
+            resumeRefused = true;
         } catch (const std::exception& e) {
             engineError = engine::FailureText(e) + RollBackAfterError();
         } catch (...) {
@@ -464,14 +469,18 @@ void ImportRun::Locked(const std::string& targetDir)
             // failed commit says itself what became of its changes.
             if (transactions)
                 report_ = committedReport_;
+            if (resumeRefused)
+                report_.resumedAfter = 0; // this run finished nothing of the interrupted one
             const std::string details =
                 FinishReport(state_.ArchiveDir, targetDir,
                              "błąd: " + engineError +
                                  (batchWithdrawn_ ? " (zmiany niezatwierdzonej partii prac wycofano)" : ""));
             cleanUp.Now();
             // The progress table and the journal let the next run go on from the last commit.
-            ui_.ShowErrorWithDetails(
-                transactions ? engineError + "\r\n" + messages::kRerunAfterError : engineError, details);
+            ui_.ShowErrorWithDetails(transactions && !resumeRefused
+                                         ? engineError + "\r\n" + messages::kRerunAfterError
+                                         : engineError,
+                                     details);
             return;
         }
 
@@ -558,6 +567,22 @@ bool ImportRun::WithdrawInterrupted(const std::string& targetDir)
 bool ImportRun::TargetIsSound(const std::string& targetDir)
 {
     std::vector<std::string> indexProblems, counterProblems;
+    bool unopened = false;
+    // Opened exclusively when nobody else has the table open, so that records and index blocks are
+    // read in long stretches (a shared open reads a record at a time: over a network share that
+    // was most of the run's file operations); shared when somebody has.
+    const auto open = [](engine::Table& table) {
+        table.SetExclusive(true);
+        try {
+            table.Open();
+            return;
+        } catch (const engine::Error& e) {
+            if (e.Kind() != engine::ErrorKind::Locked)
+                throw;
+        }
+        table.SetExclusive(false);
+        table.Open();
+    };
     // A table that does not open is left to the run, which opens every table before it writes
     // and names the reason as usual (somebody holding it, a missing field, ...).
     for (const char* name : kProgressTables) {
@@ -565,12 +590,14 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             engine::Table table(
                 TargetSubdirectory(targetDir, std::string_view(name) == "Osoby.dbf" ? "OSOBY" : "KERG"),
                 name);
-            table.Open();
+            open(table);
             for (std::string& problem : table.CheckIndexEntries())
                 indexProblems.push_back(std::move(problem));
         } catch (const engine::Error& e) {
-            if (e.Kind() == engine::ErrorKind::BadIndex) // an index damaged beyond opening
+            if (e.Kind() == engine::ErrorKind::BadIndex) { // an index damaged beyond opening
                 indexProblems.push_back(engine::FailureText(e));
+                unopened = true;
+            }
         } catch (const std::exception&) {}
     }
     struct Drawn
@@ -591,13 +618,16 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             continue;
         try {
             engine::Table table(TargetSubdirectory(targetDir, c.directory), c.table);
-            table.Open();
+            open(table);
             engine::Field id = table.FieldByName(c.field);
-            // Ids are the counter's value in hexadecimal digits; a value of another form is
-            // nobody's draw from the counter and cannot meet one.
+            // Ids are the counter's value in hexadecimal digits; a value of another form, or above
+            // what the counter (a 32-bit integer) can hold, is nobody's draw from it and cannot
+            // meet one. Deleted rows count too: one may be recalled, or still be named elsewhere.
             std::int64_t largest = -1;
             std::string largestText;
-            for (table.First(); !table.Eof(); table.Next()) {
+            const std::int64_t rows = table.RecordCount();
+            for (std::int64_t r = 1; r <= rows; ++r) {
+                table.MoveTo(static_cast<std::uint32_t>(r));
                 std::string text = id.AsString();
                 text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
                 text.erase(std::min(text.find_last_not_of(' ') + 1, text.size()));
@@ -605,6 +635,8 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                     text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
                     continue;
                 const std::int64_t value = std::stoll(text, nullptr, 16);
+                if (value > std::numeric_limits<std::int32_t>::max())
+                    continue;
                 if (value > largest) {
                     largest = value;
                     largestText = text;
@@ -614,7 +646,8 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                 counterProblems.push_back(
                     "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) +
                     ") nie jest większy od największego identyfikatora w tabeli " + c.table + " (" +
-                    largestText + ", czyli " + std::to_string(largest) + ")");
+                    largestText + ", czyli " + std::to_string(largest) + "); powinien wynosić co najmniej " +
+                    std::to_string(largest + 1));
         } catch (const std::exception&) {}
     }
     if (indexProblems.empty() && counterProblems.empty())
@@ -631,7 +664,8 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         details +=
             "(dalsze niezgodności, tu pominięte: " + std::to_string(indexProblems.size() - kShown) + ")\n";
     if (!indexProblems.empty())
-        details += std::string(messages::kIndexMendingHint) + "\n";
+        details +=
+            std::string(unopened ? messages::kIndexUnreadableHint : messages::kIndexMendingHint) + "\n";
     if (withdrawnTold_)
         details += messages::kOnlyWithdrawn;
     else

@@ -159,8 +159,10 @@ inline constexpr const char* kProgressStale =
     "import uzupełnił.";
 // Followed by the progress file's path and kProgressStaleTail.
 inline constexpr const char* kProgressStaleHint =
-    "Jeżeli bazę odtworzono z kopii sprzed tamtego importu, usuń plik ";
-inline constexpr const char* kProgressStaleTail = " i uruchom import ponownie.";
+    "Jeżeli całą bazę (wszystkie jej tabele) odtworzono z kopii sprzed tamtego importu, usuń plik ";
+inline constexpr const char* kProgressStaleTail =
+    " i uruchom import ponownie. Jeżeli odtworzono tylko niektóre tabele, pliku nie usuwaj: import "
+    "uzupełniłby część prac po raz drugi; odtwórz z tej samej kopii całą bazę.";
 // When that import had walked the whole works table: followed by the file's path and the tail.
 inline constexpr const char* kProgressEndedHint =
     "Tamten import przejrzał jednak wszystkie prace, więc nie ma czego dokończyć. Usuń plik ";
@@ -188,6 +190,11 @@ inline constexpr const char* kIndexMendingHint =
     "Odbuduj indeksy wymienionych tabel (na przykład poleceniem \u201Ekerg-inspect reindex\u201D) i "
     "uruchom import ponownie. Dopóki indeks jest uszkodzony, nowy wiersz mógłby zostać zapisany na "
     "miejscu istniejącego albo nie zostać znaleziony.";
+// When an index cannot even be opened, its tags cannot be rebuilt from it either.
+inline constexpr const char* kIndexUnreadableHint =
+    "Indeksu, którego nie da się otworzyć, nie da się też odbudować: odtwórz jego plik z kopii zapasowej "
+    "bazy, odbuduj indeksy wymienionych tabel (na przykład poleceniem \u201Ekerg-inspect reindex\u201D) i "
+    "uruchom import ponownie.";
 inline constexpr const char* kCounterMendingHint =
     "Sprawdź, czy tabela liczników Dostep.dbf pochodzi z tej samej kopii bazy co pozostałe tabele "
     "(na przykład czy nie odtworzono jej osobno z kopii zapasowej), i popraw licznik, zanim "
@@ -249,6 +256,13 @@ std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir);
 // Builds the precinct list from the archive's and the target's precinct tables; may ask the user
 // and set ImportErrorText.
 void ReconcilePrecincts(RunContext& context, const std::string& targetDir);
+
+// A rerun that would finish an interrupted import in a target changed since: refused before the
+// walk changes anything, with a message that says what to do instead of running the import again.
+struct ResumeRefused : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
 
 class ImportRun
 {

@@ -437,7 +437,9 @@ void Conversion::CheckResumedTarget()
             if (!wykon.AsString().empty())
                 ++now;
         const std::int64_t left = context_.resumeRows[rows.size()];
-        if (now != left)
+        // More than then: the office gave contractors to works since, which the rerun does not
+        // revisit. Fewer: completions were lost, and the rerun would not make them again.
+        if (now < left)
             changed += "\r\nTabela Roboty.dbf: prac z wykonawcą w wierszach 1–" +
                        std::to_string(context_.resumeAfter) + " było " + std::to_string(left) + ", jest " +
                        std::to_string(now) + ".";
@@ -456,10 +458,10 @@ void Conversion::CheckResumedTarget()
     // left (a cut of power during the final message, a removal that failed). A run without the
     // file would complete the works without a contractor a second time.
     if (!context_.resumeRows.empty() && context_.resumeRows[0] == context_.resumeAfter)
-        throw std::runtime_error(std::string(messages::kProgressStale) + changed + "\r\n" +
-                                 messages::kProgressEndedHint + progressFile + messages::kProgressEndedTail);
-    throw std::runtime_error(std::string(messages::kProgressStale) + changed + "\r\n" +
-                             messages::kProgressStaleHint + progressFile + messages::kProgressStaleTail);
+        throw ResumeRefused(std::string(messages::kProgressStale) + changed + "\r\n" +
+                            messages::kProgressEndedHint + progressFile + messages::kProgressEndedTail);
+    throw ResumeRefused(std::string(messages::kProgressStale) + changed + "\r\n" +
+                        messages::kProgressStaleHint + progressFile + messages::kProgressStaleTail);
 }
 
 void Conversion::Walk()

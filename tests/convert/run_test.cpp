@@ -580,27 +580,29 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
     expectRefused({"Osoby.dbf, znacznik UPP_KLUCZ: wpis rekordu 2 spoza tabeli (rekordów: 1)", "reindex"},
                   {"licznik"});
 
-    // An index damaged beyond opening: the first unallocated page far past the file's end.
+    // An index damaged beyond opening (the bytes in a block disagree with the pages in a block):
+    // the advice is then to put the file back from a copy first, since nothing can be rebuilt
+    // from it.
     const std::string dzIndex = o.Kerg() + platform::kSeparator + "dz.mdx";
-    char nextPage[4];
+    char blockBytes = 0;
     {
         std::fstream f(dzIndex, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekg(32);
-        f.read(nextPage, 4);
-        const char far[4] = {'\xFF', '\xFF', '\xFF', '\x7F'};
-        f.seekp(32);
-        f.write(far, 4);
+        f.seekg(23);
+        f.read(&blockBytes, 1);
+        const char other = static_cast<char>(blockBytes + 1);
+        f.seekp(23);
+        f.write(&other, 1);
     }
-    expectRefused(
-        {"dz.mdx: pierwsza nieprzydzielona strona (2147483647) leży daleko za końcem pliku", "reindex"},
-        {"licznik"});
+    expectRefused({"dz.mdx: niespójny rozmiar bloku", convert::messages::kIndexUnreadableHint},
+                  {"licznik", convert::messages::kIndexMendingHint});
     {
         std::fstream f(dzIndex, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(32);
-        f.write(nextPage, 4);
+        f.seekp(23);
+        f.write(&blockBytes, 1);
     }
 
-    // Mended, the import runs and hands out ids above those in use.
+    // The record count mended; a deleted row keeps an id at the counter: it may be recalled, or
+    // still be named by a work, so the id is in use all the same.
     {
         const std::string osoby = o.Persons() + platform::kSeparator + "Osoby.dbf";
         std::fstream f(osoby, std::ios::in | std::ios::out | std::ios::binary);
@@ -608,10 +610,25 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
         f.seekp(4);
         f.write(two, 4);
     }
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "0000000C"}, {"KLUCZ", "USUNIETY"}});
+    {
+        engine::Table persons(o.Persons(), "Osoby.dbf");
+        persons.Open();
+        persons.MoveTo(3);
+        persons.Delete();
+    }
+    expectRefused({"licznik OSOBY w tabeli Dostep.dbf (12) nie jest większy od największego identyfikatora w "
+                   "tabeli Osoby.dbf (0000000C, czyli 12); powinien wynosić co najmniej 13"},
+                  {"ASORTYM", "DZ", "reindex"});
+
+    // Mended; an id above what the counter, a 32-bit integer, can reach (a placeholder row, say) is
+    // nobody's draw from it and stops nothing. The import hands out ids above those in use.
+    o.SetCounter("OSOBY", 13);
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "99999999"}, {"KLUCZ", "ZASTEPCZY"}});
     o.ui.messages.clear();
     o.Run();
     EXPECT_TRUE(o.ui.closed);
-    EXPECT_EQ(o.Counter("OSOBY"), "14");
+    EXPECT_EQ(o.Counter("OSOBY"), "15");
     o.ExpectTargetSound();
 }
 
