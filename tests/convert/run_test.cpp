@@ -535,6 +535,16 @@ std::map<std::string, std::string> FilesUnder(const std::string& directory)
 // A target that would give an id twice or write a row over another is refused before anything is
 // written: a counter not above the ids in use (a counters table put back alone from a backup),
 // and an index whose entries point past the table's rows (a record count cut down).
+// Another user of the records system who has the persons' table open.
+KERG_CHILD_TASK(hold_persons)
+{
+    engine::Table table(channel.Args().at(0), "Osoby.dbf");
+    table.Open();
+    channel.Report("holding");
+    channel.WaitForRelease();
+    return 0;
+}
+
 TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
 {
     Office o;
@@ -567,6 +577,16 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
                    "tabeli Osoby.dbf (0000000B, czyli 11)",
                    "Dostep.dbf pochodzi z tej samej kopii"},
                   {"ASORTYM", "DZ", "reindex"});
+    {
+        // The check opens its tables exclusively to read them in long stretches; with the table
+        // open in another process it reads it shared, and finds the same.
+        test_support::ChildProcess other("hold_persons", {o.Persons()});
+        ASSERT_EQ(other.Report(), "holding");
+        expectRefused(
+            {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora "
+             "w tabeli Osoby.dbf (0000000B, czyli 11)"},
+            {"reindex"});
+    }
 
     // The persons' counter mended; the works table's row count cut below the index's entries.
     o.SetCounter("OSOBY", 12);
