@@ -106,23 +106,60 @@ void MdxIndex::Damaged(std::size_t tag, const std::string& what) const
     throw Error(ErrorKind::BadIndex, message + ": " + what);
 }
 
+std::int64_t MdxIndex::EndPage() const
+{
+    return (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
+}
+
+bool MdxIndex::TreesReachPast(std::int64_t endPage)
+{
+    // Read past the cache: no block a caller holds is dropped.
+    std::vector<unsigned char> block(blockSize_);
+    std::vector<bool> seen(static_cast<std::size_t>(endPage), false);
+    for (const TagInfo& t : tags_) {
+        std::vector<std::uint32_t> pending{t.rootPage};
+        while (!pending.empty()) {
+            const std::uint32_t page = pending.back();
+            pending.pop_back();
+            if (std::int64_t{page} + static_cast<std::int64_t>(pagesPerBlock_) > endPage)
+                return true;
+            if (page < 4 || seen[page])
+                continue; // other damage, told where a walk meets it
+            seen[page] = true;
+            if (file_.ReadAt(std::int64_t{page} * static_cast<std::int64_t>(kMdxPage), block.data(),
+                             block.size()) != static_cast<std::int64_t>(block.size()))
+                throw Error(ErrorKind::Io, "Błąd odczytu indeksu " + path_);
+            const std::size_t n = Count(block.data());
+            if (n > t.maxKeys)
+                continue;
+            const std::uint32_t trailing = Trailing(block.data(), t.itemLength);
+            if (trailing == 0)
+                continue; // a leaf: what it points at are records
+            for (std::size_t i = 0; i < n; ++i)
+                pending.push_back(Pointer(block.data(), i, t.itemLength));
+            pending.push_back(trailing);
+        }
+    }
+    return false;
+}
+
 std::uint32_t MdxIndex::FirstNewPage()
 {
-    const auto endPage = [this] {
-        return (fileSize_ + static_cast<std::int64_t>(kMdxPage) - 1) / static_cast<std::int64_t>(kMdxPage);
-    };
-    const auto beyond = [&] {
-        return std::int64_t{nextPage_} > endPage() + static_cast<std::int64_t>(pagesPerBlock_);
-    };
-    if (beyond())
+    if (std::int64_t{nextPage_} > EndPage())
         fileSize_ = file_.Size(); // another open may have grown the file since it was measured
-    // A first unallocated page more than a block past the end counts blocks nobody wrote (a
-    // program stopped between counting a block and writing it, or damage): no tree can name a
-    // page there, since a block outside the file is refused, so the end of the file is the first
-    // free page. A page far out would make the file grow by that much, or wrap round to page 0.
-    if (beyond())
-        return static_cast<std::uint32_t>(endPage());
-    return std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(endPage()));
+    const std::int64_t end = EndPage();
+    if (std::int64_t{nextPage_} <= end)
+        return std::max<std::uint32_t>(nextPage_, static_cast<std::uint32_t>(end));
+    // The first unallocated page lies past the end of the file. Either a program stopped between
+    // counting a new block and writing it: no tree names a page past the end, and the end is the
+    // first free page (a block put at the header's page would make the file grow by that much, or
+    // wrap round to page 0). Or the file lost its end (a copy cut short): trees still name the
+    // lost blocks, and a block put at the end would be taken for one of them. Told apart here,
+    // under the update lock, where no other open is half-way through a change.
+    if (TreesReachPast(end))
+        Damaged(tags_.size(), "plik kończy się na stronie " + std::to_string(end) +
+                                  ", a drzewa znaczników wskazują bloki dalej: koniec pliku został utracony");
+    return static_cast<std::uint32_t>(end);
 }
 
 void MdxIndex::Load()
@@ -949,7 +986,12 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
                                                                       std::string* largest) -> bool {
         if (failed)
             return false;
-        if (depth >= static_cast<int>(kMdxMaxDepth) || page >= pages || seen[page]) {
+        if (page >= pages) {
+            problems->push_back(label + "blok na stronie " + std::to_string(page) + " leży poza plikiem");
+            failed = true;
+            return false;
+        }
+        if (depth >= static_cast<int>(kMdxMaxDepth) || seen[page]) {
             problems->push_back(label + "blok na stronie " + std::to_string(page) +
                                 " wskazany powtórnie lub drzewo się zapętla");
             failed = true;

@@ -211,8 +211,12 @@ private:
     void WriteRoot(std::size_t tag, std::uint32_t root);
     [[noreturn]] void Damaged(std::size_t tag, const std::string& what) const;
     // The page where the next new block goes: the first unallocated page, or the end of the file
-    // when the file is longer than that, or when that lies more than a block past the end.
+    // when the file is longer than that, or when that lies past the end and no tree names a block
+    // there. Damaged when one does (the file lost its end). Called under the update lock.
     std::uint32_t FirstNewPage();
+    std::int64_t EndPage() const; // the file's pages, a partial last one counted
+    // Whether any tag's tree names a block at or past `endPage`; reads past the block cache.
+    bool TreesReachPast(std::int64_t endPage);
 
     platform::LockedFile& file_;
     std::string path_;

@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 // or wrap round to page 0 and over the header.
 TEST(DamagedFile, AFirstFreePagePastTheEndOfTheFileIsTakenAsTheEnd)
 {
-    for (const std::uint32_t past : {2u, 8u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
+    for (const std::uint32_t past : {1u, 2u, 8u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
         SCOPED_TRACE(past);
         TempDir dir;
         CopyTable("mdx", "ASORTYM", dir.Path());
@@ -170,6 +170,51 @@ TEST(DamagedFile, AFirstFreePagePastTheEndOfTheFileIsTakenAsTheEnd)
         EXPECT_GT(after.size(), bytes.size());
         EXPECT_LT(after.size(), bytes.size() + 200 * 512 * std::size_t{pagesPerBlock}) << "no block far out";
         EXPECT_EQ(GetLe(after, 32), after.size() / 512) << "the first free page is the end again";
+    }
+}
+
+// An index that lost its end (a copy cut short) has the same first free page past the end, but its
+// trees still name the lost blocks: a block put at the end would be taken for one of them, and
+// entries lost. The first post that needs a new block is refused, and the file does not grow.
+TEST(DamagedFile, AnIndexThatLostItsEndIsNotGivenBlocksOverTheLostOnes)
+{
+    for (const std::size_t lost : {1u, 3u}) {
+        SCOPED_TRACE(lost);
+        TempDir dir;
+        CopyTable("mdx", "ASORTYM", dir.Path());
+        {
+            engine::Table t(dir.Path(), "ASORTYM.DBF");
+            t.Open();
+            for (int i = 0; i < 1500; ++i) {
+                t.Append();
+                t.FieldByName("ASORT").SetString("R" + std::to_string(i));
+                t.FieldByName("NAZWA_A").SetString("asortyment " + std::to_string(i));
+                t.Post();
+            }
+        }
+        const std::string index = dir.File("ASORTYM.MDX");
+        std::string bytes = ReadFileBytes(index);
+        bytes.resize(bytes.size() - lost * GetLe(bytes, 22, 2));
+        WriteFileBytes(index, bytes);
+
+        engine::Table t(dir.Path(), "ASORTYM.DBF");
+        t.Open(); // still readable, for a check or for taking the rows out
+        bool refused = false;
+        for (int i = 0; i < 2000 && !refused; ++i) {
+            try {
+                t.Append();
+                t.FieldByName("ASORT").SetString("Q" + std::to_string(i));
+                t.FieldByName("NAZWA_A").SetString("nowy " + std::to_string(i));
+                t.Post();
+            } catch (const engine::Error& e) {
+                refused = true;
+                EXPECT_EQ(e.Kind(), engine::ErrorKind::BadIndex);
+                EXPECT_NE(std::string(e.what()).find("koniec pliku został utracony"), std::string::npos)
+                    << e.what();
+            }
+        }
+        EXPECT_TRUE(refused) << "an index that lost its end was given new blocks";
+        EXPECT_EQ(ReadFileBytes(index).size(), bytes.size()) << "no block put over a lost one";
     }
 }
 
