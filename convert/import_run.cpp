@@ -584,21 +584,32 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         table.Open();
     };
     // A table that does not open is left to the run, which opens every table before it writes
-    // and names the reason as usual (somebody holding it, a missing field, ...).
+    // and names the reason as usual (somebody holding it, a missing field, ...). A failure once it
+    // is open (a read that fails) stops the check, with its reason, rather than skip the table.
+    std::vector<std::string> readProblems;
+    const auto failedRead = [&readProblems](const char* table, const std::exception& e) {
+        readProblems.push_back(std::string("tabela ") + table + ": " + engine::FailureText(e));
+    };
     for (const char* name : kProgressTables) {
+        engine::Table table(
+            TargetSubdirectory(targetDir, std::string_view(name) == "Osoby.dbf" ? "OSOBY" : "KERG"), name);
         try {
-            engine::Table table(
-                TargetSubdirectory(targetDir, std::string_view(name) == "Osoby.dbf" ? "OSOBY" : "KERG"),
-                name);
             open(table);
-            for (std::string& problem : table.CheckIndexEntries())
-                indexProblems.push_back(std::move(problem));
         } catch (const engine::Error& e) {
             if (e.Kind() == engine::ErrorKind::BadIndex) { // an index damaged beyond opening
                 indexProblems.push_back(engine::FailureText(e));
                 unopened = true;
             }
-        } catch (const std::exception&) {}
+            continue;
+        } catch (const std::exception&) {
+            continue;
+        }
+        try {
+            for (std::string& problem : table.CheckIndexEntries())
+                indexProblems.push_back(std::move(problem));
+        } catch (const std::exception& e) {
+            failedRead(name, e);
+        }
     }
     struct Drawn
     {
@@ -616,10 +627,16 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
     for (const Drawn& c : counters) {
         if (!c.drawn)
             continue;
+        engine::Table table(TargetSubdirectory(targetDir, c.directory), c.table);
+        std::optional<engine::Field> found;
         try {
-            engine::Table table(TargetSubdirectory(targetDir, c.directory), c.table);
             open(table);
-            engine::Field id = table.FieldByName(c.field);
+            found = table.FieldByName(c.field);
+        } catch (const std::exception&) {
+            continue; // told by the run, as above
+        }
+        try {
+            engine::Field& id = *found;
             // Ids are the counter's value in hexadecimal digits; a value of another form, or above
             // what the counter (a 32-bit integer) can hold, is nobody's draw from it and cannot
             // meet one. Deleted rows count too: one may be recalled, or still be named elsewhere.
@@ -648,11 +665,15 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                     ") nie jest większy od największego identyfikatora w tabeli " + c.table + " (" +
                     largestText + ", czyli " + std::to_string(largest) + "); powinien wynosić co najmniej " +
                     std::to_string(largest + 1));
-        } catch (const std::exception&) {}
+        } catch (const std::exception& e) {
+            failedRead(c.table, e);
+        }
     }
-    if (indexProblems.empty() && counterProblems.empty())
+    if (indexProblems.empty() && counterProblems.empty() && readProblems.empty())
         return true;
     std::string details;
+    for (const std::string& p : readProblems)
+        details += p + "\n";
     for (const std::string& p : counterProblems)
         details += p + "\n";
     if (!counterProblems.empty())

@@ -161,8 +161,8 @@ inline constexpr const char* kProgressStale =
 inline constexpr const char* kProgressStaleHint =
     "Jeżeli całą bazę (wszystkie jej tabele) odtworzono z kopii sprzed tamtego importu, usuń plik ";
 inline constexpr const char* kProgressStaleTail =
-    " i uruchom import ponownie. Jeżeli odtworzono tylko niektóre tabele, pliku nie usuwaj: import "
-    "uzupełniłby część prac po raz drugi; odtwórz z tej samej kopii całą bazę.";
+    " i uruchom import ponownie. Jeżeli odtworzono tylko niektóre tabele, nie usuwaj jeszcze pliku (import "
+    "bez niego uzupełniłby część prac po raz drugi): najpierw odtwórz z tej samej kopii pozostałe tabele.";
 // When that import had walked the whole works table: followed by the file's path and the tail.
 inline constexpr const char* kProgressEndedHint =
     "Tamten import przejrzał jednak wszystkie prace, więc nie ma czego dokończyć. Usuń plik ";
