@@ -251,10 +251,10 @@ TEST(ImportRun, ChecksBeforeTheRun)
     EXPECT_FALSE(o.ui.busy);
 }
 
-// Another user of the records system: a second process that keeps the counters table open.
-KERG_CHILD_TASK(hold_counters)
+// Another user of the records system: a second process that keeps a table open (folder, name).
+KERG_CHILD_TASK(hold_table)
 {
-    engine::Table table(channel.Args().at(0), "Dostep.dbf");
+    engine::Table table(channel.Args().at(0), channel.Args().at(1));
     table.Open();
     channel.Report("holding");
     channel.WaitForRelease();
@@ -265,7 +265,7 @@ TEST(ImportRun, CountersHeldByAnotherProcess)
 {
     Office o;
     BasicOffice(o);
-    test_support::ChildProcess other("hold_counters", {o.Admin()});
+    test_support::ChildProcess other("hold_table", {o.Admin(), "Dostep.dbf"});
     ASSERT_EQ(other.Report(), "holding");
     o.Run();
     ASSERT_EQ(o.ui.messages.size(), 2u);
@@ -535,16 +535,6 @@ std::map<std::string, std::string> FilesUnder(const std::string& directory)
 // A target that would give an id twice or write a row over another is refused before anything is
 // written: a counter not above the ids in use (a counters table put back alone from a backup),
 // and an index whose entries point past the table's rows (a record count cut down).
-// Another user of the records system who has the persons' table open.
-KERG_CHILD_TASK(hold_persons)
-{
-    engine::Table table(channel.Args().at(0), "Osoby.dbf");
-    table.Open();
-    channel.Report("holding");
-    channel.WaitForRelease();
-    return 0;
-}
-
 TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
 {
     Office o;
@@ -580,7 +570,7 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
     {
         // The check opens its tables exclusively to read them in long stretches; with the table
         // open in another process it reads it shared, and finds the same.
-        test_support::ChildProcess other("hold_persons", {o.Persons()});
+        test_support::ChildProcess other("hold_table", {o.Persons(), "Osoby.dbf"});
         ASSERT_EQ(other.Report(), "holding");
         expectRefused(
             {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora "
