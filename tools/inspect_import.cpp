@@ -1,7 +1,9 @@
 // kerg-inspect import: the import run without windows, answering its questions from the options.
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "convert/import_run.h"
 #include "platform/system.h"
@@ -15,7 +17,26 @@ struct ImportOptions
     std::string archiveDir, targetDir, renumberingFile;
     bool assortments = true, parcels = true, rasters = true;
     bool stopAtPrecinct = false, backupDone = false;
+    std::optional<convert::Date> today; // the day the added rows are stamped with; the clock's by default
 };
+
+// "RRRR-MM-DD", a real day of the years the creator stamp can hold (1980–2107).
+std::optional<convert::Date> ParseDay(const std::string& text)
+{
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return std::nullopt;
+    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+    const convert::Date day{std::stoi(text.substr(0, 4)), std::stoi(text.substr(5, 2)),
+                            std::stoi(text.substr(8, 2))};
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (day.year % 4 == 0 && day.year % 100 != 0) || day.year % 400 == 0;
+    if (day.year < 1980 || day.year > 2107 || day.month < 1 || day.month > 12 || day.day < 1 ||
+        day.day > kDays[day.month - 1] || (day.month == 2 && day.day == 29 && !leap))
+        return std::nullopt;
+    return day;
+}
 
 class ConsoleUi final : public convert::RunUi
 {
@@ -142,7 +163,14 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
             options.stopAtPrecinct = true;
         else if (a == "--backup-done")
             options.backupDone = true;
-        else if (!a.empty() && a[0] == '-') {
+        else if (a == "--today" && i + 1 < args.size()) {
+            options.today = ParseDay(args[++i]);
+            if (!options.today) {
+                err << "kerg-inspect: niepoprawna data " << args[i]
+                    << " (oczekiwano RRRR-MM-DD, lata 1980–2107)\n";
+                return kInspectBadInput;
+            }
+        } else if (!a.empty() && a[0] == '-') {
             err << "kerg-inspect: nieznana opcja " << a << '\n';
             return kInspectBadInput;
         } else
@@ -151,13 +179,15 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (dirs.size() != 2) {
         err << "użycie: kerg-inspect import KATALOG_ARCHIWUM KATALOG_DOCELOWY [--renumber PLIK] "
                "[--no-assortments] "
-               "[--no-parcels] [--no-rasters] [--stop-at-precinct] [--backup-done]\n";
+               "[--no-parcels] [--no-rasters] [--stop-at-precinct] [--backup-done] [--today RRRR-MM-DD]\n";
         return kInspectBadInput;
     }
     options.archiveDir = dirs[0];
     options.targetDir = dirs[1];
     ConsoleUi ui(options, out);
-    convert::ImportRun run(ui, options.renumberingFile, [] {
+    convert::ImportRun run(ui, options.renumberingFile, [day = options.today] {
+        if (day)
+            return *day;
         const platform::LocalDate today = platform::Today();
         return convert::Date{today.year, today.month, today.day};
     });

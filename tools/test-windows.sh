@@ -40,9 +40,9 @@ echo "Sample office identical on Linux and Windows: $(wc -l < build-win/sample-l
     "digest $(sha256sum < build-win/sample-linux.txt | cut -c1-16)"
 
 # The messages and the report's summary alike; only the report's path differs.
-"$native/tools/kerg-inspect" import "$linux/ARCH" "$linux/CEL" --backup-done |
+"$native/tools/kerg-inspect" import "$linux/ARCH" "$linux/CEL" --backup-done --today 2026-03-16 |
     grep -v 'Raport zapisano w pliku: ' > build-win/import-linux.txt
-wine build-win/tools/kerg-inspect.exe import 'D:\ARCH\' 'D:\CEL\' --backup-done |
+wine build-win/tools/kerg-inspect.exe import 'D:\ARCH\' 'D:\CEL\' --backup-done --today 2026-03-16 |
     tr -d '\r' | grep -v 'Raport zapisano w pliku: ' > build-win/import-windows.txt
 diff -u build-win/import-linux.txt build-win/import-windows.txt
 "$native/tools/kerg-inspect" digest "$linux/CEL" > build-win/target-linux.txt

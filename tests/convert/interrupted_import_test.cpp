@@ -64,6 +64,11 @@ struct Outcome
 // commits every time).
 // What a run may be given otherwise than the first time: the options, the renumbering file (the
 // commune conversion ticked when one is named) and the day.
+// The day every run stamps its rows with unless told otherwise, kerg-inspect import too: a run and
+// the reference it is compared with may fall either side of midnight.
+constexpr convert::Date kDay{2026, 3, 16};
+constexpr const char* kDayText = "2026-03-16";
+
 struct Settings
 {
     bool assortments = true;
@@ -93,13 +98,8 @@ Outcome Import(const std::string& archive, const std::string& target, int worksP
     ui.targetText = target;
     ui.assortments = settings.assortments;
     ui.commune = !settings.renumberingFile.empty();
-    // Today, as kerg-inspect import stamps the rows it adds.
-    convert::ImportRun run(ui, ui.commune ? settings.renumberingFile : target + "brak.gm", [settings] {
-        if (settings.today)
-            return *settings.today;
-        const platform::LocalDate today = platform::Today();
-        return convert::Date{today.year, today.month, today.day};
-    });
+    convert::ImportRun run(ui, ui.commune ? settings.renumberingFile : target + "brak.gm",
+                           [settings] { return settings.today.value_or(kDay); });
     run.Commits().worksPerCommit = worksPerCommit;
     run.Commits().interval = std::chrono::hours(1);
     run.BitBtn1Click();
@@ -715,8 +715,7 @@ TEST_F(InterruptedImport, ARerunOnAnotherDayStampsItsRowsAsTheInterruptedImport)
 {
     MakeOffice(30, 11, 4, 3);
     const std::string target = DiesBetweenCommits("nextday");
-    const platform::LocalDate today = platform::Today();
-    const convert::Date later{today.year + 1, today.month, today.day == 29 ? 28 : today.day};
+    const convert::Date later{kDay.year + 1, kDay.month, kDay.day};
     ASSERT_TRUE(Import(archive, target, batch, OnDay(later)).done);
     EXPECT_EQ(Digest(target), reference);
 }
@@ -955,7 +954,8 @@ TEST_F(InterruptedImport, AKilledImportCommandRerunsToTheSameFiles)
 {
     MakeOffice(400, 16, 25);
     auto start = [&](const std::string& target) {
-        std::vector<std::string> args = {KERG_INSPECT_PROGRAM, "import", archive, target, "--backup-done"};
+        std::vector<std::string> args = {KERG_INSPECT_PROGRAM, "import",  archive, target,
+                                         "--backup-done",      "--today", kDayText};
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());

@@ -303,11 +303,28 @@ TEST(SampleOffice, ImportCommandAnswersFromItsOptions)
         << out2.str();
     // --renumber ticks the commune conversion with that file: commune 3 becomes 033 only then.
     std::ostringstream out3, err3;
+    // --today stamps the added rows with that day: 16 March 2026 is (2026 - 1980) * 512 + 3 * 32 + 16.
+    // A day that does not exist, or outside what the stamp holds, stops the command before it starts.
+    for (const char* wrong : {"2026-02-29", "2026-3-16", "1979-12-31", "2108-01-01", "2026-13-01", "dziś"}) {
+        std::ostringstream o, e;
+        EXPECT_EQ(tools::RunInspect(
+                      {"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", "--today", wrong}, o, e),
+                  tools::kInspectBadInput)
+            << wrong;
+        EXPECT_NE(e.str().find("niepoprawna data"), std::string::npos) << e.str();
+        EXPECT_EQ(o.str(), "") << wrong;
+    }
     EXPECT_EQ(tools::RunInspect({"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", "--renumber",
-                                 dir.File("CEL") + "/przenumerowanie.gm"},
+                                 dir.File("CEL") + "/przenumerowanie.gm", "--today", "2026-03-16"},
                                 out3, err3),
               0)
         << out3.str() << err3.str();
+    int stamped = 0;
+    for (const auto& row :
+         tools::ReadTargetRows(tools::TargetDir(dir.File("CEL") + "/", "OSOBY"), "Osoby.dbf")) {
+        stamped += row.at("ID_TWORZ") == "00015C70" ? 1 : 0;
+    }
+    EXPECT_GT(stamped, 0);
     bool renumbered = false;
     for (const auto& row :
          tools::ReadTargetRows(tools::TargetDir(dir.File("CEL") + "/", "KERG"), "Roboty.dbf")) {
