@@ -371,6 +371,7 @@ void ImportRun::Locked(const std::string& targetDir)
     progressToRemove_.clear();
     resumeAfter_ = 0;
     resumeRows_.clear();
+    resumeToTell_ = false;
     {
         CleanUp cleanUp(ui_);
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
@@ -437,10 +438,15 @@ void ImportRun::Locked(const std::string& targetDir)
             worksInBatch_ = 0;
             batchStart_ = std::chrono::steady_clock::now();
             RunContext context{ui_, reader_, state_, renumbering_, report_, transaction_.get(),
-                               {},  0,       0,      {},           {}};
+                               {},  0,       0,      {},           {},      {}};
             context.resumeAfter = resumeAfter_;
             context.resumeRows = resumeRows_;
             context.workDone = [this, &context](bool last) { CommitPoint(last, context); };
+            context.resumeConfirmed = [this] {
+                if (resumeToTell_)
+                    ui_.ShowMessage(Info(messages::kInterruptedResumed));
+                resumeToTell_ = false;
+            };
             if (state_.ImportErrorText.empty())
                 ReconcilePrecincts(context, targetDir);
             if (state_.ImportErrorText.empty())
@@ -783,6 +789,7 @@ void ImportRun::OpenProgress(const std::string& targetDir)
 {
     resumeAfter_ = 0;
     resumeRows_.clear();
+    resumeToTell_ = false;
     progress_ = std::make_unique<ProgressTable>();
     progress_->directory = JournalDirectory(targetDir);
     const bool renumbered = ui_.CommuneConversionTicked();
@@ -805,9 +812,8 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         if (row > 0) {
             ResumeWithTheSameSettings(*table);
             // Killed between two commits, it left no changes to withdraw: the user is told all the
-            // same that this run finishes it.
-            if (!withdrawnTold_)
-                ui_.ShowMessage(Info(messages::kInterruptedResumed));
+            // same that this run finishes it, once the target is found to be as that import left it.
+            resumeToTell_ = !withdrawnTold_;
         }
         progress_->table = std::move(table);
         progress_->stored = row;

@@ -92,6 +92,9 @@ struct RunContext
     // The same as the interrupted import's last commit left them: a run that finds other numbers
     // cannot tell what that import did (the target was put back from a copy, or worked on).
     std::vector<std::int64_t> resumeRows;
+    // Called when the target is found to be what the interrupted import left, before the walk
+    // goes on from resumeAfter: only then is the user told that this run finishes that import.
+    std::function<void()> resumeConfirmed;
 };
 
 // Works per commit unless set otherwise (CommitSettings).
@@ -340,6 +343,7 @@ private:
     bool commitFailed_ = false;    // a commit of this run failed (its message says what became of it)
     bool batchWithdrawn_ = false;  // after an error, the batch under way was withdrawn here
     bool withdrawnTold_ = false;   // the run withdrew an interrupted import's changes and said so
+    bool resumeToTell_ = false;    // a run that finishes an interrupted import says so once it may
     std::string progressToRemove_; // the progress table's file, to remove after the final message
     std::unique_ptr<engine::Transaction> transaction_;
     ImportReport report_;

@@ -451,8 +451,11 @@ void Conversion::CheckResumedTarget()
                        (left < 0 ? std::string("?") : std::to_string(left)) + ", jest " +
                        std::to_string(rows[i]) + ".";
     }
-    if (changed.empty())
+    if (changed.empty()) {
+        if (context_.resumeConfirmed)
+            context_.resumeConfirmed();
         return;
+    }
     const std::string progressFile = JournalDirectory(targetDir_) + platform::kSeparator + kProgressFileName;
     // The walk had reached the works table's last row: that import ended, and only its file was
     // left (a cut of power during the final message, a removal that failed). A run without the

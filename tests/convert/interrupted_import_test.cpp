@@ -460,7 +460,7 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
         << verified.str();
     const Outcome outcome = Import(archive, target, batch);
     ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
-    // It says so before it starts, though it had nothing to withdraw.
+    // It says so before it walks the works, though it had nothing to withdraw.
     EXPECT_NE(std::find(outcome.lines.begin(), outcome.lines.end(),
                         std::string("Komunikat: ") + convert::messages::kInterruptedResumed),
               outcome.lines.end())
@@ -546,6 +546,11 @@ TEST_F(InterruptedImport, AWorksTablePutBackAloneStopsTheRunThatWouldFinishTheOl
               std::string::npos)
         << last;
     EXPECT_EQ(last.find(convert::messages::kRerunAfterError), std::string::npos) << last;
+    // Nor was it told first that this run would finish the interrupted one.
+    EXPECT_EQ(std::find(outcome.lines.begin(), outcome.lines.end(),
+                        std::string("Komunikat: ") + convert::messages::kInterruptedResumed),
+              outcome.lines.end())
+        << Joined(outcome.lines);
     EXPECT_EQ(outcome.errorDetails.find("Ten import dokończył"), std::string::npos) << outcome.errorDetails;
     EXPECT_NE(outcome.errorDetails.find("przejrzane przez ten import: 0"), std::string::npos)
         << outcome.errorDetails;
