@@ -617,6 +617,60 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             failedRead(name, e);
         }
     }
+    // The largest id of a column (or columns) of a table, over every row, deleted or not: a deleted
+    // row may be recalled, or still be named elsewhere. Ids are the counter's value in hexadecimal
+    // digits; a value of another form, or above what the counter (a 32-bit integer) can hold, is
+    // nobody's draw from it and cannot meet one. -1 when the table holds none, or does not open
+    // (the run names why: somebody holding it, a missing field, ...).
+    struct Largest
+    {
+        std::int64_t value = -1;
+        std::string text;
+        const char* field = nullptr;
+    };
+    const auto largestIn = [&](const char* directory, const char* name,
+                               const std::vector<const char*>& fields) {
+        Largest found;
+        engine::Table table(TargetSubdirectory(targetDir, directory), name);
+        std::vector<engine::Field> ids;
+        try {
+            open(table);
+            for (const char* field : fields)
+                ids.push_back(table.FieldByName(field));
+        } catch (const std::exception&) {
+            return found;
+        }
+        try {
+            const std::int64_t rows = table.RecordCount();
+            for (std::int64_t r = 1; r <= rows; ++r) {
+                table.MoveTo(static_cast<std::uint32_t>(r));
+                for (std::size_t f = 0; f < ids.size(); ++f) {
+                    std::string text = ids[f].AsString();
+                    text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
+                    text.erase(std::min(text.find_last_not_of(' ') + 1, text.size()));
+                    if (text.empty() || text.size() > 8 ||
+                        text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+                        continue;
+                    const std::int64_t value = std::stoll(text, nullptr, 16);
+                    if (value > std::numeric_limits<std::int32_t>::max() || value <= found.value)
+                        continue;
+                    found = {value, text, fields[f]};
+                }
+            }
+        } catch (const std::exception& e) {
+            failedRead(name, e);
+        }
+        return found;
+    };
+    // Each counter against its own table's ids and against the ids other tables name: a row that
+    // was removed for good (packed away) may still be named by a work, and a new row given its id
+    // would take its place there.
+    struct Naming
+    {
+        const char* directory;
+        const char* table;
+        std::vector<const char*> fields;
+    };
     struct Drawn
     {
         const char* counter;
@@ -625,55 +679,46 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         const char* field;
         std::int64_t next;
         bool drawn;
+        Naming naming;
     };
-    const Drawn counters[] = {
-        {"OSOBY", "OSOBY", "Osoby.dbf", "ID_OSOBY", state_.PersonCounter, true},
-        {"ASORTYM", "KERG", "Asortym.dbf", "ID_ASORT", state_.AssortmentCounter, ui_.AssortmentsTicked()},
-        {"DZ", "KERG", "dz.dbf", "ID_DZIALKI", state_.ParcelCounter, ui_.ParcelsTicked()}};
+    const Drawn counters[] = {{"OSOBY",
+                               "OSOBY",
+                               "Osoby.dbf",
+                               "ID_OSOBY",
+                               state_.PersonCounter,
+                               true,
+                               {"KERG", "Roboty.dbf", {"WYKON", "ZLECEN"}}},
+                              {"ASORTYM",
+                               "KERG",
+                               "Asortym.dbf",
+                               "ID_ASORT",
+                               state_.AssortmentCounter,
+                               ui_.AssortmentsTicked(),
+                               {"KERG", "Kergasor.dbf", {"ID_ASORT"}}},
+                              {"DZ",
+                               "KERG",
+                               "dz.dbf",
+                               "ID_DZIALKI",
+                               state_.ParcelCounter,
+                               ui_.ParcelsTicked(),
+                               {"KERG", "obdg.dbf", {"ID_DZIALKI"}}}};
     for (const Drawn& c : counters) {
         if (!c.drawn)
             continue;
-        engine::Table table(TargetSubdirectory(targetDir, c.directory), c.table);
-        std::optional<engine::Field> found;
-        try {
-            open(table);
-            found = table.FieldByName(c.field);
-        } catch (const std::exception&) {
-            continue; // told by the run, as above
-        }
-        try {
-            engine::Field& id = *found;
-            // Ids are the counter's value in hexadecimal digits; a value of another form, or above
-            // what the counter (a 32-bit integer) can hold, is nobody's draw from it and cannot
-            // meet one. Deleted rows count too: one may be recalled, or still be named elsewhere.
-            std::int64_t largest = -1;
-            std::string largestText;
-            const std::int64_t rows = table.RecordCount();
-            for (std::int64_t r = 1; r <= rows; ++r) {
-                table.MoveTo(static_cast<std::uint32_t>(r));
-                std::string text = id.AsString();
-                text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
-                text.erase(std::min(text.find_last_not_of(' ') + 1, text.size()));
-                if (text.empty() || text.size() > 8 ||
-                    text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-                    continue;
-                const std::int64_t value = std::stoll(text, nullptr, 16);
-                if (value > std::numeric_limits<std::int32_t>::max())
-                    continue;
-                if (value > largest) {
-                    largest = value;
-                    largestText = text;
-                }
-            }
-            if (largest >= c.next)
-                counterProblems.push_back(
-                    "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) +
-                    ") nie jest większy od największego identyfikatora w tabeli " + c.table + " (" +
-                    largestText + ", czyli " + std::to_string(largest) + "); powinien wynosić co najmniej " +
-                    std::to_string(largest + 1));
-        } catch (const std::exception& e) {
-            failedRead(c.table, e);
-        }
+        const Largest own = largestIn(c.directory, c.table, {c.field});
+        const Largest named = largestIn(c.naming.directory, c.naming.table, c.naming.fields);
+        const std::string head =
+            "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) + ") ";
+        if (named.value > own.value && named.value >= c.next)
+            counterProblems.push_back(head + "nie jest większy od identyfikatora " + named.text + " (czyli " +
+                                      std::to_string(named.value) + "), który podaje pole " + named.field +
+                                      " tabeli " + c.naming.table + ", choć tabela " + c.table +
+                                      " go nie zawiera; powinien wynosić co najmniej " +
+                                      std::to_string(named.value + 1));
+        else if (own.value >= c.next)
+            counterProblems.push_back(head + "nie jest większy od największego identyfikatora w tabeli " +
+                                      c.table + " (" + own.text + ", czyli " + std::to_string(own.value) +
+                                      "); powinien wynosić co najmniej " + std::to_string(own.value + 1));
     }
     if (indexProblems.empty() && counterProblems.empty() && readProblems.empty())
         return true;

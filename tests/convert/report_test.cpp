@@ -107,7 +107,7 @@ void ReportOffice(Office& o, const std::string& secondWorkQuantity = "")
                            {{"ID_ASORT", "0001"}, {"ASORT", "MZ"}, {"NAZWA_A", "Mapa"}});
     for (int number : {1, 2, 3, 4, 5, 7})
         TargetWork(o, "0000000" + std::to_string(number), number);
-    TargetWork(o, "00000008", 1, "00000099");
+    TargetWork(o, "00000008", 1, "00000004");
     writers::WriteFile(o.renumberingFile, "7|12\r\n");
     o.ui.commune = true;
     o.Runner().SetClock([] { return kWhen; });

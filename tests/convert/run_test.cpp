@@ -84,7 +84,7 @@ void BasicOffice(Office& o)
                             {"NR_PORZ", "12"},
                             {"ROK", "1998"},
                             {"LP", "3"},
-                            {"WYKON", "00000099"}});
+                            {"WYKON", "00000004"}});
     tools::AppendTargetRow(
         o.Kerg(), "Roboty.dbf",
         {{"ID_ROBOTY", "00000003"}, {"JEDN_SEG", "Z"}, {"NR_PORZ", "1"}, {"ROK", "2001"}, {"LP", "1"}});
@@ -126,7 +126,7 @@ TEST(ImportRun, CompletesAWorkWithEverythingThatHangsOnIt)
     EXPECT_EQ(w.at("D_PRZ_O"), "1900.01.01") << "month 13";
     EXPECT_EQ(w.at("OPIS"), "Opis");
     EXPECT_EQ(w.at("W_TOKU"), "0");
-    EXPECT_EQ(works[1].at("WYKON"), "00000099");
+    EXPECT_EQ(works[1].at("WYKON"), "00000004");
     EXPECT_EQ(works[1].at("NR_G"), "") << "a completed work is not touched";
     EXPECT_EQ(works[2].at("WYKON"), "") << "a work the archive lacks stays as it was";
 
@@ -639,6 +639,47 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
     o.Run();
     EXPECT_TRUE(o.ui.closed);
     EXPECT_EQ(o.Counter("OSOBY"), "15");
+    o.ExpectTargetSound();
+}
+
+// A person, an assortment or a parcel removed for good (packed away) may still be named by a work,
+// its assortment lines or its parcels: its id is in use all the same, and the counter must pass it,
+// or the import would give it to a new row that the old ones would then name.
+TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
+{
+    Office o;
+    BasicOffice(o); // counters: OSOBY 5, ASORTYM 10, DZ 10
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf", {{"WYKON", "00000006"}, {"ZLECEN", "00000007"}});
+    tools::AppendTargetRow(o.Kerg(), "Kergasor.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_ASORT", "000C"}});
+    tools::AppendTargetRow(o.Kerg(), "obdg.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_DZIALKI", "0000000A"}});
+    const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
+    o.Run();
+    ASSERT_FALSE(o.ui.messages.empty());
+    const convert::Message& m = o.ui.messages.back();
+    EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+    for (
+        const char* named :
+        {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od identyfikatora 00000007 (czyli 7), który "
+         "podaje pole ZLECEN tabeli Roboty.dbf, choć tabela Osoby.dbf go nie zawiera; powinien wynosić co "
+         "najmniej 8",
+         "licznik ASORTYM w tabeli Dostep.dbf (10) nie jest większy od identyfikatora 000C (czyli 12), który "
+         "podaje pole ID_ASORT tabeli Kergasor.dbf, choć tabela Asortym.dbf go nie zawiera; powinien "
+         "wynosić co najmniej 13",
+         "licznik DZ w tabeli Dostep.dbf (10) nie jest większy od identyfikatora 0000000A (czyli 10), który "
+         "podaje pole ID_DZIALKI tabeli obdg.dbf, choć tabela dz.dbf go nie zawiera; powinien wynosić co "
+         "najmniej 11"})
+        EXPECT_NE(m.details.find(named), std::string::npos) << named << "\n" << m.details;
+    EXPECT_FALSE(o.ui.closed);
+    EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
+
+    // The counters set as the message says: the new persons take ids past those the works name.
+    o.SetCounter("OSOBY", 8);
+    o.SetCounter("ASORTYM", 13);
+    o.SetCounter("DZ", 11);
+    o.ui.messages.clear();
+    o.Run();
+    EXPECT_TRUE(o.ui.closed);
+    EXPECT_EQ(o.Counter("OSOBY"), "10");
     o.ExpectTargetSound();
 }
 
