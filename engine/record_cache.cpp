@@ -23,6 +23,9 @@ void RecordCache::Reset(std::size_t recordLength, std::size_t budget)
     else
         arena_.Reset(runBytes);
     spare_ = SlotArena::kNone;
+    nextInOrder_ = 0;
+    runsAtOnce_ = 1;
+    stretch_ = {};
 }
 
 bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned char* out,
@@ -35,6 +38,12 @@ bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned
         std::memcpy(out, arena_.At(runSlot_[index] - 1) + offset * recordLength_, recordLength_);
         return true;
     }
+    // A miss at the run after the last one read continues a walk in order: the next read takes
+    // twice as many runs, up to the limit; any other miss starts over with one.
+    runsAtOnce_ = index == nextInOrder_ && index != 0 ? std::min(runsAtOnce_ * 2, kMostRunsAtOnce) : 1;
+    nextInOrder_ = index + 1;
+    if (!kept && runsAtOnce_ > 1 && ReadStretch(index, record, recordCount, out, read))
+        return true;
     const std::uint32_t first = static_cast<std::uint32_t>(index * perRun_ + 1);
     const std::size_t count = std::min<std::size_t>(perRun_, std::size_t{recordCount} - first + 1);
     const std::size_t bytes = count * recordLength_;
@@ -67,12 +76,70 @@ bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned
     return true;
 }
 
+bool RecordCache::ReadStretch(std::size_t index, std::uint32_t record, std::uint32_t recordCount,
+                              unsigned char* out, const ReadRun& read)
+{
+    const std::size_t lastRun = (std::size_t{recordCount} - 1) / perRun_;
+    const std::size_t runBytes = perRun_ * recordLength_;
+    std::size_t runs = 0;
+    while (runs < runsAtOnce_ && index + runs <= lastRun && bytesKept_ + (runs + 1) * runBytes <= budget_ &&
+           (index + runs >= runSlot_.size() || runSlot_[index + runs] == 0))
+        ++runs;
+    if (runs < 2)
+        return false;
+    const std::uint32_t first = static_cast<std::uint32_t>(index * perRun_ + 1);
+    const std::size_t count = std::min<std::size_t>(runs * perRun_, std::size_t{recordCount} - first + 1);
+    stretch_.resize(count * recordLength_);
+    if (!read(first, count, stretch_.data()))
+        return false;
+    std::memcpy(out, stretch_.data() + (record - first) * recordLength_, recordLength_);
+    if (index + runs > runSlot_.size()) {
+        runSlot_.resize(index + runs);
+        runKept_.resize(index + runs);
+    }
+    for (std::size_t r = 0; r < runs; ++r) {
+        std::uint32_t slot = spare_;
+        spare_ = SlotArena::kNone;
+        if (slot == SlotArena::kNone)
+            slot = arena_.Add();
+        if (slot == SlotArena::kNone) // no memory for the rest: read again when asked for
+            break;
+        const std::size_t kept = std::min(perRun_, count - r * perRun_);
+        std::memcpy(arena_.At(slot), stretch_.data() + r * runBytes, kept * recordLength_);
+        runSlot_[index + r] = slot + 1;
+        runKept_[index + r] = static_cast<std::uint32_t>(kept);
+        bytesKept_ += kept * recordLength_;
+    }
+    nextInOrder_ = index + runs;
+    return true;
+}
+
 void RecordCache::Written(std::uint32_t record, const unsigned char* bytes)
 {
     if (!Enabled() || record == 0)
         return;
     const std::size_t index = (std::size_t{record} - 1) / perRun_;
     const std::size_t offset = (std::size_t{record} - 1) % perRun_;
+    if (offset == 0 && (index >= runSlot_.size() || runSlot_[index] == 0) &&
+        bytesKept_ + recordLength_ <= budget_) {
+        // The first record of a run not kept (appends that have just begun a run, say): the run
+        // is kept from it on, so that the rows written need not be read back.
+        std::uint32_t slot = spare_;
+        spare_ = SlotArena::kNone;
+        if (slot == SlotArena::kNone)
+            slot = arena_.Add();
+        if (slot == SlotArena::kNone)
+            return;
+        if (index >= runSlot_.size()) {
+            runSlot_.resize(index + 1);
+            runKept_.resize(index + 1);
+        }
+        std::memcpy(arena_.At(slot), bytes, recordLength_);
+        runSlot_[index] = slot + 1;
+        runKept_[index] = 1;
+        bytesKept_ += recordLength_;
+        return;
+    }
     if (index >= runSlot_.size() || runSlot_[index] == 0)
         return;
     unsigned char* run = arena_.At(runSlot_[index] - 1);

@@ -63,7 +63,9 @@ TEST(RecordCache, ReadsEachRunOnceAndSeesWrites)
     EXPECT_EQ(Get(cache, file, 200), "R200");
     EXPECT_EQ(Get(cache, file, 190), "R190");
     using Reads = std::vector<std::pair<std::uint32_t, std::size_t>>;
-    EXPECT_EQ(file.reads, (Reads{{1, 81}, {82, 81}, {163, 38}})) << "the last run holds what there is";
+    // Run 1 right after run 0 continues a walk in order: it is read with the run after it, which
+    // holds what there is.
+    EXPECT_EQ(file.reads, (Reads{{1, 81}, {82, 119}}));
 
     // An edit is seen at once; an append extends the last run without a read.
     std::string edited = "E81";
@@ -73,12 +75,100 @@ TEST(RecordCache, ReadsEachRunOnceAndSeesWrites)
     cache.Written(201, reinterpret_cast<const unsigned char*>(file.records[200].data()));
     EXPECT_EQ(Get(cache, file, 81), "E81");
     EXPECT_EQ(Get(cache, file, 201), "R201");
+    EXPECT_EQ(file.reads.size(), 2u);
+
+    // A write into a run not kept, past its first record, keeps nothing: reading it reads the file.
+    cache.Reset(kLength);
+    cache.Written(100, reinterpret_cast<const unsigned char*>(edited.data()));
+    EXPECT_EQ(Get(cache, file, 100), "R100");
     EXPECT_EQ(file.reads.size(), 3u);
 
-    // A write to a run not kept changes nothing kept; reading it later reads the file.
-    cache.Written(100, reinterpret_cast<const unsigned char*>(edited.data()));
+    // Appends that begin a run are kept from its first record on: the rows written are not read
+    // back, and the run is read whole only when a record past them is asked for.
+    while (file.Count() < 250)
+        file.Add(file.Count() + 1);
+    for (std::uint32_t n = 244; n <= 250; ++n)
+        cache.Written(n, reinterpret_cast<const unsigned char*>(file.records[n - 1].data()));
+    for (std::uint32_t n = 244; n <= 250; ++n)
+        EXPECT_EQ(Get(cache, file, n), "R" + std::to_string(n));
+    EXPECT_EQ(file.reads.size(), 3u);
+    file.Add(251);
+    EXPECT_EQ(Get(cache, file, 251), "R251");
+    EXPECT_EQ(file.reads.back(), (std::pair<std::uint32_t, std::size_t>{244, 8}));
+}
+
+// A walk through the file in order reads two runs at once, then four, and so on up to the limit;
+// any other order reads a run at a time. The budget and a file cut short hold the reads back.
+TEST(RecordCache, AWalkInOrderReadsEverMoreRunsAtOnce)
+{
+    constexpr std::uint32_t kRuns = 300;
+    FakeFile file;
+    for (std::uint32_t n = 1; n <= kRuns * 81 + 10; ++n)
+        file.Add(n);
+    using Reads = std::vector<std::pair<std::uint32_t, std::size_t>>;
+    const auto walk = [&](engine::RecordCache& cache, auto&& order) {
+        file.reads.clear();
+        for (const std::uint32_t n : order)
+            if (Get(cache, file, n) != "R" + std::to_string(n))
+                ADD_FAILURE() << "record " << n;
+        return file.reads;
+    };
+    std::vector<std::uint32_t> forward;
+    for (std::uint32_t n = 1; n <= file.Count(); ++n)
+        forward.push_back(n);
+    engine::RecordCache cache;
     cache.Reset(kLength);
-    EXPECT_EQ(Get(cache, file, 100), "R100");
+    const Reads inOrder = walk(cache, forward);
+    // 1, 2, 4, ..., 64 runs, then 64 at a time: 1 + 2 + ... + 64 = 127 runs in 7 reads, the other 174
+    // (the last holding 10 records) in 3 reads.
+    ASSERT_EQ(inOrder.size(), 10u);
+    std::uint32_t next = 1;
+    for (std::size_t i = 0; i < inOrder.size(); ++i) {
+        EXPECT_EQ(inOrder[i].first, next) << i;
+        const std::size_t runs = std::min<std::size_t>(std::size_t{1} << std::min<std::size_t>(i, 6), 64);
+        EXPECT_EQ(inOrder[i].second, std::min<std::size_t>(runs * 81, file.Count() - next + 1)) << i;
+        next += static_cast<std::uint32_t>(inOrder[i].second);
+    }
+    EXPECT_EQ(next, file.Count() + 1);
+    EXPECT_EQ(cache.BytesKept(), std::size_t{file.Count()} * kLength);
+    EXPECT_TRUE(walk(cache, forward).empty()) << "all kept";
+
+    // Backwards, or a run now and then: a run at a time.
+    engine::RecordCache other;
+    other.Reset(kLength);
+    std::vector<std::uint32_t> backward(forward.rbegin(), forward.rend());
+    EXPECT_EQ(walk(other, backward).size(), kRuns + 1);
+    other.Reset(kLength);
+    std::vector<std::uint32_t> everyOther;
+    for (std::uint32_t run = 0; run < kRuns; run += 2)
+        everyOther.push_back(run * 81 + 1);
+    for (const auto& [first, count] : walk(other, everyOther))
+        EXPECT_EQ(count, 81u) << first;
+
+    // A budget of ten runs: the reads stop growing where it ends, then go record by record.
+    engine::RecordCache small;
+    small.Reset(kLength, 10 * 81 * kLength);
+    const Reads held = walk(small, std::vector<std::uint32_t>(forward.begin(), forward.begin() + 15 * 81));
+    EXPECT_EQ(held[0], (std::pair<std::uint32_t, std::size_t>{1, 81}));
+    EXPECT_EQ(held[1], (std::pair<std::uint32_t, std::size_t>{82, 162}));
+    EXPECT_EQ(held[2], (std::pair<std::uint32_t, std::size_t>{244, 324}));
+    EXPECT_EQ(held[3], (std::pair<std::uint32_t, std::size_t>{568, 243}))
+        << "the three runs left in the budget";
+    EXPECT_EQ(held[4], (std::pair<std::uint32_t, std::size_t>{811, 1}));
+    EXPECT_EQ(held[5], (std::pair<std::uint32_t, std::size_t>{812, 1}));
+    EXPECT_LE(small.BytesKept(), 10 * 81 * kLength);
+
+    // A file shorter than its record count says: the long read fails, and the walk goes on a run,
+    // then a record, at a time, as far as the file reaches.
+    FakeFile cut;
+    for (std::uint32_t n = 1; n <= 10 * 81; ++n)
+        cut.Add(n);
+    cut.readable = 3 * 81 + 5;
+    engine::RecordCache damaged;
+    damaged.Reset(kLength);
+    for (std::uint32_t n = 1; n <= cut.readable; ++n)
+        ASSERT_EQ(Get(damaged, cut, n), "R" + std::to_string(n));
+    EXPECT_EQ(Get(damaged, cut, cut.readable + 1), "failed");
 }
 
 TEST(RecordCache, BudgetAndDamagedRuns)
