@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 
 #include "archive/code_page.h"
 #include "convert/kerg_conversion.h"
@@ -400,14 +401,17 @@ void ImportRun::Locked(const std::string& targetDir)
             counters_.reset();
             return;
         }
-        std::string missing;
-        if (!ReadCounters(missing, why)) {
+        std::string missing, outOfRange;
+        if (!ReadCounters(missing, outOfRange, why)) {
             counters_.reset();
-            if (missing.empty())
+            if (!missing.empty())
+                ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
+            else if (!outOfRange.empty())
+                ui_.ShowMessage(Info(std::string(messages::kCounterOutOfRange) + outOfRange +
+                                     messages::kCounterOutOfRangeTail));
+            else
                 ui_.ShowMessage(Info(messages::kCountersUnreadable, messages::kCaptionInfo,
                                      withdrawnTold_ ? why + "\n" + messages::kOnlyWithdrawn : why));
-            else
-                ui_.ShowMessage(Info(std::string(messages::kCounterMissing) + missing + "."));
             return;
         }
         if (!TargetIsSound(targetDir)) {
@@ -747,34 +751,45 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
     return false;
 }
 
-bool ImportRun::ReadCounters(std::string& missing, std::string& why)
+bool ImportRun::ReadCounters(std::string& missing, std::string& outOfRange, std::string& why)
 {
     missing.clear();
+    outOfRange.clear();
     why.clear();
     try {
         engine::Table& table = counters_->table;
         engine::Field name = table.FieldByName("tablename");
         engine::Field next = table.FieldByName("nextval");
         bool person = false, assortment = false, parcel = false;
+        // The counters are 32-bit integers: a value outside their range would be taken as another.
+        // A counter the chosen options draw from must lie in that range: a value outside it would be
+        // taken as another.
+        const bool assortments = ui_.AssortmentsTicked();
+        const bool parcels = ui_.ParcelsTicked();
+        const auto take = [&](const std::string& counter, bool drawn) {
+            const std::int64_t value = next.AsInteger();
+            if (drawn && outOfRange.empty() &&
+                (value < 0 || value > std::numeric_limits<std::int32_t>::max()))
+                outOfRange = counter + " ma wartość " + std::to_string(value);
+            return static_cast<std::int32_t>(value);
+        };
         for (table.First(); !table.Eof(); table.Next()) {
             const std::string upper = Upper1250(name.AsString());
             if (upper == "OSOBY") {
-                state_.PersonCounter = static_cast<std::int32_t>(next.AsInteger());
+                state_.PersonCounter = take(upper, true);
                 person = true;
             } else if (upper == "ASORTYM") {
-                state_.AssortmentCounter = static_cast<std::int32_t>(next.AsInteger());
+                state_.AssortmentCounter = take(upper, assortments);
                 assortment = true;
             } else if (upper == "DZ") {
-                state_.ParcelCounter = static_cast<std::int32_t>(next.AsInteger());
+                state_.ParcelCounter = take(upper, parcels);
                 parcel = true;
             }
         }
         // Without its counter the ids a step hands out could repeat ids already in use; a counter
         // the chosen options never draw from may be missing (persons are always completed).
-        const bool assortments = ui_.AssortmentsTicked();
-        const bool parcels = ui_.ParcelsTicked();
         missing = !person ? "OSOBY" : !assortment && assortments ? "ASORTYM" : !parcel && parcels ? "DZ" : "";
-        return missing.empty();
+        return missing.empty() && outOfRange.empty();
     } catch (const std::exception& e) {
         why = engine::FailureText(e);
     } catch (...) {}
@@ -792,11 +807,13 @@ void ImportRun::StoreCounters()
         std::int32_t value = 0;
         if (upper == "OSOBY")
             value = state_.PersonCounter;
-        else if (upper == "ASORTYM")
+        else if (upper == "ASORTYM" && ui_.AssortmentsTicked())
             value = state_.AssortmentCounter;
-        else if (upper == "DZ")
+        else if (upper == "DZ" && ui_.ParcelsTicked())
             value = state_.ParcelCounter;
         else
+            continue; // a counter the run does not draw from keeps its row as it is, whatever it holds
+        if (next.AsInteger() == value)
             continue;
         table.Edit();
         next.SetInteger(value);

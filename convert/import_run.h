@@ -145,6 +145,10 @@ inline constexpr const char* kOnlyWithdrawn =
 inline constexpr const char* kCountersUnreadable =
     "Nie można otworzyć ani odczytać tabeli liczników Dostep.dbf. Import niczego nie zapisał.";
 inline constexpr const char* kCounterMissing = "W tabeli liczników Dostep.dbf brak wiersza ";
+// Followed by the counter's name and value ("OSOBY ma wartość -3") and the tail.
+inline constexpr const char* kCounterOutOfRange = "W tabeli liczników Dostep.dbf licznik ";
+inline constexpr const char* kCounterOutOfRangeTail =
+    ", spoza zakresu, jaki może mieć licznik (od 0 do 2147483647). Import niczego nie zapisał.";
 inline constexpr const char* kRerunAfterError =
     "Usuń przyczynę błędu i uruchom import ponownie: prace zapisane do tej chwili zostaną zachowane, a "
     "import dokończy pozostałe.";
@@ -293,10 +297,13 @@ public:
 
 private:
     void Locked(const std::string& targetDir);
-    // Both give the engine's reason in `why` when they fail.
+    // Gives the engine's reason in `why` when it fails.
     bool OpenCounters(const std::string& targetDir, std::string& why, bool& locked);
     bool WithdrawInterrupted(const std::string& targetDir);
-    bool ReadCounters(std::string& missing, std::string& why);
+    // False when a counter the options draw from is missing (named in `missing`), out of the
+    // counters' range (its name and value in `outOfRange`), or the table cannot be read (`why`, the
+    // engine's reason).
+    bool ReadCounters(std::string& missing, std::string& outOfRange, std::string& why);
     // Before anything is written: the indexes of the tables the run writes hold sound trees and
     // record numbers, and each counter the run draws ids from lies above the ids in use. False,
     // with the problems told, when the target must be mended first.

@@ -5,7 +5,9 @@
 #include <cfenv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <stdexcept>
 #include <tuple>
 #include <unordered_map>
 #include <utility>
@@ -25,6 +27,26 @@ std::string Link4(std::int32_t value)
     const auto v = static_cast<std::uint32_t>(value);
     return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                        static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
+}
+
+// The next id from a counter of Dostep.dbf, as at least `digits` upper-case hexadecimal digits,
+// for the field `id` of `table`; the counter grows by 1. An id wider than the field stops the run
+// (cut to the width it would be another row's id), and so does a counter at the end of its range.
+std::string DrawId(std::int32_t& counter, const char* name, const engine::Field& id, const char* table,
+                   int digits)
+{
+    const std::string head = std::string("Licznik ") + name + " w tabeli Dostep.dbf ";
+    if (counter < 0 || counter == std::numeric_limits<std::int32_t>::max())
+        throw std::runtime_error(head + "(" + std::to_string(counter) +
+                                 ") nie daje już identyfikatorów dla nowych wierszy tabeli " + table + ".");
+    std::string text = HexId(counter, digits);
+    if (text.size() > id.Width())
+        throw std::runtime_error(head + "(" + std::to_string(counter) + ") daje identyfikator " + text +
+                                 ", dłuższy niż pole " + id.Name() + " tabeli " + table +
+                                 " (szerokość pola: " + std::to_string(id.Width()) +
+                                 "): skrócony byłby identyfikatorem innego wiersza.");
+    ++counter;
+    return text;
 }
 
 std::string Cut(std::string text, std::size_t length)
@@ -779,7 +801,7 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
     // A new person row, its fields in order.
     const auto [name1, name2] = BuildPersonNames();
     table.Append();
-    id.SetString(HexId(context_.state.PersonCounter++, 8));
+    id.SetString(DrawId(context_.state.PersonCounter, "OSOBY", id, "Osoby.dbf", 8));
     klucz.SetString(a.osobaNazwa.Str());
     persons["nazwa1"].SetString(name1);
     persons["nazwa2"].SetString(name2);
@@ -880,7 +902,9 @@ bool Conversion::ImportAssortments(std::int32_t n)
                 assortments["NAZWA_A"].SetString(Upper1250(a.asortymNazwa.View()));
                 if (!table.GotoKey()) {
                     table.Append();
-                    assortments["ID_ASORT"].SetString(HexId(context_.state.AssortmentCounter++, 4));
+                    engine::Field assortmentId = assortments["ID_ASORT"];
+                    assortmentId.SetString(
+                        DrawId(context_.state.AssortmentCounter, "ASORTYM", assortmentId, "Asortym.dbf", 4));
                     assortments["ASORT"].SetString(a.asortymAsort.Str());
                     assortments["NAZWA_A"].SetString(a.asortymNazwa.Str());
                     table.Post();
@@ -945,7 +969,8 @@ bool Conversion::ImportParcels(std::int32_t n)
             parcels["nr_arkusza"].SetString(sheet);
             if (!parcels.table.GotoKey()) {
                 parcels.table.Append();
-                parcels["id_dzialki"].SetString(HexId(context_.state.ParcelCounter++, 8));
+                engine::Field parcelId = parcels["id_dzialki"];
+                parcelId.SetString(DrawId(context_.state.ParcelCounter, "DZ", parcelId, "dz.dbf", 8));
                 parcels["Id_tworz"].SetString(context_.state.CreatorStamp);
                 parcels["id_obr"].SetString(*entry.value);
                 parcels["dzialka"].SetString(parcel);

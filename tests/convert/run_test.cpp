@@ -683,4 +683,83 @@ TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
     o.ExpectTargetSound();
 }
 
+// The counters are 32-bit integers, and an assortment's id has the width of its field: a counter
+// outside that range stops the run before anything is written, and one that reaches its end, or
+// gives an id wider than the field (cut, it would be another row's), stops it before that row, with
+// the batch withdrawn.
+TEST(ImportRun, ACounterThatCannotGiveAWholeIdStopsTheRun)
+{
+    Office o;
+    BasicOffice(o);
+    const auto tables = [&o] {
+        std::map<std::string, std::string> files = FilesUnder(o.targetDir);
+        std::erase_if(files, [](const auto& file) { return file.first.find("BAZA") == std::string::npos; });
+        return files;
+    };
+    for (const std::int64_t value : {std::int64_t{3000000000}, std::int64_t{-3}}) {
+        o.SetCounter("OSOBY", value);
+        const std::map<std::string, std::string> set = tables();
+        o.ui.messages.clear();
+        o.Run();
+        ASSERT_FALSE(o.ui.messages.empty());
+        EXPECT_EQ(o.ui.messages.back().text, "W tabeli liczników Dostep.dbf licznik OSOBY ma wartość " +
+                                                 std::to_string(value) +
+                                                 ", spoza zakresu, jaki może mieć licznik (od 0 do "
+                                                 "2147483647). Import niczego nie zapisał.");
+        EXPECT_FALSE(o.ui.closed);
+        EXPECT_EQ(tables(), set);
+    }
+    // A counter the options do not draw from may hold anything.
+    o.SetCounter("OSOBY", 5);
+    o.SetCounter("DZ", 3000000000);
+    o.ui.parcels = false;
+    o.ui.messages.clear();
+    o.Run();
+    EXPECT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? "" : o.ui.errors.back());
+}
+
+TEST(ImportRun, AnIdThatWouldBeCutOrACounterAtItsEndStopsTheRunBeforeThatRow)
+{
+    Office o;
+    BasicOffice(o); // one work: two new persons, and here two new assortments
+    o.archive.AddAssortment("cd", "Inna mapa");
+    o.archive.AddWorkAssortment(1, 2, "1.00");
+    o.WriteArchive();
+    const auto tables = [&o] {
+        std::map<std::string, std::string> files = FilesUnder(o.targetDir);
+        std::erase_if(files, [](const auto& file) { return file.first.find("BAZA") == std::string::npos; });
+        return files;
+    };
+    const auto expectStopped = [&](const std::string& text) {
+        const std::map<std::string, std::string> before = tables();
+        o.ui.errors.clear();
+        o.ui.closed = false;
+        o.Run();
+        EXPECT_FALSE(o.ui.closed);
+        ASSERT_EQ(o.ui.errors.size(), 1u);
+        EXPECT_EQ(o.ui.errors[0].rfind(text, 0), 0u) << o.ui.errors[0];
+        EXPECT_EQ(tables(), before) << "the batch was withdrawn";
+        o.ExpectReleasedAndSound();
+    };
+    // FFFF is the last id of four digits: the second new assortment would be 10000, cut to 1000.
+    o.SetCounter("ASORTYM", 0xFFFF);
+    expectStopped("Licznik ASORTYM w tabeli Dostep.dbf (65536) daje identyfikator 10000, dłuższy niż pole "
+                  "ID_ASORT tabeli Asortym.dbf (szerokość pola: 4): skrócony byłby identyfikatorem innego "
+                  "wiersza.");
+    EXPECT_EQ(o.Counter("ASORTYM"), "65535");
+    // The second new person would need the id after the counter's largest value.
+    o.SetCounter("ASORTYM", 10);
+    o.SetCounter("OSOBY", 2147483646);
+    expectStopped("Licznik OSOBY w tabeli Dostep.dbf (2147483647) nie daje już identyfikatorów dla nowych "
+                  "wierszy tabeli Osoby.dbf.");
+    EXPECT_EQ(o.Counter("OSOBY"), "2147483646");
+    // Room for both: the run goes through.
+    o.SetCounter("OSOBY", 2147483645);
+    o.ui.errors.clear();
+    o.Run();
+    EXPECT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? "" : o.ui.errors.back());
+    EXPECT_EQ(o.Counter("OSOBY"), "2147483647");
+    EXPECT_EQ(o.Counter("ASORTYM"), "12");
+}
+
 } // namespace
