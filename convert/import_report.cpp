@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "convert/text.h"
 #include "platform/locked_file.h"
 #include "platform/paths.h"
 #include "platform/system.h"
@@ -93,6 +94,21 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     line("Działki: dopisane do bazy " + Number(r.parcelsAdded) + ", dopisane powiązania z pracami " +
          Number(r.parcelLinks));
     line("Zakresy rastrowe: dopisane " + Number(r.rasterRanges));
+    // Where the office finds the rows the run added.
+    std::string ids;
+    const auto range = [&ids](const char* what, std::int64_t first, std::int64_t added, int digits) {
+        if (first < 0 || added <= 0)
+            return;
+        ids += std::string(ids.empty() ? "" : ", ") + what + " " +
+               HexId(static_cast<std::int32_t>(first), digits);
+        if (added > 1)
+            ids += "–" + HexId(static_cast<std::int32_t>(first + added - 1), digits);
+    };
+    range("osoby", r.firstPersonId, r.personsAdded, 8);
+    range("asortymenty", r.firstAssortmentId, r.assortmentsAdded, 4);
+    range("działki", r.firstParcelId, r.parcelsAdded, 8);
+    if (!ids.empty())
+        line("Identyfikatory dopisanych wierszy: " + ids);
     std::int64_t withoutPrecinct = 0;
     for (const auto& [precinct, count] : r.parcelsWithoutPrecinct)
         withoutPrecinct += count;

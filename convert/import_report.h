@@ -57,6 +57,10 @@ struct ImportReport
     std::int64_t personsAdded = 0;
     std::int64_t personsMissing = 0; // a person number naming no archive record (0 included)
 
+    // The counters' values when the run began (-1: not read): the ids it gave are the next
+    // personsAdded (assortmentsAdded, parcelsAdded) values from there, one after another.
+    std::int64_t firstPersonId = -1, firstAssortmentId = -1, firstParcelId = -1;
+
     // Rows added.
     std::int64_t assortmentsAdded = 0;   // Asortym.dbf (the dictionary)
     std::int64_t assortmentLinks = 0;    // Kergasor.dbf

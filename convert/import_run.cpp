@@ -418,6 +418,11 @@ void ImportRun::Locked(const std::string& targetDir)
             counters_.reset();
             return;
         }
+        for (ImportReport* r : {&report_, &committedReport_}) {
+            r->firstPersonId = state_.PersonCounter;
+            r->firstAssortmentId = ui_.AssortmentsTicked() ? state_.AssortmentCounter : -1;
+            r->firstParcelId = ui_.ParcelsTicked() ? state_.ParcelCounter : -1;
+        }
         // 15.
         state_.CreatorStamp = BuildCreatorStamp(today_());
         state_.ImportErrorText.clear();

@@ -144,6 +144,7 @@ const char* const kReportSummary =
     "Asortymenty: dopisane do słownika 1, dopisane pozycje prac 2\n"
     "Działki: dopisane do bazy 1, dopisane powiązania z pracami 2\n"
     "Zakresy rastrowe: dopisane 1\n"
+    "Identyfikatory dopisanych wierszy: osoby 00000005, asortymenty 000A, działki 0000000A\n"
     "Działki pominięte z powodu braku obrębu: 1\n"
     "  obręb 003000101: 1\n"
     "Przenumerowane gminy: 2 prace\n"

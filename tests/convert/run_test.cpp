@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -760,6 +761,16 @@ TEST(ImportRun, AnIdThatWouldBeCutOrACounterAtItsEndStopsTheRunBeforeThatRow)
     EXPECT_TRUE(o.ui.closed) << (o.ui.errors.empty() ? "" : o.ui.errors.back());
     EXPECT_EQ(o.Counter("OSOBY"), "2147483647");
     EXPECT_EQ(o.Counter("ASORTYM"), "12");
+    // The report names the ids given, where the office finds the rows.
+    ASSERT_FALSE(o.ui.messages.empty());
+    EXPECT_NE(o.ui.messages.back().details.find("Identyfikatory dopisanych wierszy: osoby 7FFFFFFD–7FFFFFFE, "
+                                                "asortymenty 000A–000B, działki 0000000A\n"),
+              std::string::npos)
+        << o.ui.messages.back().details;
+    std::set<std::string> persons;
+    for (const auto& row : o.Rows(o.Persons(), "Osoby.dbf"))
+        persons.insert(row.at("ID_OSOBY"));
+    EXPECT_TRUE(persons.count("7FFFFFFD") && persons.count("7FFFFFFE"));
 }
 
 } // namespace
