@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace engine {
 
@@ -18,14 +19,15 @@ void RecordCache::Reset(std::size_t recordLength, std::size_t budget)
     // come. A shared open switches its cache off and on at every transaction's commit, and would
     // otherwise take the same megabytes anew from the system each time, page by page.
     const std::size_t runBytes = perRun_ * std::max<std::size_t>(recordLength, 1);
-    if (recordLength == 0 || runBytes == arena_.SlotSize())
+    if (recordLength == 0 || runBytes == arena_.SlotSize()) {
         arena_.Clear();
-    else
+    } else {
         arena_.Reset(runBytes);
+        std::vector<unsigned char>().swap(stretch_); // the buffer of long reads likewise
+    }
     spare_ = SlotArena::kNone;
     nextInOrder_ = 0;
     runsAtOnce_ = 1;
-    stretch_ = {};
 }
 
 bool RecordCache::Read(std::uint32_t record, std::uint32_t recordCount, unsigned char* out,
@@ -89,7 +91,13 @@ bool RecordCache::ReadStretch(std::size_t index, std::uint32_t record, std::uint
         return false;
     const std::uint32_t first = static_cast<std::uint32_t>(index * perRun_ + 1);
     const std::size_t count = std::min<std::size_t>(runs * perRun_, std::size_t{recordCount} - first + 1);
-    stretch_.resize(count * recordLength_);
+    try {
+        stretch_.resize(count * recordLength_);
+    } catch (const std::bad_alloc&) { // no memory for it: the run alone, as a walk out of order
+        std::vector<unsigned char>().swap(stretch_);
+        runsAtOnce_ = 1;
+        return false;
+    }
     if (!read(first, count, stretch_.data()))
         return false;
     std::memcpy(out, stretch_.data() + (record - first) * recordLength_, recordLength_);

@@ -40,13 +40,14 @@ public:
     void Written(std::uint32_t record, const unsigned char* bytes);
 
     std::size_t BytesKept() const { return bytesKept_; }
-    // The memory taken for runs, kept or waiting to be reused.
-    std::size_t MemoryUsed() const { return arena_.Count() * arena_.SlotSize(); }
+    // The memory taken for runs, kept or waiting to be reused, and for the reads of several runs.
+    std::size_t MemoryUsed() const { return arena_.Count() * arena_.SlotSize() + stretch_.capacity(); }
 
 private:
     // Reads runs `index` on, as many as the walk in order has earned, none of them kept yet, into
     // the cache, and copies record `record` of the first into `out`. False when fewer than two
-    // runs would be read, or the read fails: the caller then reads the one run as usual.
+    // runs would be read, there is no memory for the read, or it fails: the caller then reads the
+    // one run as usual.
     bool ReadStretch(std::size_t index, std::uint32_t record, std::uint32_t recordCount, unsigned char* out,
                      const ReadRun& read);
 

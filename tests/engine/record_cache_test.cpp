@@ -1,6 +1,10 @@
 // The exclusive open's record cache: each run read once, writes seen at once, appends extending
 // their run, the budget respected, and a run that cannot be read whole served record by record.
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -10,7 +14,81 @@
 #include "engine/table.h"
 #include "tests/engine/support.h"
 
+// Allocations the program asks for can be refused, as a system short of memory refuses them.
 namespace {
+std::atomic<std::size_t> gRefusedFrom{std::numeric_limits<std::size_t>::max()};
+}
+
+void* operator new(std::size_t bytes)
+{
+    if (bytes >= gRefusedFrom.load(std::memory_order_relaxed))
+        throw std::bad_alloc();
+    if (void* block = std::malloc(bytes == 0 ? 1 : bytes))
+        return block;
+    throw std::bad_alloc();
+}
+
+// Every other form that takes or gives back memory without an alignment of its own, so that all
+// of them pair malloc with free (a sanitizer checks that they pair).
+void* operator new[](std::size_t bytes)
+{
+    return ::operator new(bytes);
+}
+
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    return ::operator new(bytes, std::nothrow);
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+
+namespace {
+
+// While it lives, every allocation of `bytes` or more fails.
+struct RefusedAllocations
+{
+    explicit RefusedAllocations(std::size_t bytes) { gRefusedFrom = bytes; }
+    ~RefusedAllocations() { gRefusedFrom = std::numeric_limits<std::size_t>::max(); }
+    RefusedAllocations(const RefusedAllocations&) = delete;
+    RefusedAllocations& operator=(const RefusedAllocations&) = delete;
+};
 
 constexpr std::size_t kLength = 100; // 81 records to a run
 
@@ -171,6 +249,35 @@ TEST(RecordCache, AWalkInOrderReadsEverMoreRunsAtOnce)
     EXPECT_EQ(Get(damaged, cut, cut.readable + 1), "failed");
 }
 
+// With no memory for a long read, a walk in order goes on a run at a time, as a walk out of order
+// does: memory the system refuses ends no read.
+TEST(RecordCache, AWalkWithoutMemoryForLongReadsReadsARunAtATime)
+{
+    FakeFile file;
+    for (std::uint32_t n = 1; n <= 20 * 81; ++n)
+        file.Add(n);
+    engine::RecordCache cache;
+    cache.Reset(kLength);
+    {
+        const RefusedAllocations refused(2 * 81 * kLength); // two runs or more at once
+        for (std::uint32_t n = 1; n <= file.Count(); ++n)
+            ASSERT_EQ(Get(cache, file, n), "R" + std::to_string(n));
+    }
+    ASSERT_EQ(file.reads.size(), 20u);
+    for (const auto& [first, count] : file.reads)
+        EXPECT_EQ(count, 81u) << first;
+    EXPECT_EQ(cache.BytesKept(), std::size_t{file.Count()} * kLength);
+    EXPECT_EQ(cache.MemoryUsed(), std::size_t{file.Count()} * kLength) << "no buffer of long reads";
+
+    // With memory again, the next walk in order reads long stretches, and its buffer is counted.
+    cache.Reset(kLength);
+    file.reads.clear();
+    for (std::uint32_t n = 1; n <= file.Count(); ++n)
+        ASSERT_EQ(Get(cache, file, n), "R" + std::to_string(n));
+    EXPECT_LT(file.reads.size(), 20u);
+    EXPECT_GT(cache.MemoryUsed(), std::size_t{file.Count()} * kLength);
+}
+
 TEST(RecordCache, BudgetAndDamagedRuns)
 {
     FakeFile file;
@@ -231,11 +338,14 @@ TEST(RecordCache, SwitchedOffAndOnAgainForgetsWhatItKept)
     file.records[4].resize(kLength, ' ');
     cache.Written(200, reinterpret_cast<const unsigned char*>(file.records[4].data()));
     cache.Reset(kLength);
-    EXPECT_EQ(cache.MemoryUsed(), 0u);
+    // What stays taken is the buffer of the read of runs 1 and 2 at once (record 121 followed run
+    // 0 in order).
+    const std::size_t longRead = 2 * 81 * kLength;
+    EXPECT_EQ(cache.MemoryUsed(), longRead);
     EXPECT_EQ(Get(cache, file, 5), "X5");
     EXPECT_EQ(Get(cache, file, 200), "R200");
     EXPECT_EQ(file.reads.size(), reads + 2) << "each run read anew";
-    EXPECT_EQ(cache.MemoryUsed(), 2 * 81 * kLength);
+    EXPECT_EQ(cache.MemoryUsed(), longRead + 2 * 81 * kLength);
 
     // On again with another length: runs of the new length, read anew.
     cache.Reset(kLength / 2);
