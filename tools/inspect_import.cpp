@@ -170,6 +170,9 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
                     << " (oczekiwano RRRR-MM-DD, lata 1980–2107)\n";
                 return kInspectBadInput;
             }
+        } else if ((a == "--renumber" || a == "--today") && i + 1 == args.size()) {
+            err << "kerg-inspect: po opcji " << a << " brak wartości\n";
+            return kInspectBadInput;
         } else if (!a.empty() && a[0] == '-') {
             err << "kerg-inspect: nieznana opcja " << a << '\n';
             return kInspectBadInput;

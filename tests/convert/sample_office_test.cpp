@@ -314,6 +314,14 @@ TEST(SampleOffice, ImportCommandAnswersFromItsOptions)
         EXPECT_NE(e.str().find("niepoprawna data"), std::string::npos) << e.str();
         EXPECT_EQ(o.str(), "") << wrong;
     }
+    // An option that takes a value, given none, says so.
+    for (const char* option : {"--today", "--renumber"}) {
+        std::ostringstream o, e;
+        EXPECT_EQ(
+            tools::RunInspect({"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", option}, o, e),
+            tools::kInspectBadInput);
+        EXPECT_EQ(e.str(), std::string("kerg-inspect: po opcji ") + option + " brak wartości\n");
+    }
     EXPECT_EQ(tools::RunInspect({"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", "--renumber",
                                  dir.File("CEL") + "/przenumerowanie.gm", "--today", "2026-03-16"},
                                 out3, err3),
