@@ -372,7 +372,7 @@ void ImportRun::Locked(const std::string& targetDir)
     progressToRemove_.clear();
     resumeAfter_ = 0;
     resumeRows_.clear();
-    resumeToTell_ = false;
+    goingOnToTell_ = nullptr;
     {
         CleanUp cleanUp(ui_);
         // 10 to 13: the program's conversions of dates and numbers are fixed ("yyyy.mm.dd", "."),
@@ -401,6 +401,9 @@ void ImportRun::Locked(const std::string& targetDir)
             counters_.reset();
             return;
         }
+        // Unless the progress file shows that the interrupted import had committed works.
+        if (withdrawnTold_)
+            goingOnToTell_ = messages::kInterruptedRestarted;
         std::string missing, outOfRange;
         if (!ReadCounters(missing, outOfRange, why)) {
             counters_.reset();
@@ -452,9 +455,9 @@ void ImportRun::Locked(const std::string& targetDir)
             context.resumeRows = resumeRows_;
             context.workDone = [this, &context](bool last) { CommitPoint(last, context); };
             context.resumeConfirmed = [this] {
-                if (resumeToTell_)
-                    ui_.ShowMessage(Info(messages::kInterruptedResumed));
-                resumeToTell_ = false;
+                if (goingOnToTell_)
+                    ui_.ShowMessage(Info(goingOnToTell_));
+                goingOnToTell_ = nullptr;
             };
             if (state_.ImportErrorText.empty())
                 ReconcilePrecincts(context, targetDir);
@@ -856,7 +859,6 @@ void ImportRun::OpenProgress(const std::string& targetDir)
 {
     resumeAfter_ = 0;
     resumeRows_.clear();
-    resumeToTell_ = false;
     progress_ = std::make_unique<ProgressTable>();
     progress_->directory = JournalDirectory(targetDir);
     const bool renumbered = ui_.CommuneConversionTicked();
@@ -878,9 +880,9 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
         if (row > 0) {
             ResumeWithTheSameSettings(*table);
-            // Killed between two commits, it left no changes to withdraw: the user is told all the
-            // same that this run finishes it, once the target is found to be as that import left it.
-            resumeToTell_ = !withdrawnTold_;
+            // Told once the target is found to be as that import left it, whether it was killed
+            // between two commits (nothing to withdraw) or within one.
+            goingOnToTell_ = messages::kInterruptedResumed;
         }
         progress_->table = std::move(table);
         progress_->stored = row;

@@ -92,8 +92,9 @@ struct RunContext
     // The same as the interrupted import's last commit left them: a run that finds other numbers
     // cannot tell what that import did (the target was put back from a copy, or worked on).
     std::vector<std::int64_t> resumeRows;
-    // Called when the target is found to be what the interrupted import left, before the walk
-    // goes on from resumeAfter: only then is the user told that this run finishes that import.
+    // Called before the walk once nothing stops the run from going on (and a target the run is to
+    // finish an interrupted import on is found to be what that import left): only then is the
+    // user told what this run does about an interrupted import.
     std::function<void()> resumeConfirmed;
 };
 
@@ -152,9 +153,14 @@ inline constexpr const char* kCounterOutOfRangeTail =
 inline constexpr const char* kRerunAfterError =
     "Usuń przyczynę błędu i uruchom import ponownie: prace zapisane do tej chwili zostaną zachowane, a "
     "import dokończy pozostałe.";
+// Shown as soon as the withdrawal is done: the run may still stop before writing (a target to
+// mend, other settings), so what it will do is said only once it may go on.
 inline constexpr const char* kInterruptedWithdrawn =
     "Poprzedni import został przerwany przed zakończeniem. Jego niedokończone zmiany zostały wycofane z "
-    "bazy; ten import dokończy pracę.";
+    "bazy.";
+// When that import had committed no work yet.
+inline constexpr const char* kInterruptedRestarted =
+    "Przerwany import nie zatwierdził jeszcze żadnej pracy; ten import wykona go od początku.";
 inline constexpr const char* kInterruptedResumed =
     "Poprzedni import został przerwany po zatwierdzeniu części prac; ten import dokończy pracę.";
 inline constexpr const char* kInterruptedNotWithdrawn =
@@ -347,11 +353,11 @@ private:
     std::unique_ptr<ProgressTable> progress_;
     std::int64_t resumeAfter_ = 0;
     std::vector<std::int64_t> resumeRows_;
-    bool commitFailed_ = false;    // a commit of this run failed (its message says what became of it)
-    bool batchWithdrawn_ = false;  // after an error, the batch under way was withdrawn here
-    bool withdrawnTold_ = false;   // the run withdrew an interrupted import's changes and said so
-    bool resumeToTell_ = false;    // a run that finishes an interrupted import says so once it may
-    std::string progressToRemove_; // the progress table's file, to remove after the final message
+    bool commitFailed_ = false;           // a commit of this run failed (its message says what became of it)
+    bool batchWithdrawn_ = false;         // after an error, the batch under way was withdrawn here
+    bool withdrawnTold_ = false;          // the run withdrew an interrupted import's changes and said so
+    const char* goingOnToTell_ = nullptr; // what a run after an interrupted import does, told once it may
+    std::string progressToRemove_;        // the progress table's file, to remove after the final message
     std::unique_ptr<engine::Transaction> transaction_;
     ImportReport report_;
     ImportReport committedReport_; // the report as the last commit left the target

@@ -443,8 +443,11 @@ void Conversion::SkipOutside(const char* index, std::uint8_t area, std::int32_t 
 
 void Conversion::CheckResumedTarget()
 {
-    if (context_.resumeAfter <= 0)
+    if (context_.resumeAfter <= 0) {
+        if (context_.resumeConfirmed)
+            context_.resumeConfirmed();
         return;
+    }
     std::vector<std::int64_t> rows = context_.targetRows();
     rows.resize(std::size(kProgressTables));
     std::string changed;

@@ -238,6 +238,19 @@ protected:
             std::find(outcome.lines.begin(), outcome.lines.end(), withdrawn) != outcome.lines.end();
         EXPECT_TRUE(journal || !told) << Joined(outcome.lines);
         withdrawnTold += told ? 1 : 0;
+        // And then, once it may go on, what it does about the interrupted import.
+        if (told) {
+            const auto at = std::find(outcome.lines.begin(), outcome.lines.end(), withdrawn);
+            // (The report says when the other import had committed works.)
+            const bool resumed =
+                outcome.details.find("Ten import dokończył import przerwany") != std::string::npos;
+            EXPECT_NE(
+                std::find(at, outcome.lines.end(),
+                          std::string("Komunikat: ") + (resumed ? convert::messages::kInterruptedResumed
+                                                                : convert::messages::kInterruptedRestarted)),
+                outcome.lines.end())
+                << Joined(outcome.lines);
+        }
         EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
         EXPECT_EQ(Digest(target), reference);
         EXPECT_EQ(engine::VerifyDirectory(target), std::vector<std::string>{});
@@ -653,6 +666,15 @@ TEST_F(InterruptedImport, ARefusalAfterTheWithdrawalSaysWhatWasWithdrawn)
         << Joined(outcome.lines);
     EXPECT_NE(outcome.details.find(convert::messages::kOnlyWithdrawn), std::string::npos) << outcome.details;
     EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(target)));
+    // Told what was withdrawn, and never that this run would finish the job.
+    EXPECT_NE(std::find(outcome.lines.begin(), outcome.lines.end(),
+                        std::string("Komunikat: ") + convert::messages::kInterruptedWithdrawn),
+              outcome.lines.end())
+        << Joined(outcome.lines);
+    for (const std::string& line : outcome.lines) {
+        EXPECT_EQ(line.find("dokończy"), std::string::npos) << line;
+        EXPECT_EQ(line.find("wykona go"), std::string::npos) << line;
+    }
 }
 
 // A run that would finish an interrupted import with other options, another renumbering or
