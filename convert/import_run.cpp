@@ -1,6 +1,7 @@
 // The import run and the reconciliation of precincts between archive and target.
 #include "convert/import_run.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -633,12 +634,15 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
     // row may be recalled, or still be named elsewhere. Ids are the counter's value in hexadecimal
     // digits; a value of another form, or above what the counter (a 32-bit integer) can hold, is
     // nobody's draw from it and cannot meet one. -1 when the table holds none, or does not open
-    // (the run names why: somebody holding it, a missing field, ...).
+    // (the run names why: somebody holding it, a missing field, ...); `read` tells the two apart.
     struct Largest
     {
         std::int64_t value = -1;
         std::string text;
         const char* field = nullptr;
+        std::int64_t row = 0; // where the id stands, deleted rows counted
+        bool read = false;
+        std::size_t width = 0; // of the first field
     };
     const auto largestIn = [&](const char* directory, const char* name,
                                const std::vector<const char*>& fields) {
@@ -649,6 +653,7 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
             open(table);
             for (const char* field : fields)
                 ids.push_back(table.FieldByName(field));
+            found.width = ids.front().Width();
         } catch (const std::exception&) {
             return found;
         }
@@ -666,9 +671,13 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                     const std::int64_t value = std::stoll(text, nullptr, 16);
                     if (value > std::numeric_limits<std::int32_t>::max() || value <= found.value)
                         continue;
-                    found = {value, text, fields[f]};
+                    found.value = value;
+                    found.text = text;
+                    found.field = fields[f];
+                    found.row = r;
                 }
             }
+            found.read = true;
         } catch (const std::exception& e) {
             failedRead(name, e);
         }
@@ -721,16 +730,30 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         const Largest named = largestIn(c.naming.directory, c.naming.table, c.naming.fields);
         const std::string head =
             "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) + ") ";
+        // The last id a draw can give: the counter must stay below its largest value, and the id
+        // must fit its field whole. Past it the counter cannot be mended; the row naming it must.
+        std::int64_t last = std::numeric_limits<std::int32_t>::max() - 1;
+        if (own.width > 0 && own.width < 8)
+            last = std::min(last, (std::int64_t{1} << (4 * own.width)) - 1);
+        const auto advice = [&](const Largest& id, const char* table) {
+            if (id.value < last)
+                return "; powinien wynosić co najmniej " + std::to_string(id.value + 1);
+            return "; za nim licznik nie może już dać żadnego identyfikatora (najwyżej " +
+                   HexId(static_cast<std::int32_t>(last), static_cast<int>(own.width)) + " w polu " +
+                   c.field + " tabeli " + c.table + "), więc trzeba zmienić ten identyfikator w tabeli " +
+                   table + ", a nie licznik";
+        };
         if (named.value > own.value && named.value >= c.next)
-            counterProblems.push_back(head + "nie jest większy od identyfikatora " + named.text + " (czyli " +
-                                      std::to_string(named.value) + "), który podaje pole " + named.field +
-                                      " tabeli " + c.naming.table + ", choć tabela " + c.table +
-                                      " go nie zawiera; powinien wynosić co najmniej " +
-                                      std::to_string(named.value + 1));
+            counterProblems.push_back(
+                head + "nie jest większy od identyfikatora " + named.text + " (czyli " +
+                std::to_string(named.value) + "), który podaje pole " + named.field + " tabeli " +
+                c.naming.table + " (wiersz " + std::to_string(named.row) + ")" +
+                (own.read ? ", choć tabela " + std::string(c.table) + " go nie zawiera" : std::string()) +
+                advice(named, c.naming.table));
         else if (own.value >= c.next)
             counterProblems.push_back(head + "nie jest większy od największego identyfikatora w tabeli " +
                                       c.table + " (" + own.text + ", czyli " + std::to_string(own.value) +
-                                      "); powinien wynosić co najmniej " + std::to_string(own.value + 1));
+                                      ", wiersz " + std::to_string(own.row) + ")" + advice(own, c.table));
     }
     if (indexProblems.empty() && counterProblems.empty() && readProblems.empty())
         return true;

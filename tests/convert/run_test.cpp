@@ -10,6 +10,7 @@
 
 #include "convert/import_run.h"
 #include "engine/table.h"
+#include "platform/locked_file.h"
 #include "tests/convert/office.h"
 #include "tests/support/child_process.h"
 #include "tools/dbf_writer.h"
@@ -565,7 +566,7 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
         EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(o.targetDir)));
     };
     expectRefused({"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora w "
-                   "tabeli Osoby.dbf (0000000B, czyli 11)",
+                   "tabeli Osoby.dbf (0000000B, czyli 11, wiersz 2)",
                    "Dostep.dbf pochodzi z tej samej kopii"},
                   {"ASORTYM", "DZ", "reindex"});
     {
@@ -575,7 +576,7 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
         ASSERT_EQ(other.Report(), "holding");
         expectRefused(
             {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora "
-             "w tabeli Osoby.dbf (0000000B, czyli 11)"},
+             "w tabeli Osoby.dbf (0000000B, czyli 11, wiersz 2)"},
             {"reindex"});
     }
 
@@ -629,7 +630,7 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
         persons.Delete();
     }
     expectRefused({"licznik OSOBY w tabeli Dostep.dbf (12) nie jest większy od największego identyfikatora w "
-                   "tabeli Osoby.dbf (0000000C, czyli 12); powinien wynosić co najmniej 13"},
+                   "tabeli Osoby.dbf (0000000C, czyli 12, wiersz 3); powinien wynosić co najmniej 13"},
                   {"ASORTYM", "DZ", "reindex"});
 
     // Mended; an id above what the counter, a 32-bit integer, can reach (a placeholder row, say) is
@@ -661,14 +662,14 @@ TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
     for (
         const char* named :
         {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od identyfikatora 00000007 (czyli 7), który "
-         "podaje pole ZLECEN tabeli Roboty.dbf, choć tabela Osoby.dbf go nie zawiera; powinien wynosić co "
-         "najmniej 8",
+         "podaje pole ZLECEN tabeli Roboty.dbf (wiersz 4), choć tabela Osoby.dbf go nie zawiera; powinien "
+         "wynosić co najmniej 8",
          "licznik ASORTYM w tabeli Dostep.dbf (10) nie jest większy od identyfikatora 000C (czyli 12), który "
-         "podaje pole ID_ASORT tabeli Kergasor.dbf, choć tabela Asortym.dbf go nie zawiera; powinien "
-         "wynosić co najmniej 13",
+         "podaje pole ID_ASORT tabeli Kergasor.dbf (wiersz 1), choć tabela Asortym.dbf go nie zawiera; "
+         "powinien wynosić co najmniej 13",
          "licznik DZ w tabeli Dostep.dbf (10) nie jest większy od identyfikatora 0000000A (czyli 10), który "
-         "podaje pole ID_DZIALKI tabeli obdg.dbf, choć tabela dz.dbf go nie zawiera; powinien wynosić co "
-         "najmniej 11"})
+         "podaje pole ID_DZIALKI tabeli obdg.dbf (wiersz 1), choć tabela dz.dbf go nie zawiera; powinien "
+         "wynosić co najmniej 11"})
         EXPECT_NE(m.details.find(named), std::string::npos) << named << "\n" << m.details;
     EXPECT_FALSE(o.ui.closed);
     EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
@@ -682,6 +683,42 @@ TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
     EXPECT_TRUE(o.ui.closed);
     EXPECT_EQ(o.Counter("OSOBY"), "10");
     o.ExpectTargetSound();
+}
+
+// An id other tables name at the end of what its counter can give (the counter stays below its
+// largest value; an assortment's id has four digits): no counter value mends that, so the office is
+// told to change the id, not sent to set a value the run would then refuse. And a table that did
+// not open is not said to lack the id.
+TEST(ImportRun, AnIdNoCounterCanPassIsToBeChangedWhereItIsNamed)
+{
+    Office o;
+    BasicOffice(o); // counters: OSOBY 5, ASORTYM 10, DZ 10
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf", {{"WYKON", "00000004"}, {"ZLECEN", "7FFFFFFE"}});
+    tools::AppendTargetRow(o.Kerg(), "Kergasor.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_ASORT", "FFFF"}});
+    tools::AppendTargetRow(o.Kerg(), "obdg.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_DZIALKI", "7FFFFFFD"}});
+    ASSERT_TRUE(platform::RemoveFile(o.Persons() + platform::kSeparator + "Osoby.dbf"));
+    o.Run();
+    ASSERT_FALSE(o.ui.messages.empty());
+    const convert::Message& m = o.ui.messages.back();
+    EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+    for (const char* named :
+         {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od identyfikatora 7FFFFFFE (czyli "
+          "2147483646), który podaje pole ZLECEN tabeli Roboty.dbf (wiersz 4); za nim licznik nie może już "
+          "dać żadnego "
+          "identyfikatora (najwyżej 7FFFFFFE w polu ID_OSOBY tabeli Osoby.dbf), więc trzeba zmienić ten "
+          "identyfikator w tabeli Roboty.dbf, a nie licznik",
+          "licznik ASORTYM w tabeli Dostep.dbf (10) nie jest większy od identyfikatora FFFF (czyli 65535), "
+          "który podaje pole ID_ASORT tabeli Kergasor.dbf (wiersz 1), choć tabela Asortym.dbf go nie "
+          "zawiera; za nim "
+          "licznik nie może już dać żadnego identyfikatora (najwyżej FFFF w polu ID_ASORT tabeli "
+          "Asortym.dbf), więc trzeba zmienić ten identyfikator w tabeli Kergasor.dbf, a nie licznik",
+          // One below the end can still be passed.
+          "licznik DZ w tabeli Dostep.dbf (10) nie jest większy od identyfikatora 7FFFFFFD (czyli "
+          "2147483645), który podaje pole ID_DZIALKI tabeli obdg.dbf (wiersz 1), choć tabela dz.dbf go nie "
+          "zawiera; "
+          "powinien wynosić co najmniej 2147483646"})
+        EXPECT_NE(m.details.find(named), std::string::npos) << named << "\n" << m.details;
+    EXPECT_FALSE(o.ui.closed);
 }
 
 // The counters are 32-bit integers, and an assortment's id has the width of its field: a counter
