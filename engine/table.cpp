@@ -835,12 +835,14 @@ void Table::Impl::Post()
             Fail(ErrorKind::Io, "błąd zapisu nagłówka");
         std::memcpy(headerDate, stamp, sizeof headerDate);
         header.recordCount = record;
+        records.Written(record, buffer.data());
     } else {
         if (!dbf->WriteAt(RecordOffset(record), buffer.data(), buffer.size()))
             FailWrite(record);
+        // Kept as the file now holds it, whether or not the date that follows can be written.
+        records.Written(record, buffer.data());
         StampDate();
     }
-    records.Written(record, buffer.data());
     bool changed = false;
     try {
         for (std::size_t t = 0; t < tagCount; ++t) {

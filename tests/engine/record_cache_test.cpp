@@ -12,6 +12,7 @@
 
 #include "engine/record_cache.h"
 #include "engine/table.h"
+#include "platform/file_operations.h"
 #include "tests/engine/support.h"
 
 // Allocations the program asks for can be refused, as a system short of memory refuses them.
@@ -424,6 +425,53 @@ TEST(RecordCache, ExclusiveTableSeesItsOwnChanges)
     for (; !third.Eof(); third.Next(), ++next)
         ASSERT_EQ(third.FieldByName("NR").AsString(), std::to_string(next));
     EXPECT_EQ(next, 100500);
+}
+
+// An edit whose row reached the file but whose header date could not be written fails; the row
+// read back afterwards is the file's, not the one the cache held before the edit.
+TEST(RecordCache, AnEditThatFailsAfterItsRowWasWrittenLeavesNoStaleRow)
+{
+    enginetest::TempDir dir;
+    engine::CreateTable(dir.Path(), "T.DBF", {{"NR", 'C', 6, 0}, {"NAZWA", 'C', 60, 0}},
+                        {{"NR", "NR", false, false}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "t.dbf");
+        t.Open();
+        for (int i = 1; i <= 10; ++i) {
+            t.Append();
+            t.FieldByName("NR").SetString(std::to_string(i));
+            t.FieldByName("NAZWA").SetString("pierwsza " + std::to_string(i));
+            t.Post();
+        }
+    }
+    // Last updated long ago: the edit's post writes the row, then the header's date.
+    const std::string path = dir.Path() + "/T.DBF";
+    std::string bytes = enginetest::ReadFileBytes(path);
+    bytes[1] = 99;
+    bytes[2] = 1;
+    bytes[3] = 1;
+    enginetest::WriteFileBytes(path, bytes);
+
+    engine::Table t(dir.Path(), "t.dbf");
+    t.SetExclusive(true);
+    t.Open();
+    t.MoveTo(3);
+    ASSERT_EQ(t.FieldByName("NAZWA").AsString(), "pierwsza 3");
+    t.Edit();
+    t.FieldByName("NAZWA").SetString("zmieniona");
+    platform::InjectFault(2, platform::FaultAction::Fail);
+    EXPECT_THROW(t.Post(), engine::Error);
+    platform::ClearFault();
+    t.Cancel();
+    const std::string onDisk = enginetest::ReadFileBytes(path).substr(
+        static_cast<std::size_t>(static_cast<unsigned char>(bytes[8]) | static_cast<unsigned char>(bytes[9])
+                                                                            << 8) +
+            2 * 67 + 1 + 6,
+        9);
+    EXPECT_EQ(onDisk, "zmieniona");
+    t.MoveTo(4);
+    t.MoveTo(3);
+    EXPECT_EQ(t.FieldByName("NAZWA").AsString(), "zmieniona");
 }
 
 } // namespace
