@@ -1,10 +1,6 @@
 // The exclusive open's record cache: each run read once, writes seen at once, appends extending
 // their run, the budget respected, and a run that cannot be read whole served record by record.
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -13,83 +9,10 @@
 #include "engine/record_cache.h"
 #include "engine/table.h"
 #include "platform/file_operations.h"
+#include "tests/engine/refused_allocations.h"
 #include "tests/engine/support.h"
 
-// Allocations the program asks for can be refused, as a system short of memory refuses them.
 namespace {
-std::atomic<std::size_t> gRefusedFrom{std::numeric_limits<std::size_t>::max()};
-}
-
-void* operator new(std::size_t bytes)
-{
-    if (bytes >= gRefusedFrom.load(std::memory_order_relaxed))
-        throw std::bad_alloc();
-    if (void* block = std::malloc(bytes == 0 ? 1 : bytes))
-        return block;
-    throw std::bad_alloc();
-}
-
-// Every other form that takes or gives back memory without an alignment of its own, so that all
-// of them pair malloc with free (a sanitizer checks that they pair).
-void* operator new[](std::size_t bytes)
-{
-    return ::operator new(bytes);
-}
-
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
-{
-    try {
-        return ::operator new(bytes);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-void* operator new[](std::size_t bytes, const std::nothrow_t&) noexcept
-{
-    return ::operator new(bytes, std::nothrow);
-}
-
-void operator delete(void* block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete[](void* block) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void* block, std::size_t) noexcept
-{
-    std::free(block);
-}
-
-void operator delete[](void* block, std::size_t) noexcept
-{
-    std::free(block);
-}
-
-void operator delete(void* block, const std::nothrow_t&) noexcept
-{
-    std::free(block);
-}
-
-void operator delete[](void* block, const std::nothrow_t&) noexcept
-{
-    std::free(block);
-}
-
-namespace {
-
-// While it lives, every allocation of `bytes` or more fails.
-struct RefusedAllocations
-{
-    explicit RefusedAllocations(std::size_t bytes) { gRefusedFrom = bytes; }
-    ~RefusedAllocations() { gRefusedFrom = std::numeric_limits<std::size_t>::max(); }
-    RefusedAllocations(const RefusedAllocations&) = delete;
-    RefusedAllocations& operator=(const RefusedAllocations&) = delete;
-};
 
 constexpr std::size_t kLength = 100; // 81 records to a run
 
@@ -260,7 +183,7 @@ TEST(RecordCache, AWalkWithoutMemoryForLongReadsReadsARunAtATime)
     engine::RecordCache cache;
     cache.Reset(kLength);
     {
-        const RefusedAllocations refused(2 * 81 * kLength); // two runs or more at once
+        const enginetest::RefusedAllocations refused(2 * 81 * kLength); // two runs or more at once
         for (std::uint32_t n = 1; n <= file.Count(); ++n)
             ASSERT_EQ(Get(cache, file, n), "R" + std::to_string(n));
     }
