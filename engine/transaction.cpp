@@ -400,27 +400,43 @@ std::int64_t PendingFile::Put(std::int64_t offset, const unsigned char* bytes, s
 {
     const std::int64_t end = offset + static_cast<std::int64_t>(count);
     size = std::max(size, end);
-    // The first run that overlaps or touches [offset, end).
+    if (count == 0)
+        return 0;
+    const auto endOf = [](const auto& run) {
+        return run.first + static_cast<std::int64_t>(run.second.size());
+    };
+    // The first run that overlaps [offset, end), or else the first after it.
     auto first = runs.upper_bound(offset);
-    if (first != runs.begin()) {
-        auto before = std::prev(first);
-        if (before->first + static_cast<std::int64_t>(before->second.size()) >= offset)
-            first = before;
+    if (first != runs.begin() && endOf(*std::prev(first)) > offset)
+        first = std::prev(first);
+    // Within one run (an index block written again): over it, in place.
+    if (first != runs.end() && first->first <= offset && endOf(*first) >= end) {
+        std::memcpy(first->second.data() + (offset - first->first), bytes, count);
+        return 0;
     }
     const std::size_t before = runBytes;
-    if (first == runs.end() || first->first > end) {
+    if (first == runs.end() || first->first >= end) { // overlaps none
+        // Right after a run (an appended row): that run grows, so that appends stay one run.
+        if (first != runs.begin()) {
+            auto previous = std::prev(first);
+            if (endOf(*previous) == offset) {
+                previous->second.append(reinterpret_cast<const char*>(bytes), count);
+                runBytes += count;
+                return static_cast<std::int64_t>(count);
+            }
+        }
         runs.emplace_hint(first, offset, std::string(reinterpret_cast<const char*>(bytes), count));
         runBytes += count;
-        return static_cast<std::int64_t>(runBytes - before);
+        return static_cast<std::int64_t>(count);
     }
-    // The runs from `first` on that overlap or touch are merged into one, which starts at the
-    // earlier of `first` and `offset`.
+    // The runs from `first` on that overlap are merged into one, which starts at the earlier of
+    // `first` and `offset`.
     std::int64_t mergedEnd = end;
     auto last = first;
-    for (; last != runs.end() && last->first <= end; ++last)
-        mergedEnd = std::max(mergedEnd, last->first + static_cast<std::int64_t>(last->second.size()));
+    for (; last != runs.end() && last->first < end; ++last)
+        mergedEnd = std::max(mergedEnd, endOf(*last));
     if (first->first <= offset) {
-        std::string& run = first->second; // grows where it is: appended rows stay one run cheaply
+        std::string& run = first->second; // grows where it is
         const std::int64_t start = first->first;
         runBytes -= run.size();
         run.resize(static_cast<std::size_t>(mergedEnd - start));
@@ -497,11 +513,22 @@ std::int64_t PendingFile::Read(std::int64_t offset, unsigned char* out, std::siz
         if (before->first + static_cast<std::int64_t>(before->second.size()) > offset)
             it = before;
     }
-    // One run holds it all: no read of the file.
-    if (it != runs.end() && it->first <= offset &&
-        it->first + static_cast<std::int64_t>(it->second.size()) >= end) {
-        std::memcpy(out, it->second.data() + (offset - it->first), n);
-        return static_cast<std::int64_t>(n);
+    // Runs that follow each other hold it all: no read of the file.
+    if (it != runs.end() && it->first <= offset) {
+        auto next = it;
+        std::int64_t covered = it->first;
+        while (covered < end && next != runs.end() && next->first == covered)
+            covered += static_cast<std::int64_t>((next++)->second.size());
+        if (covered >= end) {
+            for (auto r = it; r != next; ++r) {
+                const std::int64_t from = std::max(offset, r->first);
+                const std::int64_t to = std::min(end, r->first + static_cast<std::int64_t>(r->second.size()));
+                if (from < to)
+                    std::memcpy(out + (from - offset), r->second.data() + (from - r->first),
+                                static_cast<std::size_t>(to - from));
+            }
+            return static_cast<std::int64_t>(n);
+        }
     }
     const std::int64_t own = std::min(std::min(fileSize, cutAt), end);
     std::size_t got = 0;

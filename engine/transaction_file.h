@@ -44,7 +44,9 @@ struct PendingFile
     std::int64_t size = 0;     // the size the transaction sees
     // The transaction cut the file here: the file's own bytes from here on read as zeros.
     std::int64_t cutAt = std::numeric_limits<std::int64_t>::max();
-    // Changed bytes not yet written: start -> bytes; the runs neither overlap nor touch.
+    // Changed bytes not yet written: start -> bytes; the runs do not overlap, but may touch (a run
+    // is only ever extended at its end: joining it to the run after would copy that run, and an
+    // index written block by block in no order would be copied over and over).
     std::map<std::int64_t, std::string> runs;
     std::size_t runBytes = 0;
     Ranges journaled;       // parts below baseSize whose former bytes the journal holds already
