@@ -151,7 +151,13 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
     std::vector<std::string> dirs;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--renumber" && i + 1 < args.size())
+        // An option that takes a value, followed by nothing or by another option.
+        if ((a == "--renumber" || a == "--today") &&
+            (i + 1 == args.size() || args[i + 1].rfind("--", 0) == 0)) {
+            err << "kerg-inspect: po opcji " << a << " brak wartości\n";
+            return kInspectBadInput;
+        }
+        if (a == "--renumber")
             options.renumberingFile = args[++i];
         else if (a == "--no-assortments")
             options.assortments = false;
@@ -163,16 +169,13 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
             options.stopAtPrecinct = true;
         else if (a == "--backup-done")
             options.backupDone = true;
-        else if (a == "--today" && i + 1 < args.size()) {
+        else if (a == "--today") {
             options.today = ParseDay(args[++i]);
             if (!options.today) {
                 err << "kerg-inspect: niepoprawna data " << args[i]
                     << " (oczekiwano RRRR-MM-DD, lata 1980–2107)\n";
                 return kInspectBadInput;
             }
-        } else if ((a == "--renumber" || a == "--today") && i + 1 == args.size()) {
-            err << "kerg-inspect: po opcji " << a << " brak wartości\n";
-            return kInspectBadInput;
         } else if (!a.empty() && a[0] == '-') {
             err << "kerg-inspect: nieznana opcja " << a << '\n';
             return kInspectBadInput;

@@ -314,13 +314,20 @@ TEST(SampleOffice, ImportCommandAnswersFromItsOptions)
         EXPECT_NE(e.str().find("niepoprawna data"), std::string::npos) << e.str();
         EXPECT_EQ(o.str(), "") << wrong;
     }
-    // An option that takes a value, given none, says so.
+    // An option that takes a value, given none (at the end, or followed by another option), says
+    // so rather than take the next option for its value.
     for (const char* option : {"--today", "--renumber"}) {
-        std::ostringstream o, e;
-        EXPECT_EQ(
-            tools::RunInspect({"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", option}, o, e),
-            tools::kInspectBadInput);
-        EXPECT_EQ(e.str(), std::string("kerg-inspect: po opcji ") + option + " brak wartości\n");
+        for (const bool last : {true, false}) {
+            std::ostringstream o, e;
+            std::vector<std::string> args{"import", dir.File("ARCH"), dir.File("CEL")};
+            if (last)
+                args.insert(args.end(), {"--backup-done", option});
+            else
+                args.insert(args.end(), {option, "--backup-done"});
+            EXPECT_EQ(tools::RunInspect(args, o, e), tools::kInspectBadInput) << option;
+            EXPECT_EQ(e.str(), std::string("kerg-inspect: po opcji ") + option + " brak wartości\n");
+            EXPECT_EQ(o.str(), "") << option;
+        }
     }
     EXPECT_EQ(tools::RunInspect({"import", dir.File("ARCH"), dir.File("CEL"), "--backup-done", "--renumber",
                                  dir.File("CEL") + "/przenumerowanie.gm", "--today", "2026-03-16"},
