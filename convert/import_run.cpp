@@ -402,9 +402,6 @@ void ImportRun::Locked(const std::string& targetDir)
             counters_.reset();
             return;
         }
-        // Unless the progress file shows that the interrupted import had committed works.
-        if (withdrawnTold_)
-            goingOnToTell_ = messages::kInterruptedRestarted;
         std::string missing, outOfRange;
         if (!ReadCounters(missing, outOfRange, why)) {
             counters_.reset();
@@ -447,6 +444,9 @@ void ImportRun::Locked(const std::string& targetDir)
                 transaction_->SetSoleWriter(true);
                 counters_->table.SetTransaction(transaction_.get());
                 OpenProgress(targetDir);
+                // Withdrawn changes, and no work committed before them.
+                if (withdrawnTold_ && goingOnToTell_ == nullptr)
+                    goingOnToTell_ = messages::kInterruptedRestarted;
             }
             worksInBatch_ = 0;
             batchStart_ = std::chrono::steady_clock::now();

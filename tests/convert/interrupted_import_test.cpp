@@ -74,6 +74,7 @@ struct Settings
     bool assortments = true;
     std::string renumberingFile;
     std::optional<convert::Date> today;
+    bool transactions = true; // off: every post straight to the files, as the benchmarks compare
 };
 
 Settings Renumbered(const std::string& file)
@@ -102,6 +103,7 @@ Outcome Import(const std::string& archive, const std::string& target, int worksP
                            [settings] { return settings.today.value_or(kDay); });
     run.Commits().worksPerCommit = worksPerCommit;
     run.Commits().interval = std::chrono::hours(1);
+    run.Commits().transactions = settings.transactions;
     run.BitBtn1Click();
     Outcome outcome;
     for (const convert::Message& m : ui.messages)
@@ -674,6 +676,26 @@ TEST_F(InterruptedImport, ARefusalAfterTheWithdrawalSaysWhatWasWithdrawn)
     for (const std::string& line : outcome.lines) {
         EXPECT_EQ(line.find("dokończy"), std::string::npos) << line;
         EXPECT_EQ(line.find("wykona go"), std::string::npos) << line;
+    }
+}
+
+// Without transactions the run neither reads nor writes how far an interrupted import got: after
+// the withdrawal it says nothing of finishing that import or doing it anew.
+TEST_F(InterruptedImport, ARunWithoutTransactionsClaimsNothingOfTheInterruptedImport)
+{
+    MakeOffice(30, 11, 4);
+    const std::string target = DiesWithJournal("no-transactions");
+    ASSERT_TRUE(convert::InterruptedImportRow(target).value_or(0) > 0) << "the death followed a commit";
+    Settings settings;
+    settings.transactions = false;
+    const Outcome outcome = Import(archive, target, batch, settings);
+    EXPECT_NE(std::find(outcome.lines.begin(), outcome.lines.end(),
+                        std::string("Komunikat: ") + convert::messages::kInterruptedWithdrawn),
+              outcome.lines.end())
+        << Joined(outcome.lines);
+    for (const std::string& line : outcome.lines) {
+        EXPECT_EQ(line.find(convert::messages::kInterruptedRestarted), std::string::npos) << line;
+        EXPECT_EQ(line.find(convert::messages::kInterruptedResumed), std::string::npos) << line;
     }
 }
 
