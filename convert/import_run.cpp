@@ -698,6 +698,7 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         const char* directory;
         const char* table;
         const char* field;
+        int digits; // of the ids the counter gives
         std::int64_t next;
         bool drawn;
         Naming naming;
@@ -706,6 +707,7 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                                "OSOBY",
                                "Osoby.dbf",
                                "ID_OSOBY",
+                               kPersonIdDigits,
                                state_.PersonCounter,
                                true,
                                {"KERG", "Roboty.dbf", {"WYKON", "ZLECEN"}}},
@@ -713,6 +715,7 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                                "KERG",
                                "Asortym.dbf",
                                "ID_ASORT",
+                               kAssortmentIdDigits,
                                state_.AssortmentCounter,
                                ui_.AssortmentsTicked(),
                                {"KERG", "Kergasor.dbf", {"ID_ASORT"}}},
@@ -720,6 +723,7 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                                "KERG",
                                "dz.dbf",
                                "ID_DZIALKI",
+                               kParcelIdDigits,
                                state_.ParcelCounter,
                                ui_.ParcelsTicked(),
                                {"KERG", "obdg.dbf", {"ID_DZIALKI"}}}};
@@ -731,17 +735,23 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         const std::string head =
             "licznik " + std::string(c.counter) + " w tabeli Dostep.dbf (" + std::to_string(c.next) + ") ";
         // The last id a draw can give: the counter must stay below its largest value, and the id
-        // must fit its field whole. Past it the counter cannot be mended; the row naming it must.
+        // (zeros in front up to its digits) must fit its field whole; the field's width as the
+        // table has it, or as the import's own tables have it when the table did not open. Past
+        // that id the counter cannot be mended; the row naming it must.
+        const std::size_t width = own.width > 0 ? own.width : static_cast<std::size_t>(c.digits);
         std::int64_t last = std::numeric_limits<std::int32_t>::max() - 1;
-        if (own.width > 0 && own.width < 8)
-            last = std::min(last, (std::int64_t{1} << (4 * own.width)) - 1);
+        if (width < static_cast<std::size_t>(c.digits))
+            last = -1; // every id is wider than the field
+        else if (width < 8)
+            last = std::min(last, (std::int64_t{1} << (4 * width)) - 1);
         const auto advice = [&](const Largest& id, const char* table) {
             if (id.value < last)
                 return "; powinien wynosić co najmniej " + std::to_string(id.value + 1);
-            return "; za nim licznik nie może już dać żadnego identyfikatora (najwyżej " +
-                   HexId(static_cast<std::int32_t>(last), static_cast<int>(own.width)) + " w polu " +
-                   c.field + " tabeli " + c.table + "), więc trzeba zmienić ten identyfikator w tabeli " +
-                   table + ", a nie licznik";
+            const std::string where = " w polu " + std::string(c.field) + " tabeli " + c.table;
+            return "; za nim licznik nie może już dać żadnego identyfikatora (" +
+                   (last < 0 ? "żaden nie mieści się" + where + ", szerokość pola: " + std::to_string(width)
+                             : "najwyżej " + HexId(static_cast<std::int32_t>(last), c.digits) + where) +
+                   "), więc trzeba zmienić ten identyfikator w tabeli " + table + ", a nie licznik";
         };
         if (named.value > own.value && named.value >= c.next)
             counterProblems.push_back(

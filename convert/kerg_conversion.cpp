@@ -804,7 +804,7 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
     // A new person row, its fields in order.
     const auto [name1, name2] = BuildPersonNames();
     table.Append();
-    id.SetString(DrawId(context_.state.PersonCounter, "OSOBY", id, "Osoby.dbf", 8));
+    id.SetString(DrawId(context_.state.PersonCounter, "OSOBY", id, "Osoby.dbf", kPersonIdDigits));
     klucz.SetString(a.osobaNazwa.Str());
     persons["nazwa1"].SetString(name1);
     persons["nazwa2"].SetString(name2);
@@ -906,8 +906,8 @@ bool Conversion::ImportAssortments(std::int32_t n)
                 if (!table.GotoKey()) {
                     table.Append();
                     engine::Field assortmentId = assortments["ID_ASORT"];
-                    assortmentId.SetString(
-                        DrawId(context_.state.AssortmentCounter, "ASORTYM", assortmentId, "Asortym.dbf", 4));
+                    assortmentId.SetString(DrawId(context_.state.AssortmentCounter, "ASORTYM", assortmentId,
+                                                  "Asortym.dbf", kAssortmentIdDigits));
                     assortments["ASORT"].SetString(a.asortymAsort.Str());
                     assortments["NAZWA_A"].SetString(a.asortymNazwa.Str());
                     table.Post();
@@ -973,7 +973,8 @@ bool Conversion::ImportParcels(std::int32_t n)
             if (!parcels.table.GotoKey()) {
                 parcels.table.Append();
                 engine::Field parcelId = parcels["id_dzialki"];
-                parcelId.SetString(DrawId(context_.state.ParcelCounter, "DZ", parcelId, "dz.dbf", 8));
+                parcelId.SetString(
+                    DrawId(context_.state.ParcelCounter, "DZ", parcelId, "dz.dbf", kParcelIdDigits));
                 parcels["Id_tworz"].SetString(context_.state.CreatorStamp);
                 parcels["id_obr"].SetString(*entry.value);
                 parcels["dzialka"].SetString(parcel);

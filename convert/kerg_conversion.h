@@ -16,6 +16,11 @@ class Field;
 
 namespace convert {
 
+// The hexadecimal digits of the ids the counters give (zeros in front up to that many).
+inline constexpr int kPersonIdDigits = 8;
+inline constexpr int kAssortmentIdDigits = 4;
+inline constexpr int kParcelIdDigits = 8;
+
 // Opens ArchiveDir + `fileName` into a work area with a 32,000-byte read buffer. On failure sets
 // ImportErrorText (when `report`) to "Błąd podczas otwarcia pliku: " and the path.
 bool OpenArchiveTable(RunContext& context, const std::string& fileName, std::uint8_t& area, bool report);

@@ -719,6 +719,34 @@ TEST(ImportRun, AnIdNoCounterCanPassIsToBeChangedWhereItIsNamed)
           "powinien wynosić co najmniej 2147483646"})
         EXPECT_NE(m.details.find(named), std::string::npos) << named << "\n" << m.details;
     EXPECT_FALSE(o.ui.closed);
+
+    // The assortments' table gone too: the id's width is then the one the counter gives, four
+    // digits, and FFFF is still past what any counter value can pass.
+    ASSERT_TRUE(platform::RemoveFile(o.Kerg() + platform::kSeparator + "Asortym.dbf"));
+    o.ui.messages.clear();
+    o.Run();
+    ASSERT_FALSE(o.ui.messages.empty());
+    EXPECT_NE(
+        o.ui.messages.back().details.find(
+            "licznik ASORTYM w tabeli Dostep.dbf (10) nie jest większy od identyfikatora FFFF (czyli "
+            "65535), który podaje pole ID_ASORT tabeli Kergasor.dbf (wiersz 1); za nim licznik nie może "
+            "już dać żadnego identyfikatora (najwyżej FFFF w polu ID_ASORT tabeli Asortym.dbf), więc "
+            "trzeba zmienić ten identyfikator w tabeli Kergasor.dbf, a nie licznik"),
+        std::string::npos)
+        << o.ui.messages.back().details;
+
+    // A persons' id field narrower than the eight digits the counter gives holds no id it gives.
+    engine::CreateTable(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", 'C', 6, 0}, {"KLUCZ", 'C', 30, 0}}, {});
+    o.ui.messages.clear();
+    o.Run();
+    ASSERT_FALSE(o.ui.messages.empty());
+    EXPECT_NE(o.ui.messages.back().details.find(
+                  "który podaje pole ZLECEN tabeli Roboty.dbf (wiersz 4), choć tabela Osoby.dbf go nie "
+                  "zawiera; za nim licznik nie może już dać żadnego identyfikatora (żaden nie mieści się w "
+                  "polu ID_OSOBY tabeli Osoby.dbf, szerokość pola: 6), więc trzeba zmienić ten identyfikator "
+                  "w tabeli Roboty.dbf, a nie licznik"),
+              std::string::npos)
+        << o.ui.messages.back().details;
 }
 
 // The counters are 32-bit integers, and an assortment's id has the width of its field: a counter
