@@ -520,13 +520,7 @@ std::int64_t PendingFile::Read(std::int64_t offset, unsigned char* out, std::siz
         while (covered < end && next != runs.end() && next->first == covered)
             covered += static_cast<std::int64_t>((next++)->second.size());
         if (covered >= end) {
-            for (auto r = it; r != next; ++r) {
-                const std::int64_t from = std::max(offset, r->first);
-                const std::int64_t to = std::min(end, r->first + static_cast<std::int64_t>(r->second.size()));
-                if (from < to)
-                    std::memcpy(out + (from - offset), r->second.data() + (from - r->first),
-                                static_cast<std::size_t>(to - from));
-            }
+            Overlay(offset, out, n);
             return static_cast<std::int64_t>(n);
         }
     }
@@ -539,13 +533,7 @@ std::int64_t PendingFile::Read(std::int64_t offset, unsigned char* out, std::siz
         got = static_cast<std::size_t>(read);
     }
     std::memset(out + got, 0, n - got);
-    for (; it != runs.end() && it->first < end; ++it) {
-        const std::int64_t from = std::max(offset, it->first);
-        const std::int64_t to = std::min(end, it->first + static_cast<std::int64_t>(it->second.size()));
-        if (from < to)
-            std::memcpy(out + (from - offset), it->second.data() + (from - it->first),
-                        static_cast<std::size_t>(to - from));
-    }
+    Overlay(offset, out, n);
     return static_cast<std::int64_t>(n);
 }
 
