@@ -11,7 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
+#include <set>
 
 #include "engine/code_page.h"
 #include "engine/dbf_format.h"
@@ -218,6 +220,30 @@ struct Table::Impl final : TransactionMember
     Transaction::Impl* transaction = nullptr;
     unsigned char headerDate[3] = {0, 0, 0}; // the header's date of last update, as last read or written
 
+    // Every row in a unique tag's FOR clause by key (in the tag's order) and record number, the
+    // rows the tag leaves out included: when the row a unique tag holds for a key leaves that key,
+    // the next row with it is found here instead of by reading the whole table. Built at the first
+    // such need and kept while nobody else can change the table: in an exclusive open, or in a
+    // shared one while its transaction keeps the update lock (one lock generation). Dropped when
+    // that is no longer sure, and when a post did not finish.
+    struct KeyedRecord
+    {
+        std::string key;
+        std::uint32_t record = 0;
+    };
+    struct ByKeyThenRecord
+    {
+        KeyOrderOfTag order;
+        bool operator()(const KeyedRecord& a, const KeyedRecord& b) const
+        {
+            const int c = order(a.key, b.key);
+            return c < 0 || (c == 0 && a.record < b.record);
+        }
+    };
+    using RowsByKey = std::set<KeyedRecord, ByKeyThenRecord>;
+    std::vector<std::unique_ptr<RowsByKey>> rowsByKey; // per tag; null: not built
+    std::uint64_t rowsByKeyGeneration = 0;
+
     [[noreturn]] void Fail(ErrorKind kind, const std::string& what) const
     {
         throw Error(kind, "Tabela " + path + ": " + what);
@@ -245,6 +271,7 @@ struct Table::Impl final : TransactionMember
     // may stand for it.
     [[noreturn]] void FailWrite(std::uint32_t record)
     {
+        DropRowsByKey();
         records.Reset(records.Enabled() ? header.recordLength : 0);
         Fail(ErrorKind::Io, "błąd zapisu rekordu " + std::to_string(record));
     }
@@ -465,13 +492,71 @@ struct Table::Impl final : TransactionMember
     void ReinsertFirstWithKey(std::size_t t, const std::string& key, std::uint32_t except)
     {
         std::uint32_t first = 0;
-        ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
-            if (first == 0 && r != except && mdx->Tags()[t].order(KeyOf(t, bytes, r), key) == 0 &&
-                InTag(t, bytes, r))
-                first = r;
-        });
+        const KeyOrderOfTag& order = mdx->Tags()[t].order;
+        if (const RowsByKey* rows = KeptRowsByKey(t)) {
+            // The edited row is still there under its old key: the map learns the post at its end.
+            for (auto at = rows->lower_bound({key, 0}); at != rows->end() && order(at->key, key) == 0; ++at) {
+                if (at->record != except) {
+                    first = at->record;
+                    break;
+                }
+            }
+        } else {
+            ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
+                if (first == 0 && r != except && order(KeyOf(t, bytes, r), key) == 0 && InTag(t, bytes, r))
+                    first = r;
+            });
+        }
         if (first != 0)
             mdx->Insert(t, key, first);
+    }
+
+    void DropRowsByKey() { rowsByKey.clear(); }
+
+    // The rows of unique tag `t` by key, built now if need be; nullptr when they cannot be kept
+    // (another program may change the table meanwhile, or there is no memory for them).
+    const RowsByKey* KeptRowsByKey(std::size_t t)
+    {
+        std::uint64_t generation = 0;
+        if (!exclusiveOpen) {
+            if (!dbf->LockKept() || !Settled()) {
+                DropRowsByKey();
+                return nullptr;
+            }
+            generation = dbf->LockGeneration();
+        }
+        if (generation != rowsByKeyGeneration) {
+            DropRowsByKey();
+            rowsByKeyGeneration = generation;
+        }
+        rowsByKey.resize(mdx->Tags().size());
+        if (!rowsByKey[t]) {
+            try {
+                auto rows = std::make_unique<RowsByKey>(ByKeyThenRecord{mdx->Tags()[t].order});
+                ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& bytes) {
+                    if (InTag(t, bytes, r))
+                        rows->insert(rows->end(), {KeyOf(t, bytes, r), r});
+                });
+                rowsByKey[t] = std::move(rows);
+            } catch (const std::bad_alloc&) {
+                return nullptr; // the table is read through for each such edit instead
+            }
+        }
+        return rowsByKey[t].get();
+    }
+
+    // What a finished post changed, into the rows by key that are kept.
+    void PostedIntoRowsByKey(std::uint32_t record, bool edit)
+    {
+        for (std::size_t t = 0; t < rowsByKey.size(); ++t) {
+            RowsByKey* rows = rowsByKey[t].get();
+            if (rows == nullptr)
+                continue;
+            if (edit && postWasIn[t] != 0)
+                rows->erase({postOldKeys[t], record});
+            if (postIn[t] != 0)
+                rows->insert({postKeys[t], record});
+        }
     }
 
     // Calls `visit(record, bytes)` for every record, reading the file in large pieces.
@@ -577,6 +662,7 @@ struct Table::Impl final : TransactionMember
     // records kept in memory may be another open's old ones by now.
     void RefreshShared()
     {
+        DropRowsByKey();
         if (!exclusiveOpen && records.Enabled())
             records.Reset(0);
         FileRecordCount();
@@ -606,6 +692,7 @@ struct Table::Impl final : TransactionMember
         state = State::Browse;
         recno = 0;
         refreshedInTransaction = false;
+        DropRowsByKey();
         records.Reset(exclusiveOpen ? header.recordLength : 0);
         FileRecordCount();
         if (mdx) {
@@ -819,6 +906,17 @@ void Table::Impl::Post()
             postWasIn[t] = InTag(t, original, record) ? 1 : 0;
         }
     }
+    // From the first write on, a post that does not finish leaves the rows by key unsure.
+    struct DropRowsByKeyUnlessFinished
+    {
+        Impl& impl;
+        bool finished = false;
+        ~DropRowsByKeyUnlessFinished()
+        {
+            if (!finished)
+                impl.DropRowsByKey();
+        }
+    } rowsByKeyGuard{*this};
     if (state == State::Insert) {
         std::vector<unsigned char>& bytes = appended;
         bytes.assign(buffer.begin(), buffer.end());
@@ -878,6 +976,8 @@ void Table::Impl::Post()
         mdx->WriteCounters();
         mdx->StampFile();
     }
+    PostedIntoRowsByKey(record, state == State::Edit);
+    rowsByKeyGuard.finished = true;
     row = buffer;
     recno = record;
     state = State::Browse;

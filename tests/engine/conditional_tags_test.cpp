@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "platform/system.h"
 #include "tests/engine/support.h"
 
@@ -221,6 +222,63 @@ TEST_F(ConditionalTags, ThousandsOfRandomPostsLeaveEveryTagSound)
 #ifndef _WIN32
     for (const char* tag : kPersonTags)
         EXPECT_EQ(PerlWalk(dir.File("osoby.mdx"), tag), Walked(tag)) << tag;
+#endif
+}
+
+// A unique tag holds the first row of each key; when that row leaves its key, the next row with
+// the key takes its place. The engine remembers the rows by key while nobody else can change the
+// table, so the same random posts must leave the same sound tags in an exclusive open, in a shared
+// open in a transaction that commits and rolls back, and with two opens of the table in one
+// transaction taking turns (each then changes rows the other has seen).
+TEST_F(ConditionalTags, AUniqueTagHandsItsKeysOnInEveryKindOfOpen)
+{
+    const auto expectSound = [&](engine::Table& t, const std::string& when) {
+        const std::vector<std::string> problems = t.Verify();
+        EXPECT_EQ(problems, std::vector<std::string>{}) << when;
+        return problems.empty();
+    };
+    {
+        engine::Table t(dir.Path(), "osoby.dbf");
+        t.SetExclusive(true);
+        t.Open();
+        RandomPosts(t, 11, 2500);
+        expectSound(t, "an exclusive open");
+    }
+    {
+        engine::Transaction transaction(dir.Path());
+        transaction.SetSoleWriter(true);
+        engine::Table t(dir.Path(), "osoby.dbf");
+        t.SetTransaction(&transaction);
+        t.Open();
+        for (unsigned batch = 0; batch < 12; ++batch) {
+            RandomPosts(t, 100 + batch, 150);
+            if (!expectSound(t, "in a transaction, batch " + std::to_string(batch)))
+                break;
+            if (batch % 4 == 3)
+                transaction.RollBack();
+            else
+                transaction.Commit();
+        }
+        expectSound(t, "in a transaction, at the end");
+    }
+    {
+        engine::Transaction transaction(dir.Path());
+        engine::Table first(dir.Path(), "osoby.dbf"), second(dir.Path(), "osoby.dbf");
+        first.SetTransaction(&transaction);
+        second.SetTransaction(&transaction);
+        first.Open();
+        second.Open();
+        for (unsigned turn = 0; turn < 40; ++turn)
+            RandomPosts(turn % 2 == 0 ? first : second, 200 + turn, 40);
+        expectSound(first, "two opens taking turns");
+        transaction.Commit();
+    }
+    engine::Table t(dir.Path(), "osoby.dbf");
+    t.Open();
+    expectSound(t, "after the last commit");
+#ifndef _WIN32
+    t.Close();
+    EXPECT_EQ(PerlWalk(dir.File("osoby.mdx"), "NR_UNIK"), Walked("NR_UNIK"));
 #endif
 }
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "tests/engine/support.h"
 
 namespace {
@@ -428,6 +429,67 @@ TEST(UniqueTag, SecondRowWithAKeyIsStoredButNotIndexed)
     t.FieldByName("KOD").SetString("A");
     ASSERT_TRUE(t.GotoKey());
     EXPECT_EQ(t.FieldByName("NR").AsInteger(), 2);
+}
+
+// The row that takes over a freed key is the first row that has the key now: not one that had it
+// before another open of the table changed it, nor one that a rollback took away.
+TEST(UniqueTag, TheRowThatTakesOverAKeyHasItNow)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "u.dbf", {{"NR", 'N', 4, 0}}, {{"NR_U", "NR", false, true}}, 0x23);
+    const auto setNr = [](engine::Table& t, std::uint32_t record, int nr) {
+        t.MoveTo(record);
+        t.Edit();
+        t.FieldByName("NR").SetInteger(nr);
+        t.Post();
+    };
+    const auto expectSound = [](engine::Table& t, const char* when) {
+        EXPECT_EQ(t.Verify(), std::vector<std::string>{}) << when;
+    };
+    {
+        // Two opens in one transaction: the first learns the rows of key 7 when row 1 leaves it;
+        // the second then takes row 3 away from 7, so when row 2 leaves 7 no row has it any more.
+        engine::Transaction transaction(dir.Path());
+        engine::Table first(dir.Path(), "u.dbf"), second(dir.Path(), "u.dbf");
+        first.SetTransaction(&transaction);
+        second.SetTransaction(&transaction);
+        first.Open();
+        second.Open();
+        for (int i = 0; i < 3; ++i) {
+            first.Append();
+            first.FieldByName("NR").SetInteger(7);
+            first.Post();
+        }
+        setNr(first, 1, 8);
+        setNr(second, 3, 5);
+        setNr(first, 2, 6);
+        expectSound(first, "after the other open's change");
+        transaction.Commit();
+    }
+    for (const bool exclusive : {true, false}) {
+        // Rows 1-3 hold key 7 at the commit. The open learns its rows with row 1 leaving 7; a row
+        // with 7 is appended and rows 2 and 3 leave it. The rollback takes all that back, so when
+        // row 1 leaves 7 again, row 2 takes it over, not the appended row that is gone.
+        engine::Transaction transaction(dir.Path());
+        engine::Table t(dir.Path(), "u.dbf");
+        t.SetExclusive(exclusive);
+        t.SetTransaction(&transaction);
+        t.Open();
+        for (std::uint32_t r = 1; r <= 3; ++r)
+            setNr(t, r, 7);
+        transaction.Commit();
+        setNr(t, 1, 8);
+        t.Append();
+        t.FieldByName("NR").SetInteger(7);
+        t.Post();
+        setNr(t, 2, 9);
+        setNr(t, 3, 9);
+        transaction.RollBack();
+        ASSERT_EQ(t.RecordCount(), 3);
+        setNr(t, 1, 6);
+        expectSound(t, exclusive ? "an exclusive open after a rollback" : "a shared open after a rollback");
+        transaction.Commit();
+    }
 }
 
 } // namespace
