@@ -972,7 +972,8 @@ bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t recor
     return true;
 }
 
-std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder)
+std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder,
+                                        std::vector<std::uint32_t>* blocks)
 {
     const TagInfo& t = tags_[tag];
     std::vector<IndexEntry> entries;
@@ -998,6 +999,8 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
             return false;
         }
         seen[page] = true;
+        if (blocks != nullptr)
+            blocks->push_back(page);
         std::vector<unsigned char> block;
         try {
             const unsigned char* read = ReadBlock(tag, page);
@@ -1048,6 +1051,42 @@ std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string
     std::string largest;
     visit(t.rootPage, 0, &largest);
     return entries;
+}
+
+void MdxIndex::CheckOverlaps(const std::vector<std::vector<std::uint32_t>>& blocks,
+                             std::vector<std::string>* problems) const
+{
+    constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+    const std::size_t pages = static_cast<std::size_t>(fileSize_ / static_cast<std::int64_t>(kMdxPage)) + 1;
+    // For every page: the first page of the block lying on it, and that block's tag.
+    std::vector<std::uint32_t> startOf(pages, kFree);
+    std::vector<std::uint16_t> tagOf(pages, 0);
+    const auto tagLabel = [&](std::size_t a, std::size_t b) {
+        return a == b ? "znacznik " + tags_[a].name + ": "
+                      : "znaczniki " + tags_[b].name + " i " + tags_[a].name + ": ";
+    };
+    for (std::size_t tag = 0; tag < blocks.size() && tag < tags_.size(); ++tag) {
+        for (const std::uint32_t start : blocks[tag]) {
+            for (std::size_t k = 0; k < pagesPerBlock_; ++k) {
+                const std::size_t page = std::size_t{start} + k;
+                if (page >= pages)
+                    break; // beyond the file: Check named it
+                if (startOf[page] == kFree) {
+                    startOf[page] = start;
+                    tagOf[page] = static_cast<std::uint16_t>(tag);
+                    continue;
+                }
+                const std::size_t other = tagOf[page];
+                problems->push_back(
+                    tagLabel(tag, other) +
+                    (startOf[page] == start
+                         ? "blok na stronie " + std::to_string(start) + " należy do dwóch drzew"
+                         : "blok na stronie " + std::to_string(start) + " zachodzi na blok na stronie " +
+                               std::to_string(startOf[page])));
+                break; // one problem for each block
+            }
+        }
+    }
 }
 
 void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)

@@ -179,8 +179,15 @@ public:
     // Checks one tag completely: every block inside the file and reached once, all leaves at one
     // depth, keys in order, each inner key equal to the largest key below it. Returns the
     // entries in tag order; appends problems in plain words to `problems`. `keyOrder` false leaves
-    // out what depends on the order of keys (the collation).
-    std::vector<IndexEntry> Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder = true);
+    // out what depends on the order of keys (the collation). `blocks` receives the first page of
+    // every block reached.
+    std::vector<IndexEntry> Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder = true,
+                                  std::vector<std::uint32_t>* blocks = nullptr);
+    // With the pages of the blocks Check reached in each tag (`blocks[tag]`, empty for a tag left
+    // out): whether any two blocks lie over each other, wholly (one block in two trees) or in part.
+    // A post to one would change the other. Appends problems in plain words.
+    void CheckOverlaps(const std::vector<std::vector<std::uint32_t>>& blocks,
+                       std::vector<std::string>* problems) const;
 
     // Appends sorted entries to an empty tag by building full leaves and the levels above.
     void BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted);

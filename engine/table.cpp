@@ -511,6 +511,17 @@ struct Table::Impl final : TransactionMember
             mdx->Insert(t, key, first);
     }
 
+    // Blocks of the index's trees that lie over each other (the pages of each tag's blocks, as its
+    // check reached them), each named with the table.
+    void AddOverlaps(const std::vector<std::vector<std::uint32_t>>& blocks,
+                     std::vector<std::string>* problems)
+    {
+        std::vector<std::string> overlaps;
+        mdx->CheckOverlaps(blocks, &overlaps);
+        for (const std::string& p : overlaps)
+            problems->push_back(path + ": " + p);
+    }
+
     void DropRowsByKey() { rowsByKey.clear(); }
 
     // The rows of unique tag `t` by key, built now if need be; nullptr when they cannot be kept
@@ -1311,11 +1322,12 @@ std::vector<std::string> Table::Verify()
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     impl.FileRecordCount();
     impl.mdx->Refresh();
+    std::vector<std::vector<std::uint32_t>> blocks(impl.mdx->Tags().size());
     for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];
         const std::string label = Path() + ", znacznik " + info.name + ": ";
         std::vector<std::string> structure;
-        std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure);
+        std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure, true, &blocks[t]);
         for (const std::string& p : structure)
             problems.push_back(Path() + ": " + p);
         std::vector<IndexEntry> expected;
@@ -1382,6 +1394,7 @@ std::vector<std::string> Table::Verify()
         }
         AddMismatches(problems, label, found);
     }
+    impl.AddOverlaps(blocks, &problems);
     return problems;
 }
 
@@ -1394,10 +1407,11 @@ std::vector<std::string> Table::CheckIndexEntries()
     UpdateLock lock(*impl.dbf, &impl.lockDepth, !impl.exclusiveOpen);
     const std::uint32_t count = impl.FileRecordCount();
     impl.mdx->Refresh();
+    std::vector<std::vector<std::uint32_t>> blocks(impl.mdx->Tags().size());
     for (std::size_t t = 0; t < impl.mdx->Tags().size(); ++t) {
         const TagInfo& info = impl.mdx->Tags()[t];
         std::vector<std::string> structure;
-        const std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure, false);
+        const std::vector<IndexEntry> stored = impl.mdx->Check(t, &structure, false, &blocks[t]);
         for (const std::string& p : structure)
             problems.push_back(Path() + ": " + p);
         if (!structure.empty())
@@ -1419,6 +1433,7 @@ std::vector<std::string> Table::CheckIndexEntries()
                     found.push_back("brak wpisu rekordu " + std::to_string(r));
         AddMismatches(problems, Path() + ", znacznik " + info.name + ": ", found);
     }
+    impl.AddOverlaps(blocks, &problems);
     return problems;
 }
 

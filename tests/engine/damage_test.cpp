@@ -1,11 +1,14 @@
 // Damaged tables and indexes: a clear error at Open or at the operation, never a crash, a hang
 // or a write into the damaged file.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
 #include <gtest/gtest.h>
 
+#include "engine/mdx_index.h"
 #include "engine/table.h"
+#include "platform/locked_file.h"
 #include "tests/engine/support.h"
 
 namespace {
@@ -334,6 +337,81 @@ TEST(DamagedFile, ACharacterKeyLongerThanDBaseMakesIsRefusedAtOpen)
     EXPECT_NE(message.find("UPP_ASORT"), std::string::npos) << message;
     EXPECT_NE(message.find("klucz ma 120 bajtów, a dBase dopuszcza najwyżej 100"), std::string::npos)
         << message;
+}
+
+// Two tags whose trees share a block: each tree on its own is sound, but a post to one tag would
+// change the other's. Here the second tag's root is made the first's (their keys are alike, so
+// every entry of each still fits its rows): both checks name the shared block, and the check
+// before writing keeps the run from posting into it.
+TEST(DamagedFile, BlocksThatTwoTreesShareAreFound)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 8, 0}},
+                        {{"KOD", "KOD", false, false}, {"KOD_UP", "UPPER(KOD)", false, false}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        for (int i = 0; i < 300; ++i) { // more than one leaf: a root with children
+            t.Append();
+            t.FieldByName("KOD").SetString("K" + std::to_string(i));
+            t.Post();
+        }
+        ASSERT_EQ(t.CheckIndexEntries(), std::vector<std::string>{});
+        ASSERT_EQ(t.Verify(), std::vector<std::string>{});
+    }
+    const std::string index = dir.File("k.mdx");
+    std::string bytes = ReadFileBytes(index);
+    std::size_t header[2] = {}; // of KOD and KOD_UP
+    for (std::size_t i = 0; i < GetLe(bytes, 28, 2); ++i) {
+        const std::string name(bytes.c_str() + 544 + 32 * i + 4);
+        if (name == "KOD" || name == "KOD_UP")
+            header[name == "KOD" ? 0 : 1] = GetLe(bytes, 544 + 32 * i) * std::size_t{512};
+    }
+    ASSERT_TRUE(header[0] != 0 && header[1] != 0);
+    const std::uint32_t root = GetLe(bytes, header[0]);
+    Put32(bytes, header[1], root);
+    WriteFileBytes(index, bytes);
+
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    const std::string shared = t.Path() + ": znaczniki KOD i KOD_UP: blok na stronie " +
+                               std::to_string(root) + " należy do dwóch drzew";
+    for (const auto& found : {t.CheckIndexEntries(), t.Verify()}) {
+        EXPECT_NE(std::find(found.begin(), found.end(), shared), found.end())
+            << (found.empty() ? std::string("nothing found") : found.front());
+    }
+}
+
+// Blocks that lie over each other in part: a block starting on the second page of another.
+TEST(DamagedFile, BlocksThatLieOverEachOtherInPartAreFound)
+{
+    TempDir dir;
+    CopyTable("mdx", "ASORTYM", dir.Path());
+    const std::string path = dir.File("ASORTYM.MDX");
+    platform::OpenFailure failure{};
+    auto file = platform::OpenLocked(path, platform::ShareMode::ReadOnly, &failure);
+    ASSERT_TRUE(file);
+    engine::MdxIndex index(*file, path);
+    index.Load();
+    ASSERT_EQ(index.PagesPerBlock(), 2u);
+    ASSERT_EQ(index.Tags().size(), 2u);
+    const auto overlaps = [&](const std::vector<std::vector<std::uint32_t>>& blocks) {
+        std::vector<std::string> problems;
+        index.CheckOverlaps(blocks, &problems);
+        return problems;
+    };
+    EXPECT_EQ(overlaps({{8, 10, 12}, {14, 16}}), std::vector<std::string>{});
+    EXPECT_EQ(
+        overlaps({{8, 10, 11}, {}}),
+        std::vector<std::string>{"znacznik UPP_ASORT: blok na stronie 11 zachodzi na blok na stronie 10"});
+    EXPECT_EQ(overlaps({{8, 10}, {11}}),
+              std::vector<std::string>{"znaczniki UPP_ASORT i UPP_NAZ_A: blok na "
+                                       "stronie 11 zachodzi na blok na stronie 10"});
+    EXPECT_EQ(overlaps({{8}, {9}}), std::vector<std::string>{"znaczniki UPP_ASORT i UPP_NAZ_A: blok na "
+                                                             "stronie 9 zachodzi na blok na stronie 8"});
+    EXPECT_EQ(
+        overlaps({{8}, {8}}),
+        std::vector<std::string>{"znaczniki UPP_ASORT i UPP_NAZ_A: blok na stronie 8 należy do dwóch drzew"});
 }
 
 } // namespace
