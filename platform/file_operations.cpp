@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/file_errors.h"
 
@@ -19,7 +20,18 @@ std::atomic<int> faultAction{0};
 std::atomic<bool> faultRepeats{false};
 std::atomic<std::uint64_t> faultThenExitAt{0}; // after a single Fail: an exit this many changes on
 
+std::function<void(const RecordedChange&)>& Recorder()
+{
+    static std::function<void(const RecordedChange&)> recorder;
+    return recorder;
+}
+
 } // namespace
+
+void RecordChanges(std::function<void(const RecordedChange&)> recorder)
+{
+    Recorder() = std::move(recorder);
+}
 
 FileOperationCounts FileOperations()
 {
@@ -60,6 +72,17 @@ void ClearFault()
 }
 
 namespace detail {
+
+bool Recording()
+{
+    return static_cast<bool>(Recorder());
+}
+
+void Record(const RecordedChange& change)
+{
+    if (Recorder())
+        Recorder()(change);
+}
 
 ChangeVerdict BeforeChange(bool isWrite)
 {

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace platform {
 
@@ -51,7 +53,33 @@ inline constexpr int kFaultExitCode = 86;
 void InjectFault(std::uint64_t nth, FaultAction action, bool repeat = false, std::uint64_t thenExitAt = 0);
 void ClearFault();
 
+// For tests: every change of a file this process makes, handed to a recorder once it is made, so
+// that a test can rebuild what a disk would hold after a power cut at any change, when the writes
+// not yet flushed may be lost. Recorded on POSIX systems.
+struct RecordedChange
+{
+    enum class Kind
+    {
+        Write,  // `bytes` at `offset`
+        Resize, // to `offset` bytes
+        Flush,
+        Create, // made anew, empty
+        Remove,
+        Rename, // `path` becomes `newPath`, replacing what had that name
+    };
+    Kind kind = Kind::Write;
+    std::string path;
+    std::string newPath;
+    std::int64_t offset = 0;
+    std::string bytes;
+};
+// An empty recorder ends the recording.
+void RecordChanges(std::function<void(const RecordedChange&)> recorder);
+
 namespace detail {
+
+bool Recording();
+void Record(const RecordedChange& change);
 
 enum class ChangeVerdict
 {

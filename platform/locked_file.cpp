@@ -209,7 +209,7 @@ bool SetLock(int fd, short type, off_t offset, bool wait)
 class PosixLockedFile final : public LockedFile
 {
 public:
-    explicit PosixLockedFile(int fd) : fd_(fd) {}
+    PosixLockedFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~PosixLockedFile() override { close(fd_); } // closing the description drops its locks
     PosixLockedFile(const PosixLockedFile&) = delete;
     PosixLockedFile& operator=(const PosixLockedFile&) = delete;
@@ -261,6 +261,12 @@ public:
         }
         if (tear)
             detail::EndProcessAfterTear();
+        if (detail::Recording())
+            detail::Record({RecordedChange::Kind::Write,
+                            path_,
+                            {},
+                            offset,
+                            std::string(static_cast<const char*>(buffer), total)});
         return true;
     }
 
@@ -278,7 +284,11 @@ public:
         if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
             return false;
         detail::CountWrite();
-        return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+        if (ftruncate(fd_, static_cast<off_t>(size)) != 0)
+            return false;
+        if (detail::Recording())
+            detail::Record({RecordedChange::Kind::Resize, path_, {}, size, {}});
+        return true;
     }
 
     bool Flush() override
@@ -286,7 +296,11 @@ public:
         if (detail::BeforeChange(false) != detail::ChangeVerdict::Proceed)
             return false;
         detail::CountFlush();
-        return fsync(fd_) == 0;
+        if (fsync(fd_) != 0)
+            return false;
+        if (detail::Recording())
+            detail::Record({RecordedChange::Kind::Flush, path_, {}, 0, {}});
+        return true;
     }
 
     std::string Identity() override
@@ -305,6 +319,7 @@ public:
 
 private:
     int fd_;
+    std::string path_;
 };
 
 std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, int flags, OpenFailure* failure)
@@ -328,7 +343,9 @@ std::unique_ptr<LockedFile> Open(const std::string& path, ShareMode mode, int fl
     }
     if (failure)
         *failure = OpenFailure::None;
-    return std::make_unique<PosixLockedFile>(fd);
+    if ((flags & O_TRUNC) != 0 && detail::Recording())
+        detail::Record({RecordedChange::Kind::Create, path, {}, 0, {}});
+    return std::make_unique<PosixLockedFile>(fd, path);
 }
 
 #endif
@@ -364,7 +381,11 @@ bool RemoveFile(const std::string& path)
 #ifdef _WIN32
     return DeleteFileW(Utf8ToWide(resolved).c_str()) != 0;
 #else
-    return unlink(resolved.c_str()) == 0;
+    if (unlink(resolved.c_str()) != 0)
+        return false;
+    if (detail::Recording())
+        detail::Record({RecordedChange::Kind::Remove, resolved, {}, 0, {}});
+    return true;
 #endif
 }
 
