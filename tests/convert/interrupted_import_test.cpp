@@ -378,6 +378,27 @@ protected:
         return out;
     }
 
+    // The import of `target` to its end (it must give the reference), with every change it made to a
+    // file, in order.
+    std::vector<platform::RecordedChange> ImportRecorded(const std::string& target)
+    {
+        std::vector<platform::RecordedChange> made;
+        platform::RecordChanges([&made](const platform::RecordedChange& c) { made.push_back(c); });
+        const Outcome outcome = Import(archive, target, batch);
+        platform::RecordChanges({});
+        EXPECT_TRUE(outcome.done) << Joined(outcome.lines);
+        EXPECT_EQ(Digest(target), reference);
+        return made;
+    }
+
+    // A copy of a target folder.
+    std::string CopyOf(const std::string& target, const std::string& name)
+    {
+        fs::copy(platform::NativePath(target), platform::NativePath(dir.File(name)),
+                 fs::copy_options::recursive);
+        return dir.File(name) + platform::kSeparator;
+    }
+
     test_support::TempDir dir;
     std::string archive, pristine, reference;
     std::vector<std::string> referenceLines;
@@ -532,13 +553,9 @@ private:
 TEST_F(InterruptedImport, APowerCutAnywhereLeavesWhatTheRerunFinishes)
 {
     MakeOffice(30, 11, 4);
-    std::vector<platform::RecordedChange> made;
     const std::string recorded = Copy("recorded");
-    platform::RecordChanges([&made](const platform::RecordedChange& c) { made.push_back(c); });
-    const Outcome outcome = Import(archive, recorded, batch);
-    platform::RecordChanges({});
-    ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
-    ASSERT_EQ(Digest(recorded), reference);
+    const std::vector<platform::RecordedChange> made = ImportRecorded(recorded);
+    ASSERT_FALSE(HasFailure());
     ASSERT_GT(made.size(), 50u);
     PowerCut cut(pristine, recorded);
     int kinds = 0;
@@ -559,6 +576,51 @@ TEST_F(InterruptedImport, APowerCutAnywhereLeavesWhatTheRerunFinishes)
     // Most cuts fall where a journal has changes to withdraw (a recording without the flushes would
     // make every cut the untouched target).
     EXPECT_GT(withdrawnTold, static_cast<int>(made.size())) << "of " << 3 * (made.size() + 1) << " cuts";
+}
+
+// A second cut while the rerun withdraws the journal the first one left: the rerun writes the
+// former bytes back over the tables, flushes them and only then removes the journal, so a cut
+// anywhere in that leaves the journal to withdraw once more. Five first cuts spread over the
+// import, each leaving the tables' unflushed writes and not the journal's; the rerun after each is
+// recorded and cut at each of its first 40 changes in the three ways.
+TEST_F(InterruptedImport, APowerCutWhileARerunWithdrawsAJournalLeavesWhatTheNextFinishes)
+{
+    MakeOffice(30, 11, 4);
+    const std::string recorded = Copy("recorded");
+    const std::vector<platform::RecordedChange> made = ImportRecorded(recorded);
+    ASSERT_FALSE(HasFailure());
+    PowerCut cut(pristine, recorded);
+    int firstCuts = 0;
+    for (std::size_t count = made.size() / 6; count < made.size() && firstCuts < 5; ++count) {
+        const std::string first = Copy("first");
+        cut.Write(made, count, PowerCut::Keeps::TablesNotJournal, first);
+        if (!engine::JournalPending(convert::JournalDirectory(first))) {
+            fs::remove_all(platform::NativePath(first));
+            continue;
+        }
+        ++firstCuts;
+        const std::string rerun = CopyOf(first, "rerun");
+        const std::vector<platform::RecordedChange> rerunMade = ImportRecorded(rerun);
+        ASSERT_FALSE(HasFailure()) << "the rerun after a cut after change " << count;
+        PowerCut second(first, rerun);
+        for (const auto keeps : {PowerCut::Keeps::Nothing, PowerCut::Keeps::TablesNotJournal,
+                                 PowerCut::Keeps::JournalNotTables}) {
+            for (std::size_t again = 0; again <= std::min<std::size_t>(40, rerunMade.size()); ++again) {
+                SCOPED_TRACE("a cut after change " + std::to_string(count) + ", then after change " +
+                             std::to_string(again) + " of the rerun");
+                const std::string target = CopyOf(first, "cut");
+                second.Write(rerunMade, again, keeps, target);
+                ExpectRerunFinishes(target);
+                fs::remove_all(platform::NativePath(target));
+                if (HasFailure())
+                    return;
+            }
+        }
+        fs::remove_all(platform::NativePath(rerun));
+        fs::remove_all(platform::NativePath(first));
+        count += made.size() / 6; // the next first cut further on
+    }
+    EXPECT_EQ(firstCuts, 5);
 }
 #endif
 
