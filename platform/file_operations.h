@@ -65,7 +65,8 @@ struct RecordedChange
         Flush,
         Create, // made anew, empty
         Remove,
-        Rename, // `path` becomes `newPath`, replacing what had that name
+        Rename,        // `path` becomes `newPath`, replacing what had that name
+        SyncDirectory, // the folder `path` flushed: its names as they now are
     };
     Kind kind = Kind::Write;
     std::string path;

@@ -404,6 +404,8 @@ bool SyncDirectory(const std::string& path)
     detail::CountFlush();
     const bool synced = fsync(fd) == 0;
     close(fd);
+    if (synced && detail::Recording())
+        detail::Record({RecordedChange::Kind::SyncDirectory, ResolveCaseInsensitive(path), {}, 0, {}});
     return synced;
 #endif
 }
