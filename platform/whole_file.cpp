@@ -291,12 +291,14 @@ bool ReplaceWholeFile(const std::string& path, std::string_view bytes, FileFailu
         Failed(failure, FileAction::Write, error);
         return false;
     }
+#ifndef _WIN32
     if (detail::Recording()) { // as the steps were made: the new file written whole and flushed
         detail::Record({RecordedChange::Kind::Create, temporary, {}, 0, {}});
         detail::Record({RecordedChange::Kind::Write, temporary, {}, 0, std::string(bytes)});
         detail::Record({RecordedChange::Kind::Flush, temporary, {}, 0, {}});
         detail::Record({RecordedChange::Kind::Rename, temporary, target, 0, {}});
     }
+#endif
     // The new name is durable once the directory is; should that flush fail, the file is in place
     // all the same, and a power cut could at worst bring back the old one whole.
     (void)SyncDirectory(DirectoryOf(target));

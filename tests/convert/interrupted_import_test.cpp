@@ -220,11 +220,16 @@ protected:
         ExpectIdsSound(target);
     }
 
-    // A fresh copy of the office's target (the directories named without their trailing separator:
+    // A fresh copy of the office's target.
+    std::string Copy(const std::string& name) { return CopyOf(dir.File("CEL"), name); }
+
+    // A copy of a target folder, named `name` (the folders named without their trailing separator:
     // the Windows library refuses to copy them otherwise).
-    std::string Copy(const std::string& name)
+    std::string CopyOf(std::string folder, const std::string& name)
     {
-        fs::copy(platform::NativePath(dir.File("CEL")), platform::NativePath(dir.File(name)),
+        while (!folder.empty() && folder.back() == platform::kSeparator)
+            folder.pop_back();
+        fs::copy(platform::NativePath(folder), platform::NativePath(dir.File(name)),
                  fs::copy_options::recursive);
         return dir.File(name) + platform::kSeparator;
     }
@@ -389,14 +394,6 @@ protected:
         EXPECT_TRUE(outcome.done) << Joined(outcome.lines);
         EXPECT_EQ(Digest(target), reference);
         return made;
-    }
-
-    // A copy of a target folder.
-    std::string CopyOf(const std::string& target, const std::string& name)
-    {
-        fs::copy(platform::NativePath(target), platform::NativePath(dir.File(name)),
-                 fs::copy_options::recursive);
-        return dir.File(name) + platform::kSeparator;
     }
 
     test_support::TempDir dir;
