@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -445,8 +446,13 @@ public:
             None,
             OfTablesNotJournal, // the tables' and indexes' writes reach the disk, the journal's do not
             OfJournalNotTables,
+            // Any part of them, 512-byte sector by sector: each sector holds what some of the
+            // writes to it left, in their order, and each file the size of some of its changes;
+            // the draw is made by `seed`.
+            Scattered,
         } writes = Writes::None;
         bool names = true;
+        unsigned seed = 0;
     };
     // Each way a cut is tried, with its name for the messages.
     static std::vector<std::pair<Keeps, std::string>> Ways()
@@ -516,6 +522,7 @@ public:
                 f.pending.push_back(&c); // a write, a change of size, or emptied when made anew
             }
         }
+        std::mt19937 random(keeps.seed);
         for (const auto& [name, id] : keeps.names ? seen : durable) {
             const std::string path = platform::NativePath(target + name);
             if (id < 0) {
@@ -527,7 +534,9 @@ public:
             const bool kept = keeps.writes == Keeps::Writes::OfTablesNotJournal   ? !journal
                               : keeps.writes == Keeps::Writes::OfJournalNotTables ? journal
                                                                                   : false;
-            const std::string bytes = kept ? Applied(f.durable, f.pending) : f.durable;
+            const std::string bytes = keeps.writes == Keeps::Writes::Scattered ? Scattered(f, random)
+                                      : kept                                   ? Applied(f.durable, f.pending)
+                                                                               : f.durable;
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         }
@@ -568,6 +577,54 @@ private:
         return bytes;
     }
 
+    // What a disk may hold of `f` when any part of its unflushed changes reached it: the size after
+    // some of its changes in order, and in each sector what the first few of the changes to that
+    // sector left (a change of size counting for the sectors it cuts into).
+    static std::string Scattered(const File& f, std::mt19937& random)
+    {
+        using Kind = platform::RecordedChange::Kind;
+        constexpr std::size_t kSector = 512;
+        std::vector<std::size_t> sizes{f.durable.size()};
+        for (const platform::RecordedChange* c : f.pending) {
+            const auto offset = static_cast<std::size_t>(c->offset);
+            sizes.push_back(c->kind == Kind::Create   ? 0
+                            : c->kind == Kind::Resize ? offset
+                                                      : std::max(sizes.back(), offset + c->bytes.size()));
+        }
+        const std::size_t size =
+            sizes[std::uniform_int_distribution<std::size_t>(0, f.pending.size())(random)];
+        std::string bytes(size, '\0');
+        for (std::size_t begin = 0; begin < size; begin += kSector) {
+            const std::size_t end = begin + kSector;
+            std::string sector(kSector, '\0');
+            if (begin < f.durable.size())
+                sector.replace(0, std::min(kSector, f.durable.size() - begin), f.durable, begin, kSector);
+            std::vector<const platform::RecordedChange*> touching;
+            for (const platform::RecordedChange* c : f.pending) {
+                const auto offset = static_cast<std::size_t>(c->offset);
+                if (c->kind == Kind::Write ? offset < end && offset + c->bytes.size() > begin
+                                           : c->kind == Kind::Create || offset < end)
+                    touching.push_back(c);
+            }
+            const std::size_t reached =
+                std::uniform_int_distribution<std::size_t>(0, touching.size())(random);
+            for (std::size_t i = 0; i < reached; ++i) {
+                const platform::RecordedChange* c = touching[i];
+                const auto offset = static_cast<std::size_t>(c->offset);
+                if (c->kind != Kind::Write) { // what lay past the new end is gone
+                    const std::size_t kept = c->kind == Kind::Create ? 0 : std::max(offset, begin) - begin;
+                    std::fill(sector.begin() + static_cast<std::ptrdiff_t>(kept), sector.end(), '\0');
+                    continue;
+                }
+                const std::size_t from = std::max(offset, begin);
+                const std::size_t to = std::min(offset + c->bytes.size(), end);
+                sector.replace(from - begin, to - from, c->bytes, from - offset, to - from);
+            }
+            bytes.replace(begin, std::min(kSector, size - begin), sector, 0, std::min(kSector, size - begin));
+        }
+        return bytes;
+    }
+
     std::string pristine_, recorded_;
 };
 
@@ -602,6 +659,35 @@ TEST_F(InterruptedImport, APowerCutAnywhereLeavesWhatTheRerunFinishes)
     // make every cut the untouched target).
     EXPECT_GT(withdrawnTold, static_cast<int>(made.size()))
         << "of " << ways.size() * (made.size() + 1) << " cuts";
+}
+
+// A disk may also put the unflushed writes down in any order, so that a cut leaves some of them and
+// not others, within one file too: a later record of the journal without an earlier one, some of
+// an index's blocks and not the rest, a file grown without the rows written into it. At every
+// point between two changes, three such draws (two keeping the unflushed names, one losing them).
+TEST_F(InterruptedImport, APowerCutThatKeepsAnyPartOfTheUnflushedWritesLeavesWhatTheRerunFinishes)
+{
+    MakeOffice(30, 11, 4);
+    const std::string recorded = Copy("recorded");
+    const std::vector<platform::RecordedChange> made = ImportRecorded(recorded);
+    ASSERT_FALSE(HasFailure());
+    PowerCut cut(pristine, recorded);
+    for (std::size_t count = 0; count <= made.size(); ++count) {
+        for (unsigned draw = 0; draw < 3; ++draw) {
+            const PowerCut::Keeps keeps{PowerCut::Keeps::Writes::Scattered, draw < 2,
+                                        static_cast<unsigned>(count * 3 + draw)};
+            SCOPED_TRACE("a cut after change " + std::to_string(count) + " of " +
+                         std::to_string(made.size()) + ", draw " + std::to_string(keeps.seed) +
+                         (keeps.names ? "" : ", unflushed names lost"));
+            const std::string target = Copy("cut");
+            cut.Write(made, count, keeps, target);
+            ExpectRerunFinishes(target);
+            fs::remove_all(platform::NativePath(target));
+            if (HasFailure())
+                return;
+        }
+    }
+    EXPECT_GT(withdrawnTold, static_cast<int>(made.size()));
 }
 
 // A second cut while the rerun withdraws the journal the first one left: the rerun writes the
