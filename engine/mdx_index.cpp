@@ -1178,6 +1178,15 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
     if (!MdxBlockPagesAllowed(pagesPerBlock))
         throw Error(ErrorKind::BadValue, "Niedozwolony rozmiar bloku indeksu tabeli " + tableName +
                                              " (stron w bloku: " + std::to_string(pagesPerBlock) + ")");
+    // The header's pages hold the entries of 47 tags; a longer expression would be cut short.
+    if (tags.size() > kMdxMaxTags)
+        throw Error(ErrorKind::BadValue, "Indeks tabeli " + tableName + ": zbyt wiele znaczników (" +
+                                             std::to_string(tags.size()) + ")");
+    for (const TagDefinition& d : tags)
+        if (d.expression.size() > kMdxMaxExpressionLength || d.forExpression.size() > kMdxMaxExpressionLength)
+            throw Error(ErrorKind::BadValue, "Indeks tabeli " + tableName + ", znacznik " + d.name +
+                                                 ": wyrażenie dłuższe niż " +
+                                                 std::to_string(kMdxMaxExpressionLength) + " znaków");
     const std::size_t block = pagesPerBlock * kMdxPage;
     std::vector<unsigned char> head(4 * kMdxPage, 0);
     head[0] = 2;
@@ -1236,10 +1245,10 @@ void CreateMdx(platform::LockedFile& file, const std::string& tableName,
         Put16(&h[16], d.keyType == 'D' ? 1 : 0);
         Put16(&h[18], itemLength);
         h[23] = d.unique ? 0x40 : 0;
-        std::memcpy(&h[24], d.expression.data(), std::min<std::size_t>(d.expression.size(), 220));
+        std::memcpy(&h[24], d.expression.data(), d.expression.size());
         if (!d.forExpression.empty()) { // a conditional tag: the flag, and the clause at 762
             h[245] = 0x01;
-            std::memcpy(&h[762], d.forExpression.data(), std::min<std::size_t>(d.forExpression.size(), 220));
+            std::memcpy(&h[762], d.forExpression.data(), d.forExpression.size());
         }
         body.insert(body.end(), h.begin(), h.end());
         body.insert(body.end(), block, 0); // the empty root leaf

@@ -32,6 +32,8 @@ inline constexpr std::size_t kMdxPage = 512;
 inline constexpr std::size_t kMdxTagTableOffset = 544;
 inline constexpr std::size_t kMdxTagEntrySize = 32;
 inline constexpr std::size_t kMdxMaxTags = 47;
+// A key expression or FOR clause takes at most this many characters of its tag's header.
+inline constexpr std::size_t kMdxMaxExpressionLength = 220;
 // A block is 2 pages unless the index was made with another block size: dBase takes 2 to 63 pages
 // (1,024 to 32,256 bytes).
 inline constexpr std::size_t kMdxDefaultPagesPerBlock = 2;

@@ -1726,6 +1726,28 @@ void CreateTable(const std::string& directory, const std::string& tableName,
     bytes = BuildDbfHeader(header, today.year, today.month, today.day);
     bytes.push_back(static_cast<unsigned char>(kDbfFileEnd));
 
+    // What the index can hold, before anything is written: dBase's own limits on tags.
+    if (tags.size() > kMdxMaxTags)
+        throw Error(ErrorKind::BadValue, "Tabela " + path + ": indeks może mieć najwyżej " +
+                                             std::to_string(kMdxMaxTags) + " znaczników, podano " +
+                                             std::to_string(tags.size()));
+    std::set<std::string> tagNames;
+    for (const auto& t : tags) {
+        const std::string where = "Tabela " + path + ", znacznik „" + t.name + "”";
+        const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+        const bool nameAllowed = !t.name.empty() && t.name.size() <= 10 && letter(t.name[0]) &&
+                                 std::all_of(t.name.begin(), t.name.end(), [&](char c) {
+                                     return letter(c) || (c >= '0' && c <= '9') || c == '_';
+                                 });
+        if (!nameAllowed)
+            throw Error(ErrorKind::BadValue, where + ": nazwa znacznika to do 10 liter, cyfr i znaków _, "
+                                                     "na początku litera");
+        if (!tagNames.insert(AsciiUpper(t.name)).second)
+            throw Error(ErrorKind::BadValue, where + ": dwa znaczniki o tej samej nazwie");
+        if (t.expression.size() > kMdxMaxExpressionLength || t.forExpression.size() > kMdxMaxExpressionLength)
+            throw Error(ErrorKind::BadValue, where + ": wyrażenie lub warunek FOR dłuższe niż " +
+                                                 std::to_string(kMdxMaxExpressionLength) + " znaków");
+    }
     std::vector<TagDefinition> definitions;
     ExpressionSettings settings;
     settings.page = driver->codePage;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/mdx_index.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/system.h"
@@ -667,6 +668,105 @@ TEST(TableLevels, AnEditStampsTheTablesDate)
     EXPECT_TRUE(stamped(before) || stamped(after))
         << int(static_cast<unsigned char>(bytes[1])) << "-" << int(static_cast<unsigned char>(bytes[2]))
         << "-" << int(static_cast<unsigned char>(bytes[3]));
+}
+
+// An index holds up to 47 tags, as many as its header has room for. A table with all 47, of every
+// kind the language allows, keeps each one through random posts, and Perl XBase walks them alike.
+TEST(TagLimits, FortySevenTagsOfEveryKindAreAllKept)
+{
+    TempDir dir;
+    const char* const keys[] = {"NAZWA",
+                                "UPPER(NAZWA)",
+                                "NR",
+                                "KWOTA",
+                                "DATA",
+                                "DTOS(DATA)+STR(NR,6)",
+                                "KOD+NAZWA",
+                                "STR(KWOTA,10,2)+KOD",
+                                "IIF(AKTYWNY,\"T\",\"N\")+NAZWA",
+                                "RECNO()",
+                                "NR*2-KWOTA",
+                                "SUBSTR(NAZWA,2,3)"};
+    const char* const clauses[] = {"", ".NOT. DELETED()", "KOD = \"A\"", "KWOTA > 0"};
+    std::vector<engine::TagDefinitionByExpression> tags;
+    for (std::size_t i = 0; i < engine::kMdxMaxTags; ++i)
+        tags.push_back(
+            {"T" + std::to_string(i + 1), keys[i % 12], i % 5 == 3, i % 7 == 4, clauses[(i / 12) % 4]});
+    engine::CreateTable(dir.Path(), "osoby.dbf",
+                        {{"NR", 'N', 6, 0},
+                         {"NAZWA", 'C', 20, 0},
+                         {"KOD", 'C', 1, 0},
+                         {"DATA", 'D', 8, 0},
+                         {"KWOTA", 'N', 10, 2},
+                         {"AKTYWNY", 'L', 1, 0}},
+                        tags, 0x23);
+    engine::Table t(dir.Path(), "osoby.dbf");
+    t.Open();
+    RandomPosts(t, 9, 1200);
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+    const auto rows = static_cast<std::size_t>(t.RecordCount());
+    t.Close();
+    const std::vector<engine::TagDescription> described = engine::DescribeTags(dir.Path(), "osoby.dbf");
+    ASSERT_EQ(described.size(), engine::kMdxMaxTags);
+    for (std::size_t i = 0; i < engine::kMdxMaxTags; ++i) {
+        SCOPED_TRACE(tags[i].name);
+        EXPECT_EQ(described[i].name, tags[i].name);
+        EXPECT_EQ(described[i].expression, tags[i].expression);
+        EXPECT_EQ(described[i].forExpression, tags[i].forExpression);
+        EXPECT_TRUE(described[i].maintained) << described[i].problem;
+        const std::vector<std::uint32_t> walked = Records(EngineWalk(dir.File("osoby.mdx"), tags[i].name));
+        if (tags[i].forExpression.empty() && !tags[i].unique) {
+            EXPECT_EQ(walked.size(), rows);
+        }
+#ifndef _WIN32
+        EXPECT_EQ(PerlWalk(dir.File("osoby.mdx"), tags[i].name), walked);
+#endif
+    }
+}
+
+// What an index cannot hold is refused before any file is made: a 48th tag, a tag name dBase does
+// not allow or one given twice, an expression or FOR clause longer than the 220 characters a tag
+// header keeps (it would be cut short into another expression). One of 220 characters is kept whole.
+TEST(TagLimits, TagsTheIndexCannotHoldAreRefusedBeforeAnythingIsWritten)
+{
+    TempDir dir;
+    const std::vector<engine::FieldDefinition> fields{{"A", 'C', 4, 0}};
+    const auto refused = [&](const std::vector<engine::TagDefinitionByExpression>& tags,
+                             const std::string& why) {
+        try {
+            engine::CreateTable(dir.Path(), "t.dbf", fields, tags, 0x23);
+            ADD_FAILURE() << "accepted: " << why;
+        } catch (const engine::Error& e) {
+            EXPECT_NE(std::string(e.what()).find("t.dbf"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.File("t.dbf"))) << why;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("t.mdx"))) << why;
+    };
+    std::vector<engine::TagDefinitionByExpression> many;
+    for (std::size_t i = 0; i <= engine::kMdxMaxTags; ++i)
+        many.push_back({"T" + std::to_string(i), "A"});
+    refused(many, "48 tags");
+    refused({{"DLUGANAZWA1", "A"}}, "a name of 11 characters");
+    refused({{"", "A"}}, "no name");
+    refused({{"1A", "A"}}, "a name starting with a digit");
+    refused({{"A-B", "A"}}, "a name with a hyphen");
+    refused({{"\xAF\xF3\xB3w", "A"}}, "a name with Polish letters");
+    refused({{"KLUCZ", "A"}, {"klucz", "UPPER(A)"}}, "a name given twice");
+    refused({{"KLUCZ", "A" + std::string(220, ' ')}}, "an expression of 221 characters");
+    refused({{"KLUCZ", "A", false, false, "A = \"x\"" + std::string(214, ' ')}},
+            "a clause of 221 characters");
+
+    const std::string longest = "A" + std::string(219, ' ');
+    const std::string longestClause = "A # \"x\"" + std::string(213, ' ');
+    many.pop_back();
+    many.back() = {"KLUCZ_47", longest, false, false, longestClause};
+    engine::CreateTable(dir.Path(), "t.dbf", fields, many, 0x23);
+    const std::vector<engine::TagDescription> described = engine::DescribeTags(dir.Path(), "t.dbf");
+    ASSERT_EQ(described.size(), engine::kMdxMaxTags);
+    EXPECT_EQ(described.back().name, "KLUCZ_47");
+    EXPECT_EQ(described.back().expression, longest);
+    EXPECT_EQ(described.back().forExpression, longestClause);
+    EXPECT_TRUE(described.back().maintained) << described.back().problem;
 }
 
 } // namespace
