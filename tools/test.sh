@@ -22,12 +22,12 @@ tools/test-windows.sh "$root/build-test"
 # The fuzz targets need clang's libFuzzer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKERG_FUZZ=ON
 cmake --build build-fuzz -j "$jobs"
-for target in table index engine expression values import; do
+for target in table index engine expression values posts import; do
     corpus="$(mktemp -d)"
     if [ "$target" = engine ]; then
         binary=build-fuzz/tests/fuzz/engine/fuzz_engine
         cp tests/fuzz/engine/corpus/* "$corpus"/
-    elif [ "$target" = expression ] || [ "$target" = values ]; then
+    elif [ "$target" = expression ] || [ "$target" = values ] || [ "$target" = posts ]; then
         binary=build-fuzz/tests/fuzz/engine/fuzz_$target
         cp tests/fuzz/corpus/"$target"/* "$corpus"/
     else
