@@ -942,6 +942,22 @@ void MdxIndex::RemoveChild(std::size_t tag, TagCursor* path, std::size_t level)
     RemoveChild(tag, path, level - 1);
 }
 
+bool MdxIndex::Holds(std::size_t tag, std::string_view key, std::uint32_t record, bool anyRecord)
+{
+    const TagInfo& t = tags_[tag];
+    std::string padded(key);
+    padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
+    TagCursor cursor;
+    if (!anyRecord)
+        return SeekExact(tag, padded, record, &cursor);
+    Seek(tag, padded, &cursor);
+    if (cursor.valid_ && t.order(cursor.entry_.key, padded) == 0)
+        return true;
+    // A blank date stored as 0 by another writer, as SeekExact allows.
+    return t.keyType == 'D' && padded.size() >= kDateKeyLength && DateKeyValue(padded) == kBlankDateKey &&
+           Holds(tag, std::string(kDateKeyLength, '\0'), record, true);
+}
+
 bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t record)
 {
     const TagInfo& t = tags_[tag];

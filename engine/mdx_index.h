@@ -143,6 +143,9 @@ public:
     void Insert(std::size_t tag, std::string_view key, std::uint32_t record);
     // Removes the entry (key, record); false when it is not there.
     bool Remove(std::size_t tag, std::string_view key, std::uint32_t record);
+    // Whether the tag holds the entry (key, record); with `anyRecord`, an entry of `key` for any
+    // record (a unique tag holds a key for the first of its rows only).
+    bool Holds(std::size_t tag, std::string_view key, std::uint32_t record, bool anyRecord);
 
     // Re-reads the file header's next free page and each tag's root, page count and update
     // counter. When any of them changed (another process posted: every post bumps the counters),

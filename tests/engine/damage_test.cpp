@@ -8,6 +8,7 @@
 
 #include "engine/mdx_index.h"
 #include "engine/table.h"
+#include "engine/transaction.h"
 #include "platform/locked_file.h"
 #include "tests/engine/support.h"
 
@@ -412,6 +413,92 @@ TEST(DamagedFile, BlocksThatLieOverEachOtherInPartAreFound)
     EXPECT_EQ(
         overlaps({{8}, {8}}),
         std::vector<std::string>{"znaczniki UPP_ASORT i UPP_NAZ_A: blok na stronie 8 należy do dwóch drzew"});
+}
+
+// A row changed by a program that left the index as it was: the tag holds the row under its old
+// key. The check before writing reads no keys and lets the table through; an edit that would take
+// the row's entry out of such a tag finds no entry for the row's key and writes nothing, in an
+// exclusive open and in a transaction alike, rather than add a second entry for the row. An edit
+// that leaves that tag's key alone goes through.
+TEST(DamagedFile, AnEditOfARowTheIndexHoldsUnderAnotherKeyWritesNothing)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 8, 0}, {"NR", 'N', 4, 0}, {"UWAGI", 'C', 10, 0}},
+                        {{"KOD", "KOD"}, {"NR_UNIK", "NR", false, true}, {"KOD_NR", "KOD+STR(NR,4)", true}},
+                        0x23);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        for (int i = 1; i <= 300; ++i) { // trees of more than one level
+            t.Append();
+            t.FieldByName("KOD").SetString("K" + std::to_string(i % 50));
+            t.FieldByName("NR").SetInteger(i);
+            t.Post();
+        }
+    }
+    // Row 120's code and row 200's number changed in the table file alone.
+    std::string table = ReadFileBytes(dir.File("k.dbf"));
+    const std::size_t headerLength = GetLe(table, 8, 2), recordLength = GetLe(table, 10, 2);
+    table.replace(headerLength + 119 * recordLength + 1, 8, "OBCY    ");
+    table.replace(headerLength + 199 * recordLength + 9, 4, "9999");
+    WriteFileBytes(dir.File("k.dbf"), table);
+    const std::string index = ReadFileBytes(dir.File("k.mdx"));
+
+    const auto refused = [&](engine::Table& t, std::uint32_t record, const char* field,
+                             const std::string& value, const std::string& tag) {
+        t.MoveTo(record);
+        t.Edit();
+        t.FieldByName(field).SetString(value);
+        try {
+            t.Post();
+            ADD_FAILURE() << "row " << record << " posted";
+        } catch (const engine::Error& e) {
+            EXPECT_EQ(e.Kind(), engine::ErrorKind::BadIndex);
+            EXPECT_NE(std::string(e.what()).find("znacznik " + tag + " nie zawiera klucza rekordu " +
+                                                 std::to_string(record)),
+                      std::string::npos)
+                << e.what();
+        }
+        t.Cancel();
+        EXPECT_EQ(ReadFileBytes(dir.File("k.dbf")), table);
+        EXPECT_EQ(ReadFileBytes(dir.File("k.mdx")), index);
+    };
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.SetExclusive(true);
+        t.Open();
+        EXPECT_EQ(t.CheckIndexEntries(), std::vector<std::string>{});
+        EXPECT_FALSE(t.Verify().empty());
+        refused(t, 120, "KOD", "NOWY", "KOD");
+        refused(t, 200, "NR", "5000", "NR_UNIK"); // no entry at all has the unique key 9999
+    }
+    {
+        engine::Transaction transaction(dir.Path());
+        engine::Table t(dir.Path(), "k.dbf");
+        t.SetTransaction(&transaction);
+        t.Open();
+        refused(t, 120, "KOD", "NOWY", "KOD");
+        transaction.Commit();
+        EXPECT_EQ(ReadFileBytes(dir.File("k.dbf")), table);
+        EXPECT_EQ(ReadFileBytes(dir.File("k.mdx")), index);
+    }
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    t.MoveTo(121);
+    t.Edit();
+    t.FieldByName("UWAGI").SetString("bez klucza");
+    t.Post();
+    t.MoveTo(5);
+    t.Edit();
+    t.FieldByName("KOD").SetString("NOWY");
+    t.Post();
+    const auto stale = [&](const char* tag, int record) {
+        return t.Path() + ", znacznik " + tag + ": klucz rekordu " + std::to_string(record) +
+               " nie zgadza się z wartościami w tabeli";
+    };
+    // Rows 120 and 200 alone disagree with their tags, each still once in each.
+    EXPECT_EQ(t.Verify(), (std::vector<std::string>{stale("KOD", 120), stale("NR_UNIK", 200),
+                                                    stale("KOD_NR", 120), stale("KOD_NR", 200)}));
 }
 
 } // namespace
