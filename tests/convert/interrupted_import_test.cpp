@@ -266,6 +266,14 @@ protected:
         ExpectIdsSound(target);
     }
 
+    // ExpectRerunFinishes, then the target goes; false once any check of the test has failed.
+    bool RerunFinishesAndGoes(const std::string& target)
+    {
+        ExpectRerunFinishes(target);
+        fs::remove_all(platform::NativePath(target));
+        return !HasFailure();
+    }
+
     // The import in a second process, ended at change k; returns its exit code.
     int DiesAt(const std::string& target, std::uint64_t k, const char* mode = "exit",
                const std::string& renumberingFile = {})
@@ -649,9 +657,7 @@ TEST_F(InterruptedImport, APowerCutAnywhereLeavesWhatTheRerunFinishes)
                          std::to_string(made.size()) + ", " + way);
             const std::string target = Copy("cut");
             cut.Write(made, count, keeps, target);
-            ExpectRerunFinishes(target);
-            fs::remove_all(platform::NativePath(target));
-            if (HasFailure())
+            if (!RerunFinishesAndGoes(target))
                 return;
         }
     }
@@ -681,9 +687,7 @@ TEST_F(InterruptedImport, APowerCutThatKeepsAnyPartOfTheUnflushedWritesLeavesWha
                          (keeps.names ? "" : ", unflushed names lost"));
             const std::string target = Copy("cut");
             cut.Write(made, count, keeps, target);
-            ExpectRerunFinishes(target);
-            fs::remove_all(platform::NativePath(target));
-            if (HasFailure())
+            if (!RerunFinishesAndGoes(target))
                 return;
         }
     }
@@ -721,9 +725,7 @@ TEST_F(InterruptedImport, APowerCutWhileARerunWithdrawsAJournalLeavesWhatTheNext
                              std::to_string(again) + " of the rerun, " + way);
                 const std::string target = CopyOf(first, "cut");
                 second.Write(rerunMade, again, keeps, target);
-                ExpectRerunFinishes(target);
-                fs::remove_all(platform::NativePath(target));
-                if (HasFailure())
+                if (!RerunFinishesAndGoes(target))
                     return;
             }
         }
@@ -763,9 +765,7 @@ TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceByTheRerun)
         SCOPED_TRACE("at change " + std::to_string(k) + " of " + std::to_string(changes));
         const std::string target = Copy("nocontractor" + std::to_string(k));
         ASSERT_EQ(DiesAt(target, k), platform::kFaultExitCode);
-        ExpectRerunFinishes(target);
-        fs::remove_all(platform::NativePath(target));
-        if (HasFailure())
+        if (!RerunFinishesAndGoes(target))
             break;
     }
 }
@@ -781,9 +781,7 @@ TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceAfterAnImpo
         SCOPED_TRACE("at change " + std::to_string(k) + " of " + std::to_string(changes));
         const std::string target = Copy("onecommit" + std::to_string(k));
         ASSERT_EQ(DiesAt(target, k), platform::kFaultExitCode);
-        ExpectRerunFinishes(target);
-        fs::remove_all(platform::NativePath(target));
-        if (HasFailure())
+        if (!RerunFinishesAndGoes(target))
             break;
     }
 }

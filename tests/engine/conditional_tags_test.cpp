@@ -22,17 +22,18 @@ namespace {
 
 using namespace enginetest;
 
+// The fields of the persons tables, which random posts fill in.
+std::vector<engine::FieldDefinition> PersonFields()
+{
+    return {{"NR", 'N', 6, 0},   {"NAZWA", 'C', 20, 0}, {"KOD", 'C', 1, 0},
+            {"DATA", 'D', 8, 0}, {"KWOTA", 'N', 10, 2}, {"AKTYWNY", 'L', 1, 0}};
+}
+
 // A table of persons with a tag of each kind: plain, conditional, expression, descending,
 // unique and RECNO(), its index in blocks of `pagesPerBlock` pages.
 void CreatePersons(const std::string& directory, std::size_t pagesPerBlock = 2)
 {
-    engine::CreateTable(directory, "osoby.dbf",
-                        {{"NR", 'N', 6, 0},
-                         {"NAZWA", 'C', 20, 0},
-                         {"KOD", 'C', 1, 0},
-                         {"DATA", 'D', 8, 0},
-                         {"KWOTA", 'N', 10, 2},
-                         {"AKTYWNY", 'L', 1, 0}},
+    engine::CreateTable(directory, "osoby.dbf", PersonFields(),
                         {{"NAZWA", "NAZWA", false, false, ""},
                          {"ZYWE", "UPPER(NAZWA)", false, false, ".NOT. DELETED()"},
                          {"KOD_A", "NR", false, false, "KOD = \"A\""},
@@ -692,14 +693,7 @@ TEST(TagLimits, FortySevenTagsOfEveryKindAreAllKept)
     for (std::size_t i = 0; i < engine::kMdxMaxTags; ++i)
         tags.push_back(
             {"T" + std::to_string(i + 1), keys[i % 12], i % 5 == 3, i % 7 == 4, clauses[(i / 12) % 4]});
-    engine::CreateTable(dir.Path(), "osoby.dbf",
-                        {{"NR", 'N', 6, 0},
-                         {"NAZWA", 'C', 20, 0},
-                         {"KOD", 'C', 1, 0},
-                         {"DATA", 'D', 8, 0},
-                         {"KWOTA", 'N', 10, 2},
-                         {"AKTYWNY", 'L', 1, 0}},
-                        tags, 0x23);
+    engine::CreateTable(dir.Path(), "osoby.dbf", PersonFields(), tags, 0x23);
     engine::Table t(dir.Path(), "osoby.dbf");
     t.Open();
     RandomPosts(t, 9, 1200);
