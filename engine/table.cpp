@@ -917,18 +917,22 @@ void Table::Impl::Post()
             postWasIn[t] = InTag(t, original, record) ? 1 : 0;
         }
     }
-    // The entry an edit takes out of a tag must be there. When it is not, the index disagrees with
-    // the row (the row was changed by a program that left the index as it was): the new entry
-    // would stand beside the old one, and the tag would find the row twice. Nothing is written.
+    // The entry an edit takes out of a tag must be there, and a row an edit brings into a tag
+    // (its FOR clause now true) must not be there already under its new key. Otherwise the index
+    // disagrees with the row (the row was changed by a program that left the index as it was):
+    // the new entry would stand beside the old one, and the tag would find the row twice. Nothing
+    // is written.
     for (std::size_t t = 0; state == State::Edit && t < tagCount; ++t) {
-        if (postWasIn[t] == 0 || (postIn[t] != 0 && oldKeys[t] == newKeys[t]))
-            continue;
         const TagInfo& info = mdx->Tags()[t];
-        if (!mdx->Holds(t, oldKeys[t], record, info.unique))
+        static constexpr const char* disagrees = ": indeks nie zgadza się z tabelą i trzeba go odbudować";
+        if (postWasIn[t] != 0 && (postIn[t] == 0 || oldKeys[t] != newKeys[t]) &&
+            !mdx->Holds(t, oldKeys[t], record, info.unique))
             Fail(ErrorKind::BadIndex, "znacznik " + info.name + " nie zawiera klucza rekordu " +
-                                          std::to_string(record) +
-                                          ", który wynika z jego pól: indeks nie zgadza się z tabelą "
-                                          "i trzeba go odbudować");
+                                          std::to_string(record) + ", który wynika z jego pól" + disagrees);
+        if (postWasIn[t] == 0 && postIn[t] != 0 && mdx->Holds(t, newKeys[t], record, false))
+            Fail(ErrorKind::BadIndex, "znacznik " + info.name + " już zawiera rekord " +
+                                          std::to_string(record) + ", choć jego pola go z niego wyłączały" +
+                                          disagrees);
     }
     // From the first write on, a post that does not finish leaves the rows by key unsure.
     struct DropRowsByKeyUnlessFinished

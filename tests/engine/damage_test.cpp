@@ -501,4 +501,49 @@ TEST(DamagedFile, AnEditOfARowTheIndexHoldsUnderAnotherKeyWritesNothing)
                                                     stale("KOD_NR", 120), stale("KOD_NR", 200)}));
 }
 
+// The other way round: a row marked deleted by a program that left the index as it was stays in a
+// tag of the rows not deleted. Recalling it would enter it a second time; the engine writes
+// nothing and says why. Rows the tag rightly leaves out are recalled as before.
+TEST(DamagedFile, ARowATagStillHoldsIsNotEnteredTwice)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 8, 0}},
+                        {{"ZYWE", "KOD", false, false, ".NOT. DELETED()"}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        for (int i = 1; i <= 200; ++i) {
+            t.Append();
+            t.FieldByName("KOD").SetString("K" + std::to_string(i % 30));
+            t.Post();
+        }
+        t.MoveTo(7);
+        t.Delete();
+    }
+    std::string table = ReadFileBytes(dir.File("k.dbf"));
+    const std::size_t headerLength = GetLe(table, 8, 2), recordLength = GetLe(table, 10, 2);
+    table[headerLength + 99 * recordLength] = '*'; // row 100
+    WriteFileBytes(dir.File("k.dbf"), table);
+    const std::string index = ReadFileBytes(dir.File("k.mdx"));
+
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    EXPECT_EQ(t.CheckIndexEntries(), std::vector<std::string>{});
+    t.MoveTo(100);
+    try {
+        t.Recall();
+        ADD_FAILURE() << "row 100 recalled";
+    } catch (const engine::Error& e) {
+        EXPECT_EQ(e.Kind(), engine::ErrorKind::BadIndex);
+        EXPECT_NE(std::string(e.what()).find("znacznik ZYWE już zawiera rekord 100"), std::string::npos)
+            << e.what();
+    }
+    t.Cancel();
+    EXPECT_EQ(ReadFileBytes(dir.File("k.dbf")), table);
+    EXPECT_EQ(ReadFileBytes(dir.File("k.mdx")), index);
+    t.MoveTo(7);
+    t.Recall();
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{t.Path() + ", znacznik ZYWE: zbędny wpis rekordu 100"});
+}
+
 } // namespace
