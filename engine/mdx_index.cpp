@@ -942,34 +942,44 @@ void MdxIndex::RemoveChild(std::size_t tag, TagCursor* path, std::size_t level)
     RemoveChild(tag, path, level - 1);
 }
 
-bool MdxIndex::Holds(std::size_t tag, std::string_view key, std::uint32_t record, bool anyRecord)
+bool MdxIndex::Find(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor)
+{
+    const TagInfo& t = tags_[tag];
+    std::string padded(key);
+    padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
+    return SeekExact(tag, padded, record, cursor);
+}
+
+bool MdxIndex::HoldsKey(std::size_t tag, std::string_view key)
 {
     const TagInfo& t = tags_[tag];
     std::string padded(key);
     padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
     TagCursor cursor;
-    if (!anyRecord)
-        return SeekExact(tag, padded, record, &cursor);
     Seek(tag, padded, &cursor);
     if (cursor.valid_ && t.order(cursor.entry_.key, padded) == 0)
         return true;
     // A blank date stored as 0 by another writer, as SeekExact allows.
     return t.keyType == 'D' && padded.size() >= kDateKeyLength && DateKeyValue(padded) == kBlankDateKey &&
-           Holds(tag, std::string(kDateKeyLength, '\0'), record, true);
+           HoldsKey(tag, std::string(kDateKeyLength, '\0'));
 }
 
 bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t record)
 {
-    const TagInfo& t = tags_[tag];
-    std::string padded(key);
-    padded.resize(t.keyLength, t.keyType == 'C' ? ' ' : '\0');
     TagCursor cursor;
-    if (!SeekExact(tag, padded, record, &cursor))
+    if (!Find(tag, key, record, &cursor))
         return false;
+    RemoveFound(tag, &cursor);
+    return true;
+}
+
+void MdxIndex::RemoveFound(std::size_t tag, TagCursor* cursor)
+{
+    const TagInfo& t = tags_[tag];
     removalCount.fetch_add(1, std::memory_order_relaxed);
     const std::size_t item = t.itemLength;
-    const std::size_t level = cursor.path_.size() - 1;
-    auto& leaf = cursor.path_[level];
+    const std::size_t level = cursor->path_.size() - 1;
+    auto& leaf = cursor->path_[level];
     const std::size_t n = Count(leaf.block);
     const std::size_t pos = leaf.index;
     std::memmove(leaf.block.data() + 8 + pos * item, leaf.block.data() + 8 + (pos + 1) * item,
@@ -979,13 +989,12 @@ bool MdxIndex::Remove(std::size_t tag, std::string_view key, std::uint32_t recor
     if (n - 1 > 0 || level == 0) {
         WriteBlock(leaf.page, leaf.block);
         if (n - 1 > 0 && pos == n - 1)
-            PropagateLargest(tag, &cursor, level, KeyAt(leaf.block, n - 2, item, t.keyLength));
-        return true;
+            PropagateLargest(tag, cursor, level, KeyAt(leaf.block, n - 2, item, t.keyLength));
+        return;
     }
     // The leaf is empty: take it out of its parent (its block stays unreferenced).
     WriteBlock(leaf.page, leaf.block);
-    RemoveChild(tag, &cursor, level - 1);
-    return true;
+    RemoveChild(tag, cursor, level - 1);
 }
 
 std::vector<IndexEntry> MdxIndex::Check(std::size_t tag, std::vector<std::string>* problems, bool keyOrder,

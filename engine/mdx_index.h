@@ -143,9 +143,13 @@ public:
     void Insert(std::size_t tag, std::string_view key, std::uint32_t record);
     // Removes the entry (key, record); false when it is not there.
     bool Remove(std::size_t tag, std::string_view key, std::uint32_t record);
-    // Whether the tag holds the entry (key, record); with `anyRecord`, an entry of `key` for any
-    // record (a unique tag holds a key for the first of its rows only).
-    bool Holds(std::size_t tag, std::string_view key, std::uint32_t record, bool anyRecord);
+    // Positions `cursor` on the entry (key, record) as Remove finds it; false when the tag does not
+    // hold it. RemoveFound then takes it out, while the tag has not changed since.
+    bool Find(std::size_t tag, std::string_view key, std::uint32_t record, TagCursor* cursor);
+    void RemoveFound(std::size_t tag, TagCursor* cursor);
+    // Whether the tag holds an entry of `key` for any record (a unique tag holds a key for the
+    // first of its rows only).
+    bool HoldsKey(std::size_t tag, std::string_view key);
 
     // Re-reads the file header's next free page and each tag's root, page count and update
     // counter. When any of them changed (another process posted: every post bumps the counters),

@@ -209,6 +209,7 @@ struct Table::Impl final : TransactionMember
     std::vector<unsigned char> candidate;           // a keyed search's row until it matches; then `row`
     std::vector<std::string> postKeys, postOldKeys; // Post's keys, kept to spare their memory
     std::vector<char> postIn, postWasIn;            // Post: whether the row is, and was, in each tag
+    std::vector<TagCursor> postFound;               // Post: each tag's entry an edit takes out
     std::string searchKey, checkKey;                // a keyed search's key, and a found row's
     std::vector<unsigned char> appended;            // Post's new row with the end-of-file mark
     State state = State::Browse;
@@ -922,14 +923,16 @@ void Table::Impl::Post()
     // disagrees with the row (the row was changed by a program that left the index as it was):
     // the new entry would stand beside the old one, and the tag would find the row twice. Nothing
     // is written.
+    if (state == State::Edit && postFound.size() < tagCount)
+        postFound.resize(tagCount);
     for (std::size_t t = 0; state == State::Edit && t < tagCount; ++t) {
         const TagInfo& info = mdx->Tags()[t];
         static constexpr const char* disagrees = ": indeks nie zgadza się z tabelą i trzeba go odbudować";
         if (postWasIn[t] != 0 && (postIn[t] == 0 || oldKeys[t] != newKeys[t]) &&
-            !mdx->Holds(t, oldKeys[t], record, info.unique))
+            !(info.unique ? mdx->HoldsKey(t, oldKeys[t]) : mdx->Find(t, oldKeys[t], record, &postFound[t])))
             Fail(ErrorKind::BadIndex, "znacznik " + info.name + " nie zawiera klucza rekordu " +
                                           std::to_string(record) + ", który wynika z jego pól" + disagrees);
-        if (postWasIn[t] == 0 && postIn[t] != 0 && mdx->Holds(t, newKeys[t], record, false))
+        if (postWasIn[t] == 0 && postIn[t] != 0 && mdx->Find(t, newKeys[t], record, &postFound[t]))
             Fail(ErrorKind::BadIndex, "znacznik " + info.name + " już zawiera rekord " +
                                           std::to_string(record) + ", choć jego pola go z niego wyłączały" +
                                           disagrees);
@@ -979,10 +982,11 @@ void Table::Impl::Post()
                 const bool wasIn = postWasIn[t] != 0;
                 if (wasIn == in && (!in || oldKeys[t] == newKeys[t]))
                     continue;
-                if (wasIn) {
-                    const bool removed = mdx->Remove(t, oldKeys[t], record);
-                    if (removed && mdx->Tags()[t].unique)
+                if (wasIn && mdx->Tags()[t].unique) {
+                    if (mdx->Remove(t, oldKeys[t], record))
                         ReinsertFirstWithKey(t, oldKeys[t], record);
+                } else if (wasIn) { // found before anything was written; the tag unchanged since
+                    mdx->RemoveFound(t, &postFound[t]);
                 }
             } else if (!in) {
                 continue;
