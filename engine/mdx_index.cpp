@@ -242,6 +242,8 @@ void MdxIndex::Load()
     front_.clear();
     blocks_.Reset(blockSize_);
     slotOfPage_.clear();
+    held_.assign(tags_.size(), {});
+    heldKnown_.assign(tags_.size(), false);
 }
 
 int MdxIndex::FindTag(std::string_view name) const
@@ -280,6 +282,50 @@ void MdxIndex::DropCache()
 {
     std::fill(slotOfPage_.begin(), slotOfPage_.end(), 0);
     blocks_.Clear();
+    std::fill(heldKnown_.begin(), heldKnown_.end(), false);
+}
+
+void MdxIndex::NoteHeld(std::size_t tag, std::uint32_t record, bool held)
+{
+    if (tag >= heldKnown_.size() || !heldKnown_[tag])
+        return;
+    std::vector<bool>& records = held_[tag];
+    if (record >= records.size()) {
+        if (!held)
+            return;
+        records.resize(std::max<std::size_t>(std::size_t{record} + 1, records.size() * 2), false);
+    }
+    records[record] = held;
+}
+
+bool MdxIndex::HoldsRecord(std::size_t tag, std::uint32_t record)
+{
+    if (heldKnown_.size() < tags_.size()) {
+        heldKnown_.resize(tags_.size(), false);
+        held_.resize(tags_.size());
+    }
+    if (!heldKnown_[tag]) {
+        // A damaged tree may name a block from many places; a walk that meets more entries than the
+        // file's blocks can hold has gone round such a place and stops.
+        const std::uint64_t most = static_cast<std::uint64_t>(fileSize_) / blockSize_ * tags_[tag].maxKeys;
+        std::uint64_t met = 0;
+        std::vector<bool> records;
+        TagCursor cursor;
+        for (First(tag, &cursor); cursor.valid_; Next(&cursor)) {
+            if (++met > most)
+                Damaged(tag, "drzewo indeksu prowadzi do tych samych bloków wiele razy");
+            const std::uint32_t r = cursor.entry_.record;
+            if (r >= records.size())
+                records.resize(std::max<std::size_t>(std::size_t{r} + 1, records.size() * 2), false);
+            records[r] = true;
+        }
+        // The walk read blocks through the cache; should it have been dropped on the way, what was
+        // met stands all the same: nothing changed the tag meanwhile.
+        held_[tag] = std::move(records);
+        heldKnown_[tag] = true;
+    }
+    const std::vector<bool>& records = held_[tag];
+    return record < records.size() && records[record];
 }
 
 const unsigned char* MdxIndex::ReadBlock(std::size_t tag, std::uint32_t page)
@@ -905,6 +951,7 @@ void MdxIndex::Insert(std::size_t tag, std::string_view key, std::uint32_t recor
     Descend(tag, padded, record, true, &cursor, false);
     const std::size_t level = cursor.path_.size() - 1;
     InsertAt(tag, &cursor, level, cursor.path_[level].index, record, padded);
+    NoteHeld(tag, record, true);
 }
 
 void MdxIndex::RemoveChild(std::size_t tag, TagCursor* path, std::size_t level)
@@ -982,6 +1029,7 @@ void MdxIndex::RemoveFound(std::size_t tag, TagCursor* cursor)
     auto& leaf = cursor->path_[level];
     const std::size_t n = Count(leaf.block);
     const std::size_t pos = leaf.index;
+    NoteHeld(tag, Pointer(leaf.block, pos, item), false);
     std::memmove(leaf.block.data() + 8 + pos * item, leaf.block.data() + 8 + (pos + 1) * item,
                  (n - pos - 1) * item);
     Put32(leaf.block.data(), static_cast<std::uint32_t>(n - 1));
@@ -1116,6 +1164,8 @@ void MdxIndex::CheckOverlaps(const std::vector<std::vector<std::uint32_t>>& bloc
 
 void MdxIndex::BulkLoad(std::size_t tag, const std::vector<IndexEntry>& sorted)
 {
+    if (tag < heldKnown_.size())
+        heldKnown_[tag] = false;
     const TagInfo& t = tags_[tag];
     const std::size_t item = t.itemLength;
     struct Child

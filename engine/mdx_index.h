@@ -150,6 +150,11 @@ public:
     // Whether the tag holds an entry of `key` for any record (a unique tag holds a key for the
     // first of its rows only).
     bool HoldsKey(std::size_t tag, std::string_view key);
+    // Whether the tag holds an entry for `record`, under whatever key. The first question about a
+    // tag walks the whole tag once; this object's own changes keep the answer from then on, and
+    // whatever drops the block cache (another open's change, a failed write, the file read anew)
+    // drops it too.
+    bool HoldsRecord(std::size_t tag, std::uint32_t record);
 
     // Re-reads the file header's next free page and each tag's root, page count and update
     // counter. When any of them changed (another process posted: every post bumps the counters),
@@ -211,6 +216,8 @@ private:
     // Where the block at `page` is to be kept (a scratch block when it cannot be).
     unsigned char* CacheSlot(std::uint32_t page);
     void DropCache();
+    // Keeps the records a tag holds (HoldsRecord) as an entry goes in or out.
+    void NoteHeld(std::size_t tag, std::uint32_t record, bool held);
     void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);
     std::uint32_t Allocate(std::size_t tag);
     void Descend(std::size_t tag, std::string_view key, std::uint32_t record, bool after, TagCursor* cursor,
@@ -274,6 +281,9 @@ private:
     std::vector<unsigned char> readAhead_; // a read of a block and the ones after it
     bool memoryOnly_ = false;              // SeekInMemory: a block not kept ends the search
     std::size_t cacheLimit_ = kDefaultCacheBlocks;
+    // Per tag, by record number, the records it holds; known only where `heldKnown_` says so.
+    std::vector<std::vector<bool>> held_;
+    std::vector<bool> heldKnown_;
 };
 
 // Entries put into tags and taken out of them by Insert and Remove in this process, since it started

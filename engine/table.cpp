@@ -919,10 +919,10 @@ void Table::Impl::Post()
         }
     }
     // The entry an edit takes out of a tag must be there, and a row an edit brings into a tag
-    // (its FOR clause now true) must not be there already under its new key. Otherwise the index
-    // disagrees with the row (the row was changed by a program that left the index as it was):
-    // the new entry would stand beside the old one, and the tag would find the row twice. Nothing
-    // is written.
+    // (its FOR clause now true) must not be there already, under whatever key. Otherwise the
+    // index disagrees with the row (the row was changed by a program that left the index as it
+    // was): the new entry would stand beside the old one, and the tag would find the row twice.
+    // Nothing is written.
     if (state == State::Edit && postFound.size() < tagCount)
         postFound.resize(tagCount);
     for (std::size_t t = 0; state == State::Edit && t < tagCount; ++t) {
@@ -932,7 +932,7 @@ void Table::Impl::Post()
             !(info.unique ? mdx->HoldsKey(t, oldKeys[t]) : mdx->Find(t, oldKeys[t], record, &postFound[t])))
             Fail(ErrorKind::BadIndex, "znacznik " + info.name + " nie zawiera klucza rekordu " +
                                           std::to_string(record) + ", który wynika z jego pól" + disagrees);
-        if (postWasIn[t] == 0 && postIn[t] != 0 && mdx->Find(t, newKeys[t], record, &postFound[t]))
+        if (postWasIn[t] == 0 && postIn[t] != 0 && mdx->HoldsRecord(t, record))
             Fail(ErrorKind::BadIndex, "znacznik " + info.name + " już zawiera rekord " +
                                           std::to_string(record) + ", choć jego pola go z niego wyłączały" +
                                           disagrees);

@@ -178,6 +178,37 @@ TEST_F(ConditionalTags, RowsEnterStayMoveAndLeaveAsTheirValuesSay)
     EXPECT_EQ(t.Verify(), std::vector<std::string>{});
 }
 
+// What a rollback takes back, the table forgets: a row brought into a tag and taken out again by
+// the rollback comes in again, and one taken out and given back by it leaves again.
+TEST_F(ConditionalTags, ARowARollbackTookBackEntersAndLeavesAgain)
+{
+    {
+        engine::Table t(dir.Path(), "osoby.dbf");
+        t.Open();
+        Add(t, 1, "Nowak", "B", "", "0", true);
+        Add(t, 2, "Kowal", "A", "", "0", true);
+    }
+    const auto setCode = [](engine::Table& t, std::uint32_t row, const char* code) {
+        t.MoveTo(row);
+        t.Edit();
+        t.FieldByName("KOD").SetString(code);
+        t.Post();
+    };
+    engine::Transaction transaction(dir.Path());
+    engine::Table t(dir.Path(), "osoby.dbf");
+    t.SetTransaction(&transaction);
+    t.Open();
+    setCode(t, 1, "A"); // in
+    setCode(t, 2, "B"); // out
+    transaction.RollBack();
+    EXPECT_EQ(Walked("KOD_A"), (std::vector<std::uint32_t>{2}));
+    setCode(t, 1, "A");
+    setCode(t, 2, "C");
+    transaction.Commit();
+    EXPECT_EQ(Walked("KOD_A"), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(t.Verify(), std::vector<std::string>{});
+}
+
 TEST_F(ConditionalTags, ARebuildAndTheCheckKeepToTheClauses)
 {
     {

@@ -2,6 +2,7 @@
 // or a write into the damaged file.
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -547,6 +548,93 @@ TEST(DamagedFile, ARowATagStillHoldsIsNotEnteredTwice)
     t.MoveTo(7);
     t.Recall();
     EXPECT_EQ(t.Verify(), std::vector<std::string>{t.Path() + ", znacznik ZYWE: zbędny wpis rekordu 100"});
+}
+
+// A row a program took out of a conditional tag's condition, changing its key too, without
+// touching the index: the tag still holds it under the old key. An edit that brings the row back
+// into the condition under its new key would enter it a second time; the engine writes nothing
+// and says why. Rows this engine itself takes out and brings back in, in this open or in
+// another, are entered as before.
+TEST(DamagedFile, ARowATagStillHoldsUnderAnotherKeyIsNotEnteredTwice)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 8, 0}, {"NR", 'N', 3, 0}},
+                        {{"CZYNNE", "KOD", false, false, "NR > 0"}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        for (int i = 1; i <= 300; ++i) {
+            t.Append();
+            t.FieldByName("KOD").SetString("K" + std::to_string(i));
+            t.FieldByName("NR").SetInteger(1);
+            t.Post();
+        }
+    }
+    // Row 100 out of the condition, and under another key, in the table alone.
+    std::string table = ReadFileBytes(dir.File("k.dbf"));
+    const std::size_t headerLength = GetLe(table, 8, 2), recordLength = GetLe(table, 10, 2);
+    const std::size_t row100 = headerLength + 99 * recordLength;
+    table.replace(row100 + 1, 11, "Z100      0");
+    WriteFileBytes(dir.File("k.dbf"), table);
+    const std::string index = ReadFileBytes(dir.File("k.mdx"));
+
+    const auto setNr = [](engine::Table& t, std::uint32_t row, int nr) {
+        t.MoveTo(row);
+        t.Edit();
+        t.FieldByName("NR").SetInteger(nr);
+        t.Post();
+    };
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        EXPECT_EQ(t.CheckIndexEntries(), std::vector<std::string>{});
+        try {
+            setNr(t, 100, 5);
+            ADD_FAILURE() << "row 100 entered the tag again";
+        } catch (const engine::Error& e) {
+            EXPECT_EQ(e.Kind(), engine::ErrorKind::BadIndex);
+            EXPECT_NE(std::string(e.what()).find("znacznik CZYNNE już zawiera rekord 100"), std::string::npos)
+                << e.what();
+        }
+        t.Cancel();
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("k.dbf")), table);
+    EXPECT_EQ(ReadFileBytes(dir.File("k.mdx")), index);
+
+    // Rows this engine moves out and back in. Two opens: what one of them does to the tag, the
+    // other learns before its own edit.
+    engine::Table a(dir.Path(), "k.dbf"), b(dir.Path(), "k.dbf");
+    a.Open();
+    b.Open();
+    setNr(a, 6, 0);
+    setNr(a, 6, 1); // from here on `a` knows which rows the tag holds
+    setNr(a, 7, 0);
+    setNr(a, 7, 2); // back in, in the open that took it out
+    setNr(b, 8, 0);
+    setNr(a, 8, 3); // back in, in the other open
+    setNr(a, 9, 0);
+    setNr(b, 9, 4);
+    b.Append(); // a row that never was in the tag
+    b.FieldByName("KOD").SetString("NOWY");
+    b.FieldByName("NR").SetInteger(0);
+    b.Post();
+    setNr(a, 301, 1);
+    // A row `a` moved within the tag, then taken out of the condition behind the index's back
+    // while `a` stays open: `a` still knows the tag holds it.
+    a.MoveTo(10);
+    a.Edit();
+    a.FieldByName("KOD").SetString("K10B");
+    a.Post();
+    {
+        std::fstream file(dir.File("k.dbf"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(static_cast<std::streamoff>(headerLength + 9 * recordLength + 9));
+        file.write("  0", 3);
+    }
+    EXPECT_THROW(setNr(a, 10, 1), engine::Error);
+    a.Cancel();
+    EXPECT_EQ(a.Verify(),
+              (std::vector<std::string>{a.Path() + ", znacznik CZYNNE: zbędny wpis rekordu 10",
+                                        a.Path() + ", znacznik CZYNNE: zbędny wpis rekordu 100"}));
 }
 
 } // namespace
