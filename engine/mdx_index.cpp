@@ -268,7 +268,7 @@ unsigned char* MdxIndex::CacheSlot(std::uint32_t page)
     if (page < slotOfPage_.size() && slotOfPage_[page] != 0)
         return blocks_.At(slotOfPage_[page] - 1);
     if (blocks_.Count() >= cacheLimit_)
-        DropCache();
+        DropBlocks(); // full: what the tags hold is still known
     const std::uint32_t slot = blocks_.Add();
     if (slot == SlotArena::kNone) // no memory to keep it: the block is read each time it is used
         return scratch_.data();
@@ -278,10 +278,15 @@ unsigned char* MdxIndex::CacheSlot(std::uint32_t page)
     return blocks_.At(slot);
 }
 
-void MdxIndex::DropCache()
+void MdxIndex::DropBlocks()
 {
     std::fill(slotOfPage_.begin(), slotOfPage_.end(), 0);
     blocks_.Clear();
+}
+
+void MdxIndex::DropCache()
+{
+    DropBlocks();
     std::fill(heldKnown_.begin(), heldKnown_.end(), false);
 }
 
@@ -305,22 +310,15 @@ bool MdxIndex::HoldsRecord(std::size_t tag, std::uint32_t record)
         held_.resize(tags_.size());
     }
     if (!heldKnown_[tag]) {
-        // A damaged tree may name a block from many places; a walk that meets more entries than the
-        // file's blocks can hold has gone round such a place and stops.
-        const std::uint64_t most = static_cast<std::uint64_t>(fileSize_) / blockSize_ * tags_[tag].maxKeys;
-        std::uint64_t met = 0;
         std::vector<bool> records;
         TagCursor cursor;
+        // The cursor stops a walk of a damaged tree that goes round, however it does.
         for (First(tag, &cursor); cursor.valid_; Next(&cursor)) {
-            if (++met > most)
-                Damaged(tag, "drzewo indeksu prowadzi do tych samych bloków wiele razy");
             const std::uint32_t r = cursor.entry_.record;
             if (r >= records.size())
                 records.resize(std::max<std::size_t>(std::size_t{r} + 1, records.size() * 2), false);
             records[r] = true;
         }
-        // The walk read blocks through the cache; should it have been dropped on the way, what was
-        // met stands all the same: nothing changed the tag meanwhile.
         held_[tag] = std::move(records);
         heldKnown_[tag] = true;
     }

@@ -151,9 +151,8 @@ public:
     // first of its rows only).
     bool HoldsKey(std::size_t tag, std::string_view key);
     // Whether the tag holds an entry for `record`, under whatever key. The first question about a
-    // tag walks the whole tag once; this object's own changes keep the answer from then on, and
-    // whatever drops the block cache (another open's change, a failed write, the file read anew)
-    // drops it too.
+    // tag walks the whole tag once; this object's own changes keep the answer from then on, and a
+    // change it did not make (another open's, a failed write, the file read anew) forgets it.
     bool HoldsRecord(std::size_t tag, std::uint32_t record);
 
     // Re-reads the file header's next free page and each tag's root, page count and update
@@ -215,7 +214,10 @@ private:
     const unsigned char* Cached(std::uint32_t page) const;
     // Where the block at `page` is to be kept (a scratch block when it cannot be).
     unsigned char* CacheSlot(std::uint32_t page);
+    // Forgets every block kept, and what the tags hold: the file changed, or may have.
     void DropCache();
+    // Forgets the blocks alone (the cache is full).
+    void DropBlocks();
     // Keeps the records a tag holds (HoldsRecord) as an entry goes in or out.
     void NoteHeld(std::size_t tag, std::uint32_t record, bool held);
     void WriteBlock(std::uint32_t page, const std::vector<unsigned char>& block);

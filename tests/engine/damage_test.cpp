@@ -637,4 +637,70 @@ TEST(DamagedFile, ARowATagStillHoldsUnderAnotherKeyIsNotEnteredTwice)
                                         a.Path() + ", znacznik CZYNNE: zbędny wpis rekordu 100"}));
 }
 
+// A damaged index whose inner blocks all name the same child many times over, twenty levels
+// deep: read as a tree it holds 43 to the 20th entries, in a file of a few dozen blocks. Learning
+// which rows the conditional tag holds stops once it has read more blocks than the file has, and
+// says why.
+TEST(DamagedFile, ATreeThatNamesOneBlockOverAndOverIsNotWalkedWithoutEnd)
+{
+    TempDir dir;
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 20, 0}, {"NR", 'N', 3, 0}},
+                        {{"CZYNNE", "KOD", false, false, "NR > 0"}}, 0x23);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        for (int i = 1; i <= 1500; ++i) {
+            t.Append();
+            t.FieldByName("KOD").SetString("K" + std::to_string(i));
+            t.FieldByName("NR").SetInteger(i == 1 ? 0 : 1);
+            t.Post();
+        }
+    }
+    std::string index = ReadFileBytes(dir.File("k.mdx"));
+    constexpr std::size_t kBlock = 1024, kItem = 24, kKeys = (kBlock - 12) / kItem, kLevels = 20;
+    const auto put32 = [&index](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            index[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    // The last 21 blocks of the file become a chain: each inner block names the next one in all
+    // its places; the last is a leaf of one entry.
+    const std::size_t pages = index.size() / 512;
+    const auto pageOf = [pages](std::size_t k) {
+        return static_cast<std::uint32_t>(pages - 2 * (kLevels + 1 - k));
+    };
+    for (std::size_t k = 0; k <= kLevels; ++k) {
+        const std::size_t at = std::size_t{pageOf(k)} * 512;
+        std::fill(index.begin() + static_cast<std::ptrdiff_t>(at),
+                  index.begin() + static_cast<std::ptrdiff_t>(at + kBlock), '\0');
+        const std::size_t count = k < kLevels ? kKeys : 1;
+        put32(at, static_cast<std::uint32_t>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            put32(at + 8 + i * kItem, k < kLevels ? pageOf(k + 1) : 2);
+            index.replace(at + 12 + i * kItem, 20, "K2                  ");
+        }
+        if (k < kLevels)
+            put32(at + 8 + count * kItem, pageOf(k + 1));
+    }
+    put32(std::size_t{GetLe(index, 544)} * 512, pageOf(0)); // the tag's root
+    WriteFileBytes(dir.File("k.mdx"), index);
+
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    t.MoveTo(1);
+    t.Edit();
+    t.FieldByName("NR").SetInteger(1);
+    try {
+        t.Post();
+        ADD_FAILURE() << "row 1 entered the tag";
+    } catch (const engine::Error& e) {
+        EXPECT_EQ(e.Kind(), engine::ErrorKind::BadIndex);
+        EXPECT_NE(std::string(e.what()).find("znacznik CZYNNE: drzewo indeksu zapętla się"),
+                  std::string::npos)
+            << e.what();
+    }
+    t.Cancel();
+    t.Close();
+    EXPECT_EQ(ReadFileBytes(dir.File("k.mdx")), index);
+}
+
 } // namespace
