@@ -550,6 +550,22 @@ TEST(DamagedFile, ARowATagStillHoldsIsNotEnteredTwice)
     EXPECT_EQ(t.Verify(), std::vector<std::string>{t.Path() + ", znacznik ZYWE: zbędny wpis rekordu 100"});
 }
 
+// k.dbf: codes K1, K2, ... of `width` characters in `rows` rows, each with NR 1 but row `outside`
+// (NR 0), and a tag CZYNNE of the codes of the rows whose NR is above 0.
+void CreateActiveCodes(const TempDir& dir, std::size_t width, int rows, int outside = 0)
+{
+    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', width, 0}, {"NR", 'N', 3, 0}},
+                        {{"CZYNNE", "KOD", false, false, "NR > 0"}}, 0x23);
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    for (int i = 1; i <= rows; ++i) {
+        t.Append();
+        t.FieldByName("KOD").SetString("K" + std::to_string(i));
+        t.FieldByName("NR").SetInteger(i == outside ? 0 : 1);
+        t.Post();
+    }
+}
+
 // A row a program took out of a conditional tag's condition, changing its key too, without
 // touching the index: the tag still holds it under the old key. An edit that brings the row back
 // into the condition under its new key would enter it a second time; the engine writes nothing
@@ -558,18 +574,7 @@ TEST(DamagedFile, ARowATagStillHoldsIsNotEnteredTwice)
 TEST(DamagedFile, ARowATagStillHoldsUnderAnotherKeyIsNotEnteredTwice)
 {
     TempDir dir;
-    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 8, 0}, {"NR", 'N', 3, 0}},
-                        {{"CZYNNE", "KOD", false, false, "NR > 0"}}, 0x23);
-    {
-        engine::Table t(dir.Path(), "k.dbf");
-        t.Open();
-        for (int i = 1; i <= 300; ++i) {
-            t.Append();
-            t.FieldByName("KOD").SetString("K" + std::to_string(i));
-            t.FieldByName("NR").SetInteger(1);
-            t.Post();
-        }
-    }
+    CreateActiveCodes(dir, 8, 300);
     // Row 100 out of the condition, and under another key, in the table alone.
     std::string table = ReadFileBytes(dir.File("k.dbf"));
     const std::size_t headerLength = GetLe(table, 8, 2), recordLength = GetLe(table, 10, 2);
@@ -644,18 +649,7 @@ TEST(DamagedFile, ARowATagStillHoldsUnderAnotherKeyIsNotEnteredTwice)
 TEST(DamagedFile, ATreeThatNamesOneBlockOverAndOverIsNotWalkedWithoutEnd)
 {
     TempDir dir;
-    engine::CreateTable(dir.Path(), "k.dbf", {{"KOD", 'C', 20, 0}, {"NR", 'N', 3, 0}},
-                        {{"CZYNNE", "KOD", false, false, "NR > 0"}}, 0x23);
-    {
-        engine::Table t(dir.Path(), "k.dbf");
-        t.Open();
-        for (int i = 1; i <= 1500; ++i) {
-            t.Append();
-            t.FieldByName("KOD").SetString("K" + std::to_string(i));
-            t.FieldByName("NR").SetInteger(i == 1 ? 0 : 1);
-            t.Post();
-        }
-    }
+    CreateActiveCodes(dir, 20, 1500, 1);
     std::string index = ReadFileBytes(dir.File("k.mdx"));
     constexpr std::size_t kBlock = 1024, kItem = 24, kKeys = (kBlock - 12) / kItem, kLevels = 20;
     const auto put32 = [&index](std::size_t at, std::uint32_t value) {
