@@ -1,21 +1,27 @@
-// libFuzzer target: the whole import over a damaged archive. A small sample office is written once;
-// each input damages copies of its archive files and runs the import into a fresh copy of its
-// target, answering the run's questions from the input. A damaged archive may cost works, but the
-// run must end with its own message, and the target must stay sound. Findings: a crash, an error
-// that is not the program's own (an exception of the standard library, or one of no known kind), a
-// journal left behind by a run that ended, or a table whose tags disagree with its rows.
+// libFuzzer target: the whole import over a damaged archive, or into a damaged target. A small
+// sample office is written once; each input damages copies of its archive files (or of its target
+// files) and runs the import into a fresh copy of its target, answering the run's questions from
+// the input. A damaged archive may cost works, but the run must end with its own message, and the
+// target must stay sound. A damaged target may stop the run, with its own message, but every table
+// that was sound before the run must be sound after it. Findings: a crash, an error that is not
+// the program's own (an exception of the standard library, or one of no known kind), a journal
+// left behind by a run that ended, a table whose tags disagree with its rows, a row gone that
+// was there before the run, or an id given to a new row that another row holds.
 //
 // Input: byte 0, the answers and options (bit 0: continue at a precinct question; bits 1-3:
-// assortments, parcels, raster ranges; bit 4: commune renumbering); then damage, each piece
-// [file, offset low, offset high, length, bytes...]: `length` bytes written over the file (mod the
-// archive's file count, in the order of their names) at `offset` (mod its size); length 0 cuts the
-// file there.
+// assortments, parcels, raster ranges; bit 4: commune renumbering; bit 5: the damage goes into the
+// target); then damage, each piece [file, offset low, offset high, length, bytes...]: `length`
+// bytes written over the file (mod the file count of the archive or the target, in the order of
+// their names) at `offset` (mod its size); length 0 cuts the file there.
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -146,6 +152,80 @@ bool ForeignError(const std::string& text)
     return false;
 }
 
+// The tables of the target that open and that the check finds sound, by path below the target.
+std::set<std::string> SoundTables(const fs::path& target)
+{
+    std::set<std::string> sound;
+    for (const auto& entry : fs::recursive_directory_iterator(target)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (!entry.is_regular_file() || extension != ".DBF")
+            continue;
+        engine::Table table(entry.path().parent_path().string(), entry.path().filename().string());
+        try {
+            table.Open();
+            if (table.Verify().empty())
+                sound.insert(fs::relative(entry.path(), target).string());
+        } catch (const engine::Error&) {}
+    }
+    return sound;
+}
+
+// The ids the run draws from the counters, as each row holds them (deleted rows too), in record
+// order; nothing when the table does not open or lacks the field.
+struct IdColumn
+{
+    const char* directory;
+    const char* table;
+    const char* field;
+};
+const IdColumn kIdColumns[] = {{"OSOBY", "Osoby.dbf", "ID_OSOBY"},
+                               {"KERG", "Asortym.dbf", "ID_ASORT"},
+                               {"KERG", "dz.dbf", "ID_DZIALKI"}};
+
+std::optional<std::vector<std::string>> Ids(const fs::path& target, const IdColumn& column)
+{
+    engine::Table table((target / "BAZA" / column.directory).string(), column.table);
+    try {
+        table.Open();
+        const engine::Field id = table.FieldByName(column.field);
+        std::vector<std::string> ids;
+        for (std::int64_t r = 1; r <= table.RecordCount(); ++r) {
+            table.MoveTo(static_cast<std::uint32_t>(r));
+            ids.push_back(id.AsString());
+        }
+        return ids;
+    } catch (const engine::Error&) {
+        return std::nullopt;
+    }
+}
+
+// A run that ended, however, has kept every row that was there before it, with its id, and has
+// given each row it added an id that no other row holds.
+void CheckIds(const IdColumn& column, const std::vector<std::string>& before,
+              const std::optional<std::vector<std::string>>& after)
+{
+    const auto fail = [&column](const std::string& what) {
+        std::fprintf(stderr, "%s, %s: %s\n", column.table, column.field, what.c_str());
+        std::abort();
+    };
+    if (!after)
+        fail("the table no longer opens");
+    if (after->size() < before.size())
+        fail("rows that were there before the run are gone");
+    std::set<std::string> held;
+    for (std::size_t r = 0; r < before.size(); ++r) {
+        if ((*after)[r] != before[r])
+            fail("row " + std::to_string(r + 1) + " holds another id");
+        held.insert(before[r]);
+    }
+    for (std::size_t r = before.size(); r < after->size(); ++r)
+        if (!held.insert((*after)[r]).second)
+            fail("row " + std::to_string(r + 1) + " was given id " + (*after)[r] +
+                 ", which another row holds");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -153,9 +233,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     const Office& office = TheOffice();
-    Files archive = office.archiveFiles;
+    Files archive = office.archiveFiles, target = office.targetFiles;
+    const bool damagedTarget = (data[0] & 0x20) != 0;
+    Files& damaged = damagedTarget ? target : archive;
     for (std::size_t at = 1; at + 4 <= size;) {
-        std::string& bytes = archive[data[at] % archive.size()].second;
+        std::string& bytes = damaged[data[at] % damaged.size()].second;
         const std::size_t offset =
             static_cast<std::size_t>(data[at + 1] | data[at + 2] << 8) % (bytes.size() + 1);
         const std::size_t length = std::min<std::size_t>(data[at + 3], size - at - 4);
@@ -169,7 +251,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += length;
     }
     WriteAll(office.archive, archive);
-    WriteAll(office.target, office.targetFiles);
+    WriteAll(office.target, target);
+    const std::set<std::string> soundBefore =
+        damagedTarget ? SoundTables(office.target) : std::set<std::string>{};
+    std::vector<std::optional<std::vector<std::string>>> idsBefore;
+    for (const IdColumn& column : kIdColumns)
+        idsBefore.push_back(Ids(office.target, column));
 
     const std::string sep(1, platform::kSeparator);
     const std::string targetDir = office.target.string() + sep;
@@ -185,6 +272,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (engine::JournalPending(convert::JournalDirectory(targetDir))) {
         std::fprintf(stderr, "the run ended and left a journal\n");
         std::abort();
+    }
+    for (std::size_t c = 0; c < std::size(kIdColumns); ++c)
+        if (idsBefore[c])
+            CheckIds(kIdColumns[c], *idsBefore[c], Ids(office.target, kIdColumns[c]));
+    if (damagedTarget) {
+        const std::set<std::string> soundAfter = SoundTables(office.target);
+        for (const std::string& table : soundBefore)
+            if (soundAfter.count(table) == 0) {
+                std::fprintf(stderr, "the run left table %s unsound\n", table.c_str());
+                for (const std::string& problem : engine::VerifyDirectory(targetDir))
+                    std::fprintf(stderr, "  %s\n", problem.c_str());
+                std::abort();
+            }
+        return 0;
     }
     for (const std::string& problem : engine::VerifyDirectory(targetDir)) {
         std::fprintf(stderr, "the target is not sound: %s\n", problem.c_str());
