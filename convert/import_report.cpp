@@ -94,6 +94,10 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     line("Działki: dopisane do bazy " + Number(r.parcelsAdded) + ", dopisane powiązania z pracami " +
          Number(r.parcelLinks));
     line("Zakresy rastrowe: dopisane " + Number(r.rasterRanges));
+    if (r.assortmentLinksKept + r.parcelLinksKept + r.rasterRangesKept > 0)
+        line("Już obecne w pracach uzupełnianych ponownie (niedopisane drugi raz): pozycje asortymentu " +
+             Number(r.assortmentLinksKept) + ", powiązania z działkami " + Number(r.parcelLinksKept) +
+             ", zakresy rastrowe " + Number(r.rasterRangesKept));
     // Where the office finds the rows the run added.
     std::string ids;
     const auto range = [&ids](const char* what, std::int64_t first, std::int64_t added, int digits) {

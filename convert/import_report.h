@@ -62,11 +62,14 @@ struct ImportReport
     std::int64_t firstPersonId = -1, firstAssortmentId = -1, firstParcelId = -1;
 
     // Rows added.
-    std::int64_t assortmentsAdded = 0;   // Asortym.dbf (the dictionary)
-    std::int64_t assortmentLinks = 0;    // Kergasor.dbf
-    std::int64_t parcelsAdded = 0;       // dz.dbf
-    std::int64_t parcelLinks = 0;        // obdg.dbf
-    std::int64_t rasterRanges = 0;       // zakr_ras.dbf
+    std::int64_t assortmentsAdded = 0; // Asortym.dbf (the dictionary)
+    std::int64_t assortmentLinks = 0;  // Kergasor.dbf
+    std::int64_t parcelsAdded = 0;     // dz.dbf
+    std::int64_t parcelLinks = 0;      // obdg.dbf
+    std::int64_t rasterRanges = 0;     // zakr_ras.dbf
+    // Rows of those three a work completed again already had, from an earlier import that completed it
+    // without a contractor: not added a second time.
+    std::int64_t assortmentLinksKept = 0, parcelLinksKept = 0, rasterRangesKept = 0;
     std::int64_t assortmentsStopped = 0; // walks ended at an assortment number naming no record
     std::int64_t parcelsStopped = 0;     // walks ended at a parcel number naming no record
 

@@ -179,9 +179,7 @@ inline constexpr const char* kProgressStaleTail =
 // When that import had walked the whole works table: followed by the file's path and the tail.
 inline constexpr const char* kProgressEndedHint =
     "Tamten import przejrzał jednak wszystkie prace, więc nie ma czego dokończyć. Usuń plik ";
-inline constexpr const char* kProgressEndedTail =
-    " i nie uruchamiaj importu ponownie: kolejny import uzupełniłby jeszcze raz prace pozostawione bez "
-    "wykonawcy i dopisał ich asortymenty, działki i zakresy rastrowe po raz drugi.";
+inline constexpr const char* kProgressEndedTail = ": importu nie trzeba uruchamiać ponownie.";
 inline constexpr const char* kSettingsDiffer =
     "Ten import ma dokończyć import przerwany wcześniej, ale tamten działał z innymi ustawieniami:";
 inline constexpr const char* kSettingsDifferTail =

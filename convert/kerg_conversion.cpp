@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -261,6 +262,21 @@ private:
     bool ImportAssortments(std::int32_t n);
     bool ImportParcels(std::int32_t n);
     bool ImportRasterRanges(std::int32_t n);
+    // The rows of the three tables of a work's assortment positions, parcel links and raster ranges
+    // that the works without a contractor have when the walk starts. Such a work may have been
+    // completed by an earlier import, which could not name its contractor: completing it again
+    // must not add those rows a second time.
+    enum LinkTable
+    {
+        kAssortmentLinks,
+        kParcelLinks,
+        kRasterRanges,
+        kLinkTables
+    };
+    void NoteEarlierRows();
+    // Whether the row being appended to `table` for the work under way is one the work had when the
+    // walk started (each such row answers one appended row).
+    bool HadBefore(LinkTable table);
 
     RunContext& context_;
     std::string targetDir_;
@@ -287,7 +303,82 @@ private:
     static constexpr std::int32_t kDensePersons = 1 << 20;
     std::vector<std::string> resolved_;
     std::unordered_map<std::int32_t, std::string> resolvedBeyond_;
+    // NoteEarlierRows: for each table, by work id, the values of the rows (joined), not yet answered.
+    std::array<std::unordered_map<std::string, std::vector<std::string>>, kLinkTables> earlierRows_;
 };
+
+namespace {
+
+// The values a row of a link table is told apart by, beside its work id.
+struct LinkLayout
+{
+    const char* work;
+    std::vector<const char*> values;
+};
+const LinkLayout kLinkLayouts[] = {{"ID_ROBOTY", {"ID_ASORT", "WIELKOSC"}},
+                                   {"id_roboty", {"id_dzialki", "przed_po"}},
+                                   {"id_rodzica", {"uklad", "godlo", "rastry"}}};
+
+std::string RowValues(TargetTable& table, const LinkLayout& layout)
+{
+    std::string values;
+    for (const char* field : layout.values) {
+        values += table[field].AsString();
+        values += '\x1f';
+    }
+    return values;
+}
+
+} // namespace
+
+void Conversion::NoteEarlierRows()
+{
+    TargetTable* const tables[] = {&target_->kergasor, &target_->obdg, &target_->zakrRas};
+    // The works that have such rows (none in a target no work of which was ever completed), then
+    // those of them without a contractor, then their rows: three reads of tables that a real
+    // office's rows make large, none of them when there is nothing to find.
+    std::unordered_set<std::string> linked;
+    for (int k = 0; k < kLinkTables; ++k) {
+        engine::Field work = (*tables[k])[kLinkLayouts[k].work];
+        for (tables[k]->table.First(); !tables[k]->table.Eof(); tables[k]->table.Next())
+            linked.insert(work.AsString());
+    }
+    if (linked.empty())
+        return;
+    std::unordered_set<std::string> open;
+    engine::Table& works = target_->roboty.table;
+    engine::Field id = works.FieldByName("ID_ROBOTY"), wykon = works.FieldByName("WYKON");
+    for (works.First(); !works.Eof(); works.Next())
+        if (wykon.AsString().empty())
+            if (std::string w = id.AsString(); linked.count(w) != 0)
+                open.insert(std::move(w));
+    if (open.empty())
+        return;
+    for (int k = 0; k < kLinkTables; ++k) {
+        TargetTable& t = *tables[k];
+        engine::Field work = t[kLinkLayouts[k].work];
+        for (t.table.First(); !t.table.Eof(); t.table.Next())
+            if (const std::string w = work.AsString(); open.count(w) != 0)
+                earlierRows_[k][w].push_back(RowValues(t, kLinkLayouts[k]));
+    }
+}
+
+bool Conversion::HadBefore(LinkTable table)
+{
+    auto& byWork = earlierRows_[table];
+    if (byWork.empty())
+        return false;
+    TargetTable* const tables[] = {&target_->kergasor, &target_->obdg, &target_->zakrRas};
+    const auto rows = byWork.find((*tables[table])[kLinkLayouts[table].work].AsString());
+    if (rows == byWork.end())
+        return false;
+    const auto found =
+        std::find(rows->second.begin(), rows->second.end(), RowValues(*tables[table], kLinkLayouts[table]));
+    if (found == rows->second.end())
+        return false;
+    rows->second.erase(found);
+    return true;
+}
 
 bool Conversion::Table(const char* name, std::uint8_t& area, std::initializer_list<ArchiveBinding> bindings)
 {
@@ -513,6 +604,7 @@ void Conversion::Walk()
     engine::Field dPrzO = works.FieldByName("D_PRZ_O");
     engine::Field opis = works.FieldByName("OPIS");
 
+    NoteEarlierRows();
     Progress progress(context_.ui);
     progress.Start(works.RecordCount());
     precinctErrorText_.clear();
@@ -920,6 +1012,11 @@ bool Conversion::ImportAssortments(std::int32_t n)
             links["ID_ROBOTY"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
             links["ID_ASORT"].SetVariant(assortments["ID_ASORT"].AsVariant());
             links["WIELKOSC"].SetVariant(a.kergasorWielkosc);
+            if (HadBefore(kAssortmentLinks)) {
+                links.table.Cancel();
+                ++report_.assortmentLinksKept;
+                return true;
+            }
             links.table.Post();
             ++report_.assortmentLinks;
             return true;
@@ -987,6 +1084,11 @@ bool Conversion::ImportParcels(std::int32_t n)
             links["id_roboty"].SetVariant(target_->roboty["ID_ROBOTY"].AsVariant());
             links["id_dzialki"].SetVariant(parcels["id_dzialki"].AsVariant());
             links["przed_po"].SetString(a.obdgPrzedPo.Str());
+            if (HadBefore(kParcelLinks)) {
+                links.table.Cancel();
+                ++report_.parcelLinksKept;
+                return true;
+            }
             links.table.Post();
             ++report_.parcelLinks;
             return true;
@@ -1004,6 +1106,11 @@ bool Conversion::ImportRasterRanges(std::int32_t n)
                         ranges["uklad"].SetString(a.obrrUklad.Str());
                         ranges["godlo"].SetString(a.obrrGodlo.Str());
                         ranges["rastry"].SetString(PackRasterBits(a.obrrRastry.View()));
+                        if (HadBefore(kRasterRanges)) {
+                            ranges.table.Cancel();
+                            ++report_.rasterRangesKept;
+                            return true;
+                        }
                         ranges.table.Post();
                         ++report_.rasterRanges;
                         return true;

@@ -942,8 +942,7 @@ TEST_F(InterruptedImport, AContractorGivenByHandAfterTheDeathDoesNotStopTheRerun
 
 // An import that walked every work and died before its progress file went (a cut of power during
 // the final message), after which the office worked in the target: the next run stops as for any
-// changed target, but tells that nothing is left to finish and warns against running it again,
-// which would complete the works without a contractor a second time.
+// changed target, but tells that nothing is left to finish and that the import need not run again.
 TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyItsFileIsLeft)
 {
     MakeOffice(30, 11, 4, 3);

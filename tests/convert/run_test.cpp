@@ -508,12 +508,74 @@ TEST(ImportRun, SecondRunDoesNotHandOutIdsAgain)
     ui.closed = false;
     o.Run();
     ASSERT_TRUE(ui.closed);
-    // The persons are found by name now; the link rows are appended a second time.
+    // The persons are found by name now; the rows of the work's assortments, parcels and raster
+    // ranges are there already, and are not added a second time.
     EXPECT_EQ(o.Rows(o.Persons(), "Osoby.dbf").size(), 2u);
-    EXPECT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf").size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Kergasor.dbf").size(), 1u);
     EXPECT_EQ(o.Rows(o.Kerg(), "Asortym.dbf").size(), 1u) << "dictionary rows are found, not duplicated";
-    EXPECT_EQ(o.Rows(o.Kerg(), "zakr_ras.dbf").size(), 2u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "obdg.dbf").size(), 1u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "zakr_ras.dbf").size(), 1u);
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "00000005");
     EXPECT_EQ(o.Counter("OSOBY"), "7");
+    EXPECT_NE(
+        ui.messages.back().details.find("Już obecne w pracach uzupełnianych ponownie (niedopisane drugi "
+                                        "raz): pozycje asortymentu 1, powiązania z działkami 1, "
+                                        "zakresy rastrowe 1"),
+        std::string::npos)
+        << ui.messages.back().details;
+    o.ExpectTargetSound();
+}
+
+// A work completed without a contractor (its person is not in the archive) stays without one, and a
+// later import completes it again: the rows of its assortments, parcels and raster ranges that it
+// has by then are not added a second time. What the work has of its own, and two equal lines of
+// the archive, are kept as they are.
+TEST(ImportRun, ASecondRunAddsNoRowTwiceToAWorkItCompletedWithoutAContractor)
+{
+    Office o;
+    o.archive.AddPrecinct("14002", "0005", "Zalesie", "01");
+    o.archive.AddAssortment("ab", "Mapa zasadnicza");
+    o.archive.AddWork({"P", 12, 1998, 3, "", true, 100});
+    tools::ArchiveKerg kerg;
+    kerg.idKerg = 100;
+    kerg.nrG = 7;
+    kerg.wykon = 9; // no such person
+    const int k = o.archive.AddKerg(kerg);
+    o.archive.AddWorkAssortment(k, 1, "12.50");
+    o.archive.AddWorkAssortment(k, 1, "12.50");
+    const int parcel = o.archive.AddParcel(1, 15, 3, 2);
+    o.archive.AddParcelLink(k, parcel, "P");
+    o.archive.AddRaster(k, "1", "6.115.27.01", std::string("\x80\0\0\0\0\0", 6));
+    o.WriteArchive();
+    o.CreateTarget({5, 10, 10});
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
+    tools::AppendTargetRow(o.Kerg(), "Kergasor.dbf",
+                           {{"ID_ROBOTY", "00000001"}, {"ID_ASORT", "0009"}, {"WIELKOSC", "3"}});
+
+    const auto rows = [&o] {
+        return std::vector<std::size_t>{o.Rows(o.Kerg(), "Kergasor.dbf").size(),
+                                        o.Rows(o.Kerg(), "obdg.dbf").size(),
+                                        o.Rows(o.Kerg(), "zakr_ras.dbf").size()};
+    };
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    EXPECT_EQ(rows(), (std::vector<std::size_t>{3, 1, 1}));
+    EXPECT_EQ(o.Rows(o.Kerg(), "Roboty.dbf")[0].at("WYKON"), "");
+    EXPECT_EQ(o.ui.messages.back().details.find("Już obecne"), std::string::npos)
+        << "nothing to say when no row was there";
+
+    o.ui.closed = false;
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    EXPECT_EQ(rows(), (std::vector<std::size_t>{3, 1, 1}));
+    EXPECT_NE(o.ui.messages.back().details.find("pozycje asortymentu 2, powiązania z działkami 1, "
+                                                "zakresy rastrowe 1"),
+              std::string::npos)
+        << o.ui.messages.back().details;
     o.ExpectTargetSound();
 }
 
