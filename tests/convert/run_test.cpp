@@ -26,6 +26,18 @@ const std::string kSs1250 = "\x9C"; // ś
 const std::string kOo852 = "\xA2";  // ó
 const std::string kOo1250 = "\xF3"; // ó
 
+// The target of the offices below: counters 5, 10 and 10, precinct 0005 as 0A01, and the works row
+// 00000001 (P 12/1998/3) without a contractor.
+void TargetWithOpenWork(Office& o)
+{
+    o.CreateTarget({5, 10, 10});
+    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
+                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
+    tools::AppendTargetRow(
+        o.Kerg(), "Roboty.dbf",
+        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
+}
+
 // One work with everything: a contractor and an orderer to create, an assortment, a parcel and
 // a raster mask; a second works row already completed and a third the archive does not know.
 void BasicOffice(Office& o)
@@ -74,12 +86,7 @@ void BasicOffice(Office& o)
     o.archive.AddRaster(k, "1", "6.115.27.01", std::string("\x80\0\0\0\0\0", 6));
     o.WriteArchive();
 
-    o.CreateTarget({5, 10, 10});
-    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
-                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
-    tools::AppendTargetRow(
-        o.Kerg(), "Roboty.dbf",
-        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
+    TargetWithOpenWork(o);
     tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
                            {{"ID_ROBOTY", "00000002"},
                             {"JEDN_SEG", "P"},
@@ -547,12 +554,7 @@ TEST(ImportRun, ASecondRunAddsNoRowTwiceToAWorkItCompletedWithoutAContractor)
     o.archive.AddParcelLink(k, parcel, "P");
     o.archive.AddRaster(k, "1", "6.115.27.01", std::string("\x80\0\0\0\0\0", 6));
     o.WriteArchive();
-    o.CreateTarget({5, 10, 10});
-    tools::AppendTargetRow(o.Kerg(), "obreb.dbf",
-                           {{"ID_OBR", "0A01"}, {"NR_G", "002"}, {"NR_OBR", "0005"}, {"KOD_OBR", "01"}});
-    tools::AppendTargetRow(
-        o.Kerg(), "Roboty.dbf",
-        {{"ID_ROBOTY", "00000001"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "12"}, {"ROK", "1998"}, {"LP", "3"}});
+    TargetWithOpenWork(o);
     tools::AppendTargetRow(o.Kerg(), "Kergasor.dbf",
                            {{"ID_ROBOTY", "00000001"}, {"ID_ASORT", "0009"}, {"WIELKOSC", "3"}});
 
