@@ -273,6 +273,7 @@ private:
         kRasterRanges,
         kLinkTables
     };
+    TargetTable& Links(int table);
     void NoteEarlierRows();
     // Whether the row being appended to `table` for the work under way is one the work had when the
     // walk started (each such row answers one appended row).
@@ -331,16 +332,22 @@ std::string RowValues(TargetTable& table, const LinkLayout& layout)
 
 } // namespace
 
-void Conversion::NoteEarlierRows()
+TargetTable& Conversion::Links(int table)
 {
     TargetTable* const tables[] = {&target_->kergasor, &target_->obdg, &target_->zakrRas};
+    return *tables[table];
+}
+
+void Conversion::NoteEarlierRows()
+{
     // The works that have such rows (none in a target no work of which was ever completed), then
     // those of them without a contractor, then their rows: three reads of tables that a real
     // office's rows make large, none of them when there is nothing to find.
     std::unordered_set<std::string> linked;
     for (int k = 0; k < kLinkTables; ++k) {
-        engine::Field work = (*tables[k])[kLinkLayouts[k].work];
-        for (tables[k]->table.First(); !tables[k]->table.Eof(); tables[k]->table.Next())
+        engine::Table& t = Links(k).table;
+        engine::Field work = Links(k)[kLinkLayouts[k].work];
+        for (t.First(); !t.Eof(); t.Next())
             linked.insert(work.AsString());
     }
     if (linked.empty())
@@ -355,7 +362,7 @@ void Conversion::NoteEarlierRows()
     if (open.empty())
         return;
     for (int k = 0; k < kLinkTables; ++k) {
-        TargetTable& t = *tables[k];
+        TargetTable& t = Links(k);
         engine::Field work = t[kLinkLayouts[k].work];
         for (t.table.First(); !t.table.Eof(); t.table.Next())
             if (const std::string w = work.AsString(); open.count(w) != 0)
@@ -368,12 +375,11 @@ bool Conversion::HadBefore(LinkTable table)
     auto& byWork = earlierRows_[table];
     if (byWork.empty())
         return false;
-    TargetTable* const tables[] = {&target_->kergasor, &target_->obdg, &target_->zakrRas};
-    const auto rows = byWork.find((*tables[table])[kLinkLayouts[table].work].AsString());
+    const auto rows = byWork.find(Links(table)[kLinkLayouts[table].work].AsString());
     if (rows == byWork.end())
         return false;
     const auto found =
-        std::find(rows->second.begin(), rows->second.end(), RowValues(*tables[table], kLinkLayouts[table]));
+        std::find(rows->second.begin(), rows->second.end(), RowValues(Links(table), kLinkLayouts[table]));
     if (found == rows->second.end())
         return false;
     rows->second.erase(found);
