@@ -1334,6 +1334,13 @@ void Table::ReleaseHold()
         impl_->dbf->UnlockForUpdate();
 }
 
+// A date key that stands for a blank date: some writers store 0, others the blank-date key.
+static bool BlankDateKey(const std::string& key)
+{
+    const double value = DateKeyValue(key);
+    return value == 0 || value == kBlankDateKey;
+}
+
 std::vector<std::string> Table::Verify()
 {
     Impl& impl = Require(impl_, *this);
@@ -1387,8 +1394,7 @@ std::vector<std::string> Table::Verify()
         auto sameKey = [&](const std::string& a, const std::string& b) {
             if (info.order(a, b) == 0)
                 return true;
-            auto blank = [](double v) { return v == 0 || v == kBlankDateKey; };
-            return info.keyType == 'D' && blank(DateKeyValue(a)) && blank(DateKeyValue(b));
+            return info.keyType == 'D' && BlankDateKey(a) && BlankDateKey(b);
         };
         auto byRecord = [](const IndexEntry& a, const IndexEntry& b) { return a.record < b.record; };
         std::sort(stored.begin(), stored.end(), byRecord);
@@ -1419,7 +1425,7 @@ std::vector<std::string> Table::Verify()
     return problems;
 }
 
-std::vector<std::string> Table::CheckIndexEntries()
+std::vector<std::string> Table::CheckIndexEntries(const std::vector<std::string>& searched)
 {
     Impl& impl = Require(impl_, *this);
     std::vector<std::string> problems;
@@ -1448,10 +1454,42 @@ std::vector<std::string> Table::CheckIndexEntries()
             else
                 seen[e.record] = true;
         }
-        if (info.forExpression.empty() && !info.unique)
+        const bool keysChecked =
+            std::any_of(searched.begin(), searched.end(), [&info](const std::string& name) {
+                return AsciiUpper(name) == AsciiUpper(info.name);
+            });
+        if (keysChecked && found.empty()) {
+            // Each record's key, when the record belongs in the tag, against the entry of the record.
+            std::vector<const std::string*> keys(std::size_t{count} + 1, nullptr);
+            for (const IndexEntry& e : stored)
+                keys[e.record] = &e.key;
+            try {
+                impl.ForEachRecord([&](std::uint32_t r, const std::vector<unsigned char>& record) {
+                    if (r > count)
+                        return;
+                    if (!impl.InTag(t, record, r)) {
+                        if (keys[r] != nullptr)
+                            found.push_back("zbędny wpis rekordu " + std::to_string(r));
+                    } else if (keys[r] == nullptr) {
+                        if (!info.unique) // a unique tag holds one record of each key
+                            found.push_back("brak wpisu rekordu " + std::to_string(r));
+                    } else if (const std::string key = impl.KeyOf(t, record, r);
+                               info.order(*keys[r], key) != 0 &&
+                               !(info.keyType == 'D' && BlankDateKey(*keys[r]) && BlankDateKey(key))) {
+                        found.push_back("klucz rekordu " + std::to_string(r) +
+                                        " nie zgadza się z wartościami w tabeli");
+                    }
+                });
+            } catch (const Error& e) {
+                if (e.Kind() != ErrorKind::BadValue)
+                    throw;
+                found.push_back(e.what());
+            }
+        } else if (info.forExpression.empty() && !info.unique) {
             for (std::uint32_t r = 1; r <= count; ++r)
                 if (!seen[r])
                     found.push_back("brak wpisu rekordu " + std::to_string(r));
+        }
         AddMismatches(problems, Path() + ", znacznik " + info.name + ": ", found);
     }
     impl.AddOverlaps(blocks, &problems);

@@ -154,7 +154,10 @@ public:
     // header) and the record numbers it holds (none beyond the table's count, none twice, and
     // every record in a tag with neither FOR clause nor unique flag). A table failing it must not
     // be written: its index would send a new row onto a live one or find a row twice.
-    std::vector<std::string> CheckIndexEntries();
+    // The tags named in `searched` (a program finds rows by them) are also checked against the
+    // records' keys, as Verify does, but not for their order: an entry that a row's change left
+    // under its old key would send a search past the row, or onto another.
+    std::vector<std::string> CheckIndexEntries(const std::vector<std::string>& searched = {});
 
     // A reader's hold on a shared open: the update lock, kept until ReleaseHold (or Close), with the
     // header and the index counters read anew under it. A writer in a transaction keeps the locks

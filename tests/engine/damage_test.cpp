@@ -642,6 +642,42 @@ TEST(DamagedFile, ARowATagStillHoldsUnderAnotherKeyIsNotEnteredTwice)
                                         a.Path() + ", znacznik CZYNNE: zbędny wpis rekordu 100"}));
 }
 
+// Rows a program changed in the table alone: row 5 under another code, row 7 out of the condition,
+// row 9 into it. The quick check, which reads no record, finds nothing; asked to check the keys of
+// the tags a program searches, it names each row of those tags, and of no other.
+TEST(DamagedFile, TheTagsAProgramSearchesAreCheckedAgainstTheRowsKeys)
+{
+    TempDir dir;
+    CreateActiveCodes(dir, 8, 12, 9);
+    {
+        engine::Table t(dir.Path(), "k.dbf");
+        t.Open();
+        ASSERT_EQ(t.CheckIndexEntries({"czynne"}), std::vector<std::string>{}) << "sound as written";
+    }
+    std::string table = ReadFileBytes(dir.File("k.dbf"));
+    const std::size_t headerLength = GetLe(table, 8, 2), recordLength = GetLe(table, 10, 2);
+    const auto row = [&](std::size_t r) { return headerLength + (r - 1) * recordLength + 1; };
+    table.replace(row(5), 8, "Z5      ");
+    table.replace(row(7) + 8, 3, "  0");
+    table.replace(row(9) + 8, 3, "  1");
+    WriteFileBytes(dir.File("k.dbf"), table);
+
+    engine::Table t(dir.Path(), "k.dbf");
+    t.Open();
+    EXPECT_EQ(t.CheckIndexEntries(), std::vector<std::string>{});
+    EXPECT_EQ(t.CheckIndexEntries({"INNY"}), std::vector<std::string>{});
+    const std::string label = t.Path() + ", znacznik CZYNNE: ";
+    EXPECT_EQ(t.CheckIndexEntries({"czynne"}),
+              (std::vector<std::string>{label + "klucz rekordu 5 nie zgadza się z wartościami w tabeli",
+                                        label + "zbędny wpis rekordu 7", label + "brak wpisu rekordu 9"}));
+    // Verify finds the same.
+    const std::vector<std::string> verified = t.Verify();
+    for (const char* found : {"klucz rekordu 5 nie", "zbędny wpis rekordu 7", "brak wpisu rekordu 9"})
+        EXPECT_TRUE(std::any_of(verified.begin(), verified.end(), [found](const std::string& p) {
+            return p.find(found) != std::string::npos;
+        })) << found;
+}
+
 // A damaged index whose inner blocks all name the same child many times over, twenty levels
 // deep: read as a tree it holds 43 to the 20th entries, in a file of a few dozen blocks. Learning
 // which rows the conditional tag holds stops once it has read more blocks than the file has, and
