@@ -623,8 +623,19 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         } catch (const std::exception&) {
             continue;
         }
+        // The tags the run finds rows by are checked against the rows' keys too: an entry left
+        // under a row's old key would make the run miss a person, an assortment or a parcel that
+        // is there, and add it a second time (or find another in its place).
+        std::vector<std::string> searched;
+        const std::string_view n = name;
+        if (n == "Osoby.dbf")
+            searched = {"UPP_KLUCZ"};
+        else if (n == "Asortym.dbf" && ui_.AssortmentsTicked())
+            searched = {"UPP_ASORT", "UPP_NAZ_A"};
+        else if (n == "dz.dbf" && ui_.ParcelsTicked())
+            searched = {"OBR_DZ_ARK"};
         try {
-            for (std::string& problem : table.CheckIndexEntries())
+            for (std::string& problem : table.CheckIndexEntries(searched))
                 indexProblems.push_back(std::move(problem));
         } catch (const std::exception& e) {
             failedRead(name, e);

@@ -11,6 +11,7 @@
 #include "convert/import_run.h"
 #include "engine/table.h"
 #include "platform/locked_file.h"
+#include "tests/convert/damage.h"
 #include "tests/convert/office.h"
 #include "tests/support/child_process.h"
 #include "tools/dbf_writer.h"
@@ -705,6 +706,44 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
     o.Run();
     EXPECT_TRUE(o.ui.closed);
     EXPECT_EQ(o.Counter("OSOBY"), "15");
+    o.ExpectTargetSound();
+}
+
+// A searched tag that still holds a row under the key it had before somebody changed the row in the
+// table alone: the run would take that row for the person it looks for (here Nowak for the
+// contractor Kowalski) or miss the one that is there and add it again. It is refused before anything
+// is written; once the index is rebuilt, the run finds the right person.
+TEST(ImportRun, AnEntryASearchedTagKeepsUnderARowsOldKeyIsRefusedBeforeAnythingIsWritten)
+{
+    Office o;
+    BasicOffice(o); // counters: OSOBY 5; the work's contractor is Kowalski, without a tax number
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "00000001"}, {"KLUCZ", "Kowalski"}});
+    tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "00000002"}, {"KLUCZ", "Kowalski"}});
+    damage::SetField(o.Persons() + platform::kSeparator + "Osoby.dbf", 1, "KLUCZ", "Nowak");
+    const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
+    o.Run();
+    ASSERT_FALSE(o.ui.messages.empty());
+    const convert::Message& m = o.ui.messages.back();
+    EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+    EXPECT_NE(m.details.find("Osoby.dbf, znacznik UPP_KLUCZ: klucz rekordu 1 nie zgadza się z wartościami w "
+                             "tabeli"),
+              std::string::npos)
+        << m.details;
+    EXPECT_NE(m.details.find("reindex"), std::string::npos) << m.details;
+    EXPECT_FALSE(o.ui.closed);
+    EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
+
+    {
+        engine::Table persons(o.Persons(), "Osoby.dbf");
+        persons.SetExclusive(true);
+        persons.Open();
+        persons.Reindex();
+    }
+    o.ui.messages.clear();
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    const auto works = o.Rows(o.Kerg(), "Roboty.dbf");
+    EXPECT_EQ(works[0].at("WYKON"), "00000002");
     o.ExpectTargetSound();
 }
 
