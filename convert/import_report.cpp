@@ -161,6 +161,17 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
              Number(static_cast<std::int64_t>(r.communesTooWide.size())));
         list(r.communesTooWide);
     }
+    if (!r.worksLeft.empty()) {
+        line("Prace bazy docelowej pozostawione nieuzupełnione, bo archiwum nie ma ich pracy albo ma ją "
+             "poza rejestrem KERG: " +
+             Number(static_cast<std::int64_t>(r.worksLeft.size())));
+        list(r.worksLeft);
+    }
+    if (!r.archiveWorksLeft.empty()) {
+        line("Prace rejestru KERG w archiwum, których nie ma w bazie docelowej: " +
+             Number(static_cast<std::int64_t>(r.archiveWorksLeft.size())));
+        list(r.archiveWorksLeft);
+    }
     return s;
 }
 

@@ -86,6 +86,12 @@ struct ImportReport
     // Works left uncompleted because their commune number (renumbered or not) is wider than the
     // target's NR_G: one entry per work, naming its kerg record.
     std::vector<SkippedRecord> communesTooWide;
+    // Works of the target left uncompleted because the archive has no work of their key, or has
+    // it outside the KERG register: one entry per work, naming its row of Roboty.dbf.
+    std::vector<SkippedRecord> worksLeft;
+    // Works of the archive's KERG register that no target work took: one entry per work, naming
+    // its roboty.dbf record (kept only when the run counted them, archiveWorks >= 0).
+    std::vector<SkippedRecord> archiveWorksLeft;
 
     // Records a skipped record once (a person named by several works is reported once).
     void Skip(SkippedRecord record);

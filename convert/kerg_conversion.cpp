@@ -63,6 +63,25 @@ bool ValidDictionaryNumber(std::int16_t number)
     return number != 0 && number != -1;
 }
 
+// How the report names a work (UTF-8): its segment, number, year and item, and its other name
+// when it has one ("KM 9/1992, lp. 17"). The text arrives in code page 1250.
+std::string WorkDesignation(std::string_view jednSeg, std::int64_t nrPorz, std::int64_t rok, std::int64_t lp,
+                            std::string_view innaNazwa)
+{
+    const auto trimmed = [](std::string_view text) {
+        const std::size_t first = text.find_first_not_of(' ');
+        return first == std::string_view::npos ? std::string_view()
+                                               : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    };
+    jednSeg = trimmed(jednSeg);
+    innaNazwa = trimmed(innaNazwa);
+    std::string text = jednSeg.empty() || jednSeg == "#" ? std::string() : Cp1250ToUtf8(jednSeg) + " ";
+    text += std::to_string(nrPorz) + "/" + std::to_string(rok) + ", lp. " + std::to_string(lp);
+    if (!innaNazwa.empty())
+        text += ", \u201E" + Cp1250ToUtf8(innaNazwa) + "\u201D";
+    return text;
+}
+
 // The archive files of one conversion with the variables bound to their fields.
 struct Archive
 {
@@ -647,8 +666,18 @@ void Conversion::Walk()
                 taken(recno);
             continue;
         }
+        // A work left for want of its archive work, named in the report for the office to see to.
+        const auto leave = [&](const char* why) {
+            report_.worksLeft.push_back(
+                {"Roboty.dbf", works.RecNo(), "",
+                 "praca " + Cp1250ToUtf8(idRoboty.AsString()) + " (" +
+                     WorkDesignation(jednSeg.AsString(), nrPorz.AsInteger(), rok.AsInteger(), lp.AsInteger(),
+                                     innaNazwa.AsString()) +
+                     "): " + why});
+        };
         if (!Seek(a.robotyNtx, "roboty.ntx", key, recno)) {
             ++report_.notInArchive;
+            leave("brak jej w archiwum");
             continue;
         }
         taken(recno);
@@ -664,11 +693,13 @@ void Conversion::Walk()
         }
         if (!a.robotyJestWKergu) {
             ++report_.notInRegister;
+            leave("w archiwum jest poza rejestrem KERG");
             continue;
         }
         const std::int32_t idKerg = a.robotyIdKerg;
         if (!Seek(a.kergNtx, "kerg.ntx", Link4(idKerg), recno)) {
             ++report_.notInRegister;
+            leave("w archiwum nie ma jej rekordu rejestru KERG (kerg.dbf)");
             continue;
         }
         if (const Read read = ReadRecordAt(a.kerg, recno); read != Read::Ok) {
@@ -681,6 +712,7 @@ void Conversion::Walk()
         }
         if (a.kergId != idKerg) {
             ++report_.notInRegister;
+            leave("w archiwum nie ma jej rekordu rejestru KERG (kerg.dbf)");
             continue;
         }
         const std::int32_t n = recno + 1; // the kerg record number
@@ -779,8 +811,18 @@ void Conversion::CountArchiveWorks()
         if (c != 'T' && c != 't' && c != 'Y' && c != 'y')
             continue;
         ++works;
-        if (!archiveWorksTaken_[recno])
-            ++notTaken;
+        if (archiveWorksTaken_[recno])
+            continue;
+        ++notTaken;
+        // Named by its own fields, read whole only here: a record that does not read is named
+        // by its number alone.
+        const auto r = static_cast<std::int32_t>(recno);
+        report_.archiveWorksLeft.push_back(
+            {FileOf(a_.roboty), std::int64_t{r} + 1, "",
+             ReadRecordAt(a_.roboty, r) == Read::Ok
+                 ? "praca " + WorkDesignation(a_.robotyJednSeg.View(), a_.robotyNrPorz, a_.robotyRok,
+                                              a_.robotyLp, a_.robotyInnaNazwa.View())
+                 : std::string("rekordu nie można odczytać")});
     }
     report_.archiveWorks = works;
     report_.archiveWorksNotInTarget = notTaken;

@@ -155,7 +155,15 @@ const char* const kReportSummary =
     "osoby)\n"
     "  kerg.dbf, rekord 3, pole NR_G: praca 00000003 pozostawiona nieuzupełniona\n"
     "Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01: 1\n"
-    "  kerg.dbf, rekord 1, pole D_P_ZAK: \u201E20261399\u201D w pracy 00000001\n";
+    "  kerg.dbf, rekord 1, pole D_P_ZAK: \u201E20261399\u201D w pracy 00000001\n"
+    "Prace bazy docelowej pozostawione nieuzupełnione, bo archiwum nie ma ich pracy albo ma ją poza "
+    "rejestrem KERG: 3\n"
+    "  Roboty.dbf, rekord 4: praca 00000004 (P 4/2000, lp. 1): w archiwum jest poza rejestrem KERG\n"
+    "  Roboty.dbf, rekord 5: praca 00000005 (P 5/2000, lp. 1): w archiwum nie ma jej rekordu rejestru KERG "
+    "(kerg.dbf)\n"
+    "  Roboty.dbf, rekord 6: praca 00000007 (P 7/2000, lp. 1): brak jej w archiwum\n"
+    "Prace rejestru KERG w archiwum, których nie ma w bazie docelowej: 1\n"
+    "  roboty.dbf, rekord 6: praca P 9/2000, lp. 1\n";
 
 TEST(ImportReport, CountsEverythingTheRunDidAndNamesEveryRecordItSkipped)
 {
@@ -413,6 +421,16 @@ TEST(ImportReport, SampleOfficeCountsAgreeWithTheRowsWritten)
     EXPECT_EQ(r.works, r.completed + r.alreadyCompleted + r.notInArchive + r.notInRegister + r.damaged);
     EXPECT_GT(r.notInArchive, 0);
     EXPECT_GT(r.notInRegister, 0);
+    // Each work left for want of its archive work is named by its row, which the run left alone.
+    ASSERT_EQ(static_cast<std::int64_t>(r.worksLeft.size()), r.notInArchive + r.notInRegister);
+    for (const convert::SkippedRecord& left : r.worksLeft) {
+        ASSERT_GE(left.record, 1);
+        ASSERT_LE(left.record, static_cast<std::int64_t>(after.size()));
+        const auto& row = after[static_cast<std::size_t>(left.record - 1)];
+        EXPECT_EQ(row, before[static_cast<std::size_t>(left.record - 1)]) << left.what;
+        EXPECT_EQ(left.what.rfind("praca " + row.at("ID_ROBOTY") + " (", 0), 0u) << left.what;
+    }
+    EXPECT_EQ(static_cast<std::int64_t>(r.archiveWorksLeft.size()), r.archiveWorksNotInTarget);
     EXPECT_EQ(r.personsAdded,
               static_cast<std::int64_t>(tools::ReadTargetRows(persons, "Osoby.dbf").size() - personsBefore));
     EXPECT_GT(r.personsFound, 0);
@@ -434,6 +452,53 @@ TEST(ImportReport, SampleOfficeCountsAgreeWithTheRowsWritten)
     EXPECT_EQ(skipped, (std::set<std::string>{"kerg.dbf 5 NR_G", "kergasor.dbf 7 WIELKOSC",
                                               "dz.dbf 3 M_DZIALKI", "osoby.dbf 2 O"}));
     EXPECT_EQ(r.damaged, 1);
+}
+
+// The works a run left for want of their archive work, and the archive's works that no target
+// work took, are named so that the office can find them: by segment (none for "#"), number, year,
+// item and other name (Polish letters from either code page), or by record alone when the archive's
+// record no longer reads.
+TEST(ImportReport, NamesTheWorksLeftAndTheArchiveWorksNoTargetWorkTook)
+{
+    Office o;
+    o.archive.AddWork({"P", 1, 2000, 1, "", true, 1});
+    o.archive.AddWork({"KM", 2, 2001, 3,
+                       "\x9D\xA5"
+                       "ka",
+                       true, 1});                       // "Łąka" in 852; no target work
+    o.archive.AddWork({"KM", 3, 2002, 4, "", true, 1}); // its number damaged below
+    o.archive.AddWork({"O", 4, 2003, 5, "", false, 1}); // not in the register: not counted
+    o.archive.AddKerg(Kerg(1, 0, 0));
+    o.WriteArchive();
+    damage::SetField(o.archiveDir + "ROBOTY.DBF", 3, "NR_PORZ", "x");
+    o.CreateTarget();
+    TargetWork(o, "00000001", 1);
+    tools::AppendTargetRow(o.Kerg(), "Roboty.dbf",
+                           {{"ID_ROBOTY", "0000001F"},
+                            {"JEDN_SEG", "#"},
+                            {"NR_PORZ", "77"},
+                            {"ROK", "1998"},
+                            {"LP", "12"},
+                            {"INNA_NAZWA", "Pole \xA3\xB9ki"}}); // "Pole Łąki" in 1250
+    o.Run();
+    ASSERT_TRUE(o.ui.closed);
+    const convert::ImportReport& r = o.run->Report();
+    ASSERT_EQ(r.worksLeft.size(), 1u);
+    EXPECT_EQ(r.worksLeft[0].file, "Roboty.dbf");
+    EXPECT_EQ(r.worksLeft[0].record, 2);
+    EXPECT_EQ(r.worksLeft[0].what,
+              "praca 0000001F (77/1998, lp. 12, \u201EPole Łąki\u201D): brak jej w archiwum");
+    ASSERT_EQ(r.archiveWorksLeft.size(), 2u);
+    EXPECT_EQ(r.archiveWorksLeft[0].file, "roboty.dbf");
+    EXPECT_EQ(r.archiveWorksLeft[0].record, 2);
+    EXPECT_EQ(r.archiveWorksLeft[0].what, "praca KM 2/2001, lp. 3, \u201EŁąka\u201D");
+    EXPECT_EQ(r.archiveWorksLeft[1].record, 3);
+    EXPECT_EQ(r.archiveWorksLeft[1].what, "rekordu nie można odczytać");
+    // The message carries them too, as the report file does.
+    EXPECT_NE(o.ui.messages.back().details.find("Prace rejestru KERG w archiwum, których nie ma w bazie "
+                                                "docelowej: 2\n  roboty.dbf, rekord 2: praca KM 2/2001"),
+              std::string::npos)
+        << o.ui.messages.back().details;
 }
 
 // A commune number that the target's NR_G cannot hold (here 1003 into a C(3) field) would be cut
