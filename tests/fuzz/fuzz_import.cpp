@@ -6,15 +6,23 @@
 // that was sound before the run must be sound after it. Findings: a crash, an error that is not
 // the program's own (an exception of the standard library, or one of no known kind), a journal
 // left behind by a run that ended, a table whose tags disagree with its rows, a row gone that
-// was there before the run, or an id given to a new row that another row holds.
+// was there before the run, or an id given to a new row that another row holds. And, when asked: a
+// run that one failed write (or a disk that fills up) ends, followed by a second run, that does not
+// leave the target exactly as the uninterrupted run left it.
 //
 // Input: byte 0, the answers and options (bit 0: continue at a precinct question; bits 1-3:
 // assortments, parcels, raster ranges; bit 4: commune renumbering; bit 5: the damage goes into the
-// target); then damage, each piece [file, offset low, offset high, length, bytes...]: `length`
-// bytes written over the file (mod the file count of the archive or the target, in the order of
-// their names) at `offset` (mod its size); length 0 cuts the file there.
+// target; bit 6: the run is made again, a write of it failing, and run once more; bit 7: from that
+// write on, every write fails); with bit 6, bytes 1 and 2 choose the failing write among the
+// run's changes of a file, and byte 3 how many works (1 to 8) the runs with a failure commit at a
+// time, where the first run commits as the program does (bits 0-2), and (bit 3) whether every
+// table of the target has two tags more, one with a FOR clause, one over DTOS, STR and IIF; then damage, each
+// piece [file, offset low, offset high, length, bytes...]: `length` bytes written over the file (mod the file
+// count of the archive or the target, in the order of their names) at `offset` (mod its size); length 0 cuts
+// the file there.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,6 +30,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -30,7 +39,9 @@
 #include "convert/import_run.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "tools/inspect.h"
 #include "tools/sample_office.h"
 
 namespace fs = std::filesystem;
@@ -73,21 +84,29 @@ struct Office
     Files archiveFiles, targetFiles;
 };
 
-const Office& TheOffice()
+// The office of the plain target, or of the target whose every table has two tags more: one with
+// a FOR clause, one over DTOS, STR and IIF.
+Office MakeOffice(tools::ExtraTags extraTags)
 {
-    static const Office office = [] {
-        Office o;
-        o.dir = fs::temp_directory_path() / ("kerg-fuzz-import-" + std::to_string(getpid()));
-        fs::create_directories(o.dir);
-        if (!tools::WriteSampleOffice((o.dir / "ARCH0").string(), (o.dir / "CEL0").string(), {8, 5}))
-            std::abort();
-        o.archiveFiles = ReadAll(o.dir / "ARCH0");
-        o.targetFiles = ReadAll(o.dir / "CEL0");
-        o.archive = o.dir / "ARCH";
-        o.target = o.dir / "CEL";
-        return o;
-    }();
-    return office;
+    Office o;
+    o.dir = fs::temp_directory_path() / ("kerg-fuzz-import-" + std::to_string(getpid()) +
+                                         (extraTags == tools::ExtraTags::None ? "" : "-tags"));
+    fs::create_directories(o.dir);
+    if (!tools::WriteSampleOffice((o.dir / "ARCH0").string(), (o.dir / "CEL0").string(),
+                                  {8, 5, 0, extraTags}))
+        std::abort();
+    o.archiveFiles = ReadAll(o.dir / "ARCH0");
+    o.targetFiles = ReadAll(o.dir / "CEL0");
+    o.archive = o.dir / "ARCH";
+    o.target = o.dir / "CEL";
+    return o;
+}
+
+const Office& TheOffice(bool extraTags)
+{
+    static const Office plain = MakeOffice(tools::ExtraTags::None);
+    static const Office tagged = MakeOffice(tools::ExtraTags::All);
+    return extraTags ? tagged : plain;
 }
 
 // The main window, played from the input's first byte.
@@ -99,6 +118,7 @@ public:
     {}
 
     std::vector<std::string> errors;
+    bool done = false; // the run ended with its success and closed the window
 
     std::string ArchiveDirText() override { return archive_; }
     void SetArchiveDirText(const std::string& text) override { archive_ = text; }
@@ -129,7 +149,7 @@ public:
     void SetProgressRange(int, int) override {}
     void SetProgressPosition(int) override {}
     void SetBusyCursor(bool) override {}
-    void CloseAfterSuccess() override {}
+    void CloseAfterSuccess() override { done = true; }
 
 private:
     std::string archive_, target_;
@@ -226,17 +246,54 @@ void CheckIds(const IdColumn& column, const std::vector<std::string>& before,
                  ", which another row holds");
 }
 
+// The import as "Importuj" runs it on the office's archive and target, with the input's answers.
+// With `worksPerCommit`, a commit after so many works (and none by the clock).
+FuzzUi Import(const Office& office, std::uint8_t control, int worksPerCommit = 0)
+{
+    const std::string sep(1, platform::kSeparator);
+    FuzzUi ui(office.archive.string() + sep, office.target.string() + sep, control);
+    convert::ImportRun run(ui, (office.dir / "brak.gm").string(), [] { return convert::Date{2026, 12, 8}; });
+    if (worksPerCommit > 0) {
+        run.Commits().worksPerCommit = worksPerCommit;
+        run.Commits().interval = std::chrono::hours(1);
+    }
+    run.BitBtn1Click();
+    for (const std::string& error : ui.errors)
+        if (ForeignError(error)) {
+            std::fprintf(stderr, "an error that is not the program's own: %s\n", error.c_str());
+            std::abort();
+        }
+    return ui;
+}
+
+// Every file of the target, by its checksum, the dates of its history blanked; without a journal
+// made void and the progress file, which the next run removes unnoticed.
+std::string Digest(const std::string& target)
+{
+    std::ostringstream out, err;
+    tools::RunDigestCommand(target, out, err);
+    std::istringstream lines(out.str() + err.str());
+    std::string digest, line;
+    while (std::getline(lines, line))
+        if (line.find(engine::kJournalFileName) == std::string::npos &&
+            line.find(convert::kProgressFileName) == std::string::npos)
+            digest += line + "\n";
+    return digest;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 1)
+    const bool failingWrite = size >= 1 && (data[0] & 0x40) != 0;
+    const std::size_t damageAt = failingWrite ? 4 : 1;
+    if (size < damageAt)
         return 0;
-    const Office& office = TheOffice();
+    const Office& office = TheOffice(failingWrite && (data[3] & 0x08) != 0);
     Files archive = office.archiveFiles, target = office.targetFiles;
     const bool damagedTarget = (data[0] & 0x20) != 0;
     Files& damaged = damagedTarget ? target : archive;
-    for (std::size_t at = 1; at + 4 <= size;) {
+    for (std::size_t at = damageAt; at + 4 <= size;) {
         std::string& bytes = damaged[data[at] % damaged.size()].second;
         const std::size_t offset =
             static_cast<std::size_t>(data[at + 1] | data[at + 2] << 8) % (bytes.size() + 1);
@@ -258,17 +315,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const IdColumn& column : kIdColumns)
         idsBefore.push_back(Ids(office.target, column));
 
-    const std::string sep(1, platform::kSeparator);
-    const std::string targetDir = office.target.string() + sep;
-    FuzzUi ui(office.archive.string() + sep, targetDir, data[0]);
-    convert::ImportRun run(ui, (office.dir / "brak.gm").string(), [] { return convert::Date{2026, 12, 8}; });
-    run.BitBtn1Click();
+    const std::string targetDir = office.target.string() + platform::kSeparator;
+    const std::uint64_t changesBefore = platform::FileChanges();
+    const FuzzUi run = Import(office, data[0]);
+    const std::uint64_t changes = platform::FileChanges() - changesBefore;
 
-    for (const std::string& error : ui.errors)
-        if (ForeignError(error)) {
-            std::fprintf(stderr, "an error that is not the program's own: %s\n", error.c_str());
-            std::abort();
-        }
     if (engine::JournalPending(convert::JournalDirectory(targetDir))) {
         std::fprintf(stderr, "the run ended and left a journal\n");
         std::abort();
@@ -285,10 +336,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     std::fprintf(stderr, "  %s\n", problem.c_str());
                 std::abort();
             }
-        return 0;
+    } else {
+        for (const std::string& problem : engine::VerifyDirectory(targetDir)) {
+            std::fprintf(stderr, "the target is not sound: %s\n", problem.c_str());
+            std::abort();
+        }
     }
-    for (const std::string& problem : engine::VerifyDirectory(targetDir)) {
-        std::fprintf(stderr, "the target is not sound: %s\n", problem.c_str());
+    if (!failingWrite || !run.done || changes == 0)
+        return 0;
+
+    // The same run again from the same files, one of its writes failing (or every write from it
+    // on), and then once more: the two leave the target as the one run did.
+    const std::string reference = Digest(targetDir);
+    WriteAll(office.archive, archive);
+    WriteAll(office.target, target);
+    const std::uint64_t failing = 1 + static_cast<std::uint64_t>(data[1] | data[2] << 8) % changes;
+    const bool diskStaysFull = (data[0] & 0x80) != 0;
+    platform::InjectFault(failing, platform::FaultAction::Fail, diskStaysFull);
+    const int worksPerCommit = 1 + data[3] % 8;
+    const FuzzUi failed = Import(office, data[0], worksPerCommit);
+    platform::ClearFault();
+    const char* const what = diskStaysFull ? "every write from write" : "write";
+    if (!failed.done) {
+        const FuzzUi rerun = Import(office, data[0], worksPerCommit);
+        if (!rerun.done) {
+            std::fprintf(stderr, "after a failure at %s %llu of %llu the next run did not finish:\n", what,
+                         static_cast<unsigned long long>(failing), static_cast<unsigned long long>(changes));
+            for (const std::string& error : rerun.errors)
+                std::fprintf(stderr, "  %s\n", error.c_str());
+            std::abort();
+        }
+    }
+    const std::string after = Digest(targetDir);
+    if (after != reference || engine::JournalPending(convert::JournalDirectory(targetDir))) {
+        std::fprintf(stderr,
+                     "after a failure at %s %llu of %llu the target is not what one run leaves "
+                     "(%s):\n%s\nagainst\n%s\n",
+                     what, static_cast<unsigned long long>(failing), static_cast<unsigned long long>(changes),
+                     failed.done ? "the failed run finished" : "the next run finished it", after.c_str(),
+                     reference.c_str());
         std::abort();
     }
     return 0;
