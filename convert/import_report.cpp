@@ -148,30 +148,22 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
             ++shown;
         }
     };
-    line("Rekordy archiwum pominięte z powodu uszkodzenia: " +
-         Number(static_cast<std::int64_t>(r.skipped.size())));
-    list(r.skipped);
-    if (!r.badDates.empty()) {
-        line("Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01: " +
-             Number(static_cast<std::int64_t>(r.badDates.size())));
-        list(r.badDates);
-    }
-    if (!r.communesTooWide.empty()) {
-        line("Prace pozostawione nieuzupełnione, bo numer gminy nie mieści się w polu NR_G: " +
-             Number(static_cast<std::int64_t>(r.communesTooWide.size())));
-        list(r.communesTooWide);
-    }
-    if (!r.worksLeft.empty()) {
-        line("Prace bazy docelowej pozostawione nieuzupełnione, bo archiwum nie ma ich pracy albo ma ją "
-             "poza rejestrem KERG: " +
-             Number(static_cast<std::int64_t>(r.worksLeft.size())));
-        list(r.worksLeft);
-    }
-    if (!r.archiveWorksLeft.empty()) {
-        line("Prace rejestru KERG w archiwum, których nie ma w bazie docelowej: " +
-             Number(static_cast<std::int64_t>(r.archiveWorksLeft.size())));
-        list(r.archiveWorksLeft);
-    }
+    // A list under its heading and count; `always`: shown when empty too.
+    const auto section = [&line, &list](const std::string& heading, const std::vector<SkippedRecord>& records,
+                                        bool always = false) {
+        if (records.empty() && !always)
+            return;
+        line(heading + ": " + Number(static_cast<std::int64_t>(records.size())));
+        list(records);
+    };
+    section("Rekordy archiwum pominięte z powodu uszkodzenia", r.skipped, true);
+    section("Nieprawidłowe daty w archiwum, zapisane jako 1900-01-01", r.badDates);
+    section("Prace pozostawione nieuzupełnione, bo numer gminy nie mieści się w polu NR_G",
+            r.communesTooWide);
+    section("Prace bazy docelowej pozostawione nieuzupełnione, bo archiwum nie ma ich pracy albo ma ją poza "
+            "rejestrem KERG",
+            r.worksLeft);
+    section("Prace rejestru KERG w archiwum, których nie ma w bazie docelowej", r.archiveWorksLeft);
     return s;
 }
 
