@@ -8,7 +8,7 @@
 // left behind by a run that ended, a table whose tags disagree with its rows, a row gone that
 // was there before the run, or an id given to a new row that another row holds. And, when asked: a
 // run that one failed write (or a disk that fills up) ends, followed by a second run, that does not
-// leave the target exactly as the uninterrupted run left it.
+// leave the target exactly as the uninterrupted run left it; or a further run that changes it.
 //
 // Input: byte 0, the answers and options (bit 0: continue at a precinct question; bits 1-3:
 // assortments, parcels, raster ranges; bit 4: commune renumbering; bit 5: the damage goes into the
@@ -374,6 +374,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      "(%s):\n%s\nagainst\n%s\n",
                      what, static_cast<unsigned long long>(failing), static_cast<unsigned long long>(changes),
                      failed.done ? "the failed run finished" : "the next run finished it", after.c_str(),
+                     reference.c_str());
+        std::abort();
+    }
+    // And a further run over the finished import finds nothing left to do.
+    const FuzzUi again = Import(office, data[0], worksPerCommit);
+    if (const std::string further = Digest(targetDir); !again.done || further != reference) {
+        std::fprintf(stderr, "a further run over the finished import %s:\n%s\nagainst\n%s\n",
+                     again.done ? "changed the target" : "did not finish", further.c_str(),
                      reference.c_str());
         std::abort();
     }
