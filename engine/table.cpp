@@ -1962,7 +1962,7 @@ std::vector<TagDescription> DescribeTags(const std::string& directory, const std
     settings.dateFormat = CurrentSettings().dateFormat;
     for (const TagInfo& t : index.Tags()) {
         TagDescription d{t.name,       t.expression, t.forExpression, t.keyType, t.keyLength,
-                         t.descending, t.unique,     false,           ""};
+                         t.descending, t.unique,     false,           "",        {}};
         auto e = Expression::Compile(t.expression, header.fields, settings, &why);
         if (!e) {
             d.problem = "nie można obliczyć wyrażenia: " + why;
@@ -1978,6 +1978,9 @@ std::vector<TagDescription> DescribeTags(const std::string& directory, const std
                 d.problem = "warunek FOR nie jest logiczny";
         }
         d.maintained = d.problem.empty();
+        if (d.maintained)
+            for (const std::size_t f : e->FieldsUsed())
+                d.keyFields.push_back(header.fields[f].name);
         tags.push_back(std::move(d));
     }
     return tags;

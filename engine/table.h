@@ -205,8 +205,9 @@ struct TagDescription
     std::size_t keyLength = 0;
     bool descending = false;
     bool unique = false;
-    bool maintained = false; // the engine evaluates it and keeps it on every post
-    std::string problem;     // why not, in plain words
+    bool maintained = false;            // the engine evaluates it and keeps it on every post
+    std::string problem;                // why not, in plain words
+    std::vector<std::string> keyFields; // the fields its key reads (when it is maintained)
 };
 
 // The tags of a table's production index, read without opening the table for work: a tag the
