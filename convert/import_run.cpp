@@ -268,7 +268,82 @@ std::string RenumberingDigest(const renumber::CommuneRenumberingTable& table)
     return text;
 }
 
+// A tag the run finds rows by, and the fields it sets to search (upper case).
+struct SearchedTag
+{
+    const char* name;
+    std::vector<std::string> fields;
+};
+
+// The problems of the `searched` tags of one table (SearchedTagProblems). A tag the engine cannot
+// keep, or that is missing, is left to the table's open, which names it.
+std::vector<std::string> TagProblems(const std::string& directory, const std::string& table,
+                                     const std::vector<SearchedTag>& searched)
+{
+    std::vector<std::string> problems;
+    std::vector<engine::TagDescription> tags;
+    try {
+        tags = engine::DescribeTags(directory, table);
+    } catch (const std::exception&) {
+        return problems;
+    }
+    const auto plain = [](std::string text) {
+        std::string out;
+        for (const char c : text)
+            if (c != ' ')
+                out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return out;
+    };
+    for (const SearchedTag& wanted : searched)
+        for (const engine::TagDescription& tag : tags) {
+            if (plain(tag.name) != wanted.name || !tag.maintained)
+                continue;
+            const std::string head =
+                directory + platform::kSeparator + table + ", znacznik " + tag.name + ": ";
+            if (tag.unique)
+                problems.push_back(
+                    head + "jest unikalny (UNIQUE), więc zawiera tylko pierwszy wiersz każdego klucza");
+            const std::string condition = plain(tag.forExpression);
+            if (!condition.empty() && condition != ".NOT.DELETED()" && condition != "!DELETED()" &&
+                condition != ".T.")
+                problems.push_back(head + "ma warunek FOR \u201E" + tag.forExpression +
+                                   "\u201D, więc nie zawiera każdego wiersza");
+            std::string others;
+            for (const std::string& field : tag.keyFields)
+                if (std::find(wanted.fields.begin(), wanted.fields.end(), plain(field)) ==
+                    wanted.fields.end())
+                    others += (others.empty() ? "" : ", ") + field;
+            const std::string expression = plain(tag.expression);
+            if (expression.find("RECNO(") != std::string::npos ||
+                expression.find("DELETED(") != std::string::npos)
+                others += std::string(others.empty() ? "" : ", ") + "numeru wiersza lub znacznika usunięcia";
+            if (!others.empty()) {
+                std::string by;
+                for (const std::string& field : wanted.fields)
+                    by += (by.empty() ? "" : ", ") + field;
+                problems.push_back(head + "klucz \u201E" + tag.expression + "\u201D zależy od: " + others +
+                                   ", a import szuka tylko po: " + by);
+            }
+        }
+    return problems;
+}
+
 } // namespace
+
+std::vector<std::string> SearchedTagProblems(const std::string& targetDir, bool assortments, bool parcels)
+{
+    std::vector<std::string> problems;
+    const auto check = [&](const char* directory, const char* table, const std::vector<SearchedTag>& tags) {
+        for (std::string& p : TagProblems(TargetSubdirectory(targetDir, directory), table, tags))
+            problems.push_back(std::move(p));
+    };
+    check("OSOBY", "Osoby.dbf", {{"UPP_KLUCZ", {"KLUCZ"}}});
+    if (assortments)
+        check("KERG", "Asortym.dbf", {{"UPP_ASORT", {"ASORT"}}, {"UPP_NAZ_A", {"NAZWA_A"}}});
+    if (parcels)
+        check("KERG", "dz.dbf", {{"OBR_DZ_ARK", {"ID_OBR", "DZIALKA", "NR_ARKUSZA"}}});
+    return problems;
+}
 
 std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir)
 {
@@ -776,7 +851,10 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
                                       c.table + " (" + own.text + ", czyli " + std::to_string(own.value) +
                                       ", wiersz " + std::to_string(own.row) + ")" + advice(own, c.table));
     }
-    if (indexProblems.empty() && counterProblems.empty() && readProblems.empty())
+    // The tags the run finds rows by must hold every row under a key of the searched fields.
+    const std::vector<std::string> tagProblems =
+        SearchedTagProblems(targetDir, ui_.AssortmentsTicked(), ui_.ParcelsTicked());
+    if (indexProblems.empty() && counterProblems.empty() && readProblems.empty() && tagProblems.empty())
         return true;
     std::string details;
     for (const std::string& p : readProblems)
@@ -794,6 +872,10 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
     if (!indexProblems.empty())
         details +=
             std::string(unopened ? messages::kIndexUnreadableHint : messages::kIndexMendingHint) + "\n";
+    for (const std::string& p : tagProblems)
+        details += p + "\n";
+    if (!tagProblems.empty())
+        details += std::string(messages::kSearchedTagHint) + "\n";
     if (withdrawnTold_)
         details += messages::kOnlyWithdrawn;
     else

@@ -206,6 +206,15 @@ inline constexpr const char* kIndexUnreadableHint =
     "Indeksu, którego nie da się otworzyć, nie da się też odbudować: odtwórz jego plik z kopii zapasowej "
     "bazy, odbuduj indeksy wymienionych tabel (na przykład poleceniem \u201Ekerg-inspect reindex\u201D) i "
     "uruchom import ponownie.";
+// A tag the import finds persons, assortments or parcels by that does not hold every row under a
+// key of the searched fields.
+inline constexpr const char* kSearchedTagHint =
+    "Import wyszukuje po tym znaczniku osoby, asortymenty i działki, które już są w bazie. Znacznik, który "
+    "nie zawiera każdego wiersza albo którego klucz zależy od innych pól, nie pozwoliłby następnemu "
+    "importowi znaleźć wierszy dopisanych przez ten, więc dopisałby je drugi raz. Przywróć zwykłą "
+    "definicję znacznika (UPP_KLUCZ: UPPER(KLUCZ), UPP_ASORT: UPPER(ASORT), UPP_NAZ_A: UPPER(NAZWA_A), "
+    "OBR_DZ_ARK: ID_OBR+DZIALKA+NR_ARKUSZA; bez UNIQUE i bez warunku FOR innego niż .NOT. DELETED()) "
+    "i uruchom import ponownie.";
 inline constexpr const char* kCounterMendingHint =
     "Sprawdź, czy tabela liczników Dostep.dbf pochodzi z tej samej kopii bazy co pozostałe tabele "
     "(na przykład czy nie odtworzono jej osobno z kopii zapasowej), i popraw licznik, zanim "
@@ -232,6 +241,13 @@ inline constexpr const char* kCaptionConversionError = "Błąd konwersji";
 
 // The directory joined with a name and the separator: `dir` ends with a separator already.
 std::string TargetSubdirectory(const std::string& targetDir, const std::string& name);
+
+// What keeps the tags the import finds rows by from finding every row it may look for, in plain
+// words, one line a problem: UPP_KLUCZ of Osoby.dbf always, UPP_ASORT and UPP_NAZ_A of
+// Asortym.dbf with `assortments`, OBR_DZ_ARK of dz.dbf with `parcels`. Each must hold every row
+// that is not deleted, under a key of the fields the import searches by alone; otherwise the rows
+// one import added would be hidden from the next, which would add them a second time.
+std::vector<std::string> SearchedTagProblems(const std::string& targetDir, bool assortments, bool parcels);
 
 // True when the target's works table (BAZA/KERG/Roboty.dbf) opens through the table engine, or
 // when BAZA holds the journal of an interrupted import (its tables may be half written until the

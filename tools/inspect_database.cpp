@@ -85,6 +85,9 @@ int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostre
     std::string targetDir = directory;
     if (!targetDir.empty() && !platform::IsSeparator(targetDir.back()))
         targetDir.push_back(platform::kSeparator);
+    // Tags the import finds rows by but could not find every row by (with every option ticked).
+    for (std::string& problem : convert::SearchedTagProblems(targetDir, true, true))
+        problems.push_back(std::move(problem));
     try {
         if (const auto row = convert::InterruptedImportRow(targetDir))
             out << "Import przerwany wcześniej przejrzał już wiersze 1–" << *row

@@ -747,6 +747,65 @@ TEST(ImportRun, AnEntryASearchedTagKeepsUnderARowsOldKeyIsRefusedBeforeAnythingI
     o.ExpectTargetSound();
 }
 
+// The persons' table made anew, empty, with `tag` in place of UPP_KLUCZ.
+void PersonsWithTag(Office& o, const engine::TagDefinitionByExpression& tag)
+{
+    std::vector<engine::FieldDefinition> fields;
+    {
+        engine::Table persons(o.Persons(), "Osoby.dbf");
+        persons.Open();
+        for (std::size_t f = 0; f < persons.FieldCount(); ++f) {
+            const engine::Field field = persons.FieldAt(f);
+            fields.push_back({field.Name(), field.Type(), field.Width(), field.Decimals()});
+        }
+    }
+    engine::CreateTable(o.Persons(), "Osoby.dbf", fields, {tag}, 0xC8);
+}
+
+// A tag the run finds persons by that leaves rows out (UNIQUE, a FOR clause other than .NOT.
+// DELETED()) or keys them by more than the name would hide the persons one run added from the next,
+// which would add them a second time: refused before anything is written, the tag named with what
+// is wrong. The same tag over .NOT. DELETED() rows, or descending, finds them all.
+TEST(ImportRun, ASearchedTagThatCannotFindEveryRowIsRefusedBeforeAnythingIsWritten)
+{
+    Office o;
+    BasicOffice(o);
+    const std::string head = o.Persons() + platform::kSeparator + "Osoby.dbf, znacznik UPP_KLUCZ: ";
+    const std::pair<engine::TagDefinitionByExpression, std::string> refused[] = {
+        {{"UPP_KLUCZ", "UPPER(KLUCZ)", false, true},
+         "jest unikalny (UNIQUE), więc zawiera tylko pierwszy wiersz każdego klucza"},
+        {{"UPP_KLUCZ", "UPPER(KLUCZ)", false, false, "LEN(TRIM(NIP)) > 0"},
+         "ma warunek FOR \u201ELEN(TRIM(NIP)) > 0\u201D, więc nie zawiera każdego wiersza"},
+        {{"UPP_KLUCZ", "upper(klucz) + nip"},
+         "klucz \u201Eupper(klucz) + nip\u201D zależy od: NIP, a import szuka tylko po: KLUCZ"},
+        {{"UPP_KLUCZ", "UPPER(KLUCZ)+STR(RECNO(),6)"},
+         "klucz \u201EUPPER(KLUCZ)+STR(RECNO(),6)\u201D zależy od: numeru wiersza lub znacznika usunięcia, a "
+         "import szuka tylko po: KLUCZ"}};
+    for (const auto& [tag, problem] : refused) {
+        SCOPED_TRACE(tag.expression + " FOR " + tag.forExpression);
+        PersonsWithTag(o, tag);
+        const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
+        o.ui.messages.clear();
+        o.Run();
+        ASSERT_FALSE(o.ui.messages.empty());
+        const convert::Message& m = o.ui.messages.back();
+        EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+        EXPECT_NE(m.details.find(head + problem), std::string::npos) << m.details;
+        EXPECT_NE(m.details.find(convert::messages::kSearchedTagHint), std::string::npos) << m.details;
+        EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
+    }
+    for (const engine::TagDefinitionByExpression& tag :
+         {engine::TagDefinitionByExpression{"UPP_KLUCZ", "UPPER(KLUCZ)", false, false, ".NOT. DELETED()"},
+          engine::TagDefinitionByExpression{"UPP_KLUCZ", "UPPER(KLUCZ)", true}}) {
+        SCOPED_TRACE(tag.expression + (tag.descending ? " DESCENDING" : " FOR " + tag.forExpression));
+        PersonsWithTag(o, tag);
+        o.ui.messages.clear();
+        o.Run();
+        ASSERT_TRUE(o.ui.closed) << (o.ui.messages.empty() ? "" : o.ui.messages.back().details);
+        o.ui.closed = false;
+    }
+}
+
 // A person, an assortment or a parcel removed for good (packed away) may still be named by a work,
 // its assortment lines or its parcels: its id is in use all the same, and the counter must pass it,
 // or the import would give it to a new row that the old ones would then name.

@@ -428,6 +428,17 @@ TEST(Inspect, VerifyListsEveryTagAndSaysWhichOneWouldStopAnImport)
     EXPECT_NE(refused.out.find("nieobsługiwany: nie można obliczyć wyrażenia"), std::string::npos)
         << refused.out;
     EXPECT_NE(refused.out.find("Znalezione problemy: 1."), std::string::npos) << refused.out;
+
+    // A tag the import finds persons by, over another field: the engine keeps it, but the import
+    // would not find by it every person it added. Said as a problem, with the tag named.
+    ReplaceTagExpression(target + "/BAZA/OSOBY/Osoby.mdx", "WYRAZ", "UPPER(NAZWA1)");
+    ReplaceTagExpression(target + "/BAZA/OSOBY/Osoby.mdx", "UPP_KLUCZ", "LEFT(NAZWA1,30)");
+    const Outcome searched = Inspect({"verify", target});
+    EXPECT_EQ(searched.status, tools::kInspectProblems) << searched.out;
+    EXPECT_NE(searched.out.find("Osoby.dbf, znacznik UPP_KLUCZ: klucz \u201ELEFT(NAZWA1,30)\u201D zależy od: "
+                                "NAZWA1, a import szuka tylko po: KLUCZ"),
+              std::string::npos)
+        << searched.out;
 }
 
 TEST(Inspect, VerifyNamesAJournalWaitingToBeWithdrawnAndRecoverTakesItAway)
