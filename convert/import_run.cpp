@@ -268,17 +268,49 @@ std::string RenumberingDigest(const renumber::CommuneRenumberingTable& table)
     return text;
 }
 
-// A tag the run finds rows by, and the fields it sets to search (upper case).
+// A tag the run finds rows by, its table, the fields it sets to search (upper case), and the
+// option that has the run search it (none: always).
+enum class SearchedWith
+{
+    Always,
+    Assortments,
+    Parcels,
+};
 struct SearchedTag
 {
+    const char* directory;
+    const char* table;
     const char* name;
     std::vector<std::string> fields;
+    SearchedWith with;
 };
+
+const std::vector<SearchedTag>& SearchedTags()
+{
+    static const std::vector<SearchedTag> tags = {
+        {"OSOBY", "Osoby.dbf", "UPP_KLUCZ", {"KLUCZ"}, SearchedWith::Always},
+        {"KERG", "Asortym.dbf", "UPP_ASORT", {"ASORT"}, SearchedWith::Assortments},
+        {"KERG", "Asortym.dbf", "UPP_NAZ_A", {"NAZWA_A"}, SearchedWith::Assortments},
+        {"KERG", "dz.dbf", "OBR_DZ_ARK", {"ID_OBR", "DZIALKA", "NR_ARKUSZA"}, SearchedWith::Parcels}};
+    return tags;
+}
+
+// The searched tags of `table` that a run with these options searches.
+std::vector<const SearchedTag*> SearchedIn(std::string_view table, bool assortments, bool parcels)
+{
+    std::vector<const SearchedTag*> found;
+    for (const SearchedTag& tag : SearchedTags())
+        if (tag.table == table &&
+            (tag.with == SearchedWith::Always || (tag.with == SearchedWith::Assortments && assortments) ||
+             (tag.with == SearchedWith::Parcels && parcels)))
+            found.push_back(&tag);
+    return found;
+}
 
 // The problems of the `searched` tags of one table (SearchedTagProblems). A tag the engine cannot
 // keep, or that is missing, is left to the table's open, which names it.
 std::vector<std::string> TagProblems(const std::string& directory, const std::string& table,
-                                     const std::vector<SearchedTag>& searched)
+                                     const std::vector<const SearchedTag*>& searched)
 {
     std::vector<std::string> problems;
     std::vector<engine::TagDescription> tags;
@@ -294,9 +326,9 @@ std::vector<std::string> TagProblems(const std::string& directory, const std::st
                 out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         return out;
     };
-    for (const SearchedTag& wanted : searched)
+    for (const SearchedTag* wanted : searched)
         for (const engine::TagDescription& tag : tags) {
-            if (plain(tag.name) != wanted.name || !tag.maintained)
+            if (plain(tag.name) != wanted->name || !tag.maintained)
                 continue;
             const std::string head =
                 directory + platform::kSeparator + table + ", znacznik " + tag.name + ": ";
@@ -310,8 +342,8 @@ std::vector<std::string> TagProblems(const std::string& directory, const std::st
                                    "\u201D, więc nie zawiera każdego wiersza");
             std::string others;
             for (const std::string& field : tag.keyFields)
-                if (std::find(wanted.fields.begin(), wanted.fields.end(), plain(field)) ==
-                    wanted.fields.end())
+                if (std::find(wanted->fields.begin(), wanted->fields.end(), plain(field)) ==
+                    wanted->fields.end())
                     others += (others.empty() ? "" : ", ") + field;
             const std::string expression = plain(tag.expression);
             if (expression.find("RECNO(") != std::string::npos ||
@@ -319,7 +351,7 @@ std::vector<std::string> TagProblems(const std::string& directory, const std::st
                 others += std::string(others.empty() ? "" : ", ") + "numeru wiersza lub znacznika usunięcia";
             if (!others.empty()) {
                 std::string by;
-                for (const std::string& field : wanted.fields)
+                for (const std::string& field : wanted->fields)
                     by += (by.empty() ? "" : ", ") + field;
                 problems.push_back(head + "klucz \u201E" + tag.expression + "\u201D zależy od: " + others +
                                    ", a import szuka tylko po: " + by);
@@ -333,15 +365,14 @@ std::vector<std::string> TagProblems(const std::string& directory, const std::st
 std::vector<std::string> SearchedTagProblems(const std::string& targetDir, bool assortments, bool parcels)
 {
     std::vector<std::string> problems;
-    const auto check = [&](const char* directory, const char* table, const std::vector<SearchedTag>& tags) {
-        for (std::string& p : TagProblems(TargetSubdirectory(targetDir, directory), table, tags))
+    for (const char* table : {"Osoby.dbf", "Asortym.dbf", "dz.dbf"}) {
+        const std::vector<const SearchedTag*> searched = SearchedIn(table, assortments, parcels);
+        if (searched.empty())
+            continue;
+        for (std::string& p :
+             TagProblems(TargetSubdirectory(targetDir, searched.front()->directory), table, searched))
             problems.push_back(std::move(p));
-    };
-    check("OSOBY", "Osoby.dbf", {{"UPP_KLUCZ", {"KLUCZ"}}});
-    if (assortments)
-        check("KERG", "Asortym.dbf", {{"UPP_ASORT", {"ASORT"}}, {"UPP_NAZ_A", {"NAZWA_A"}}});
-    if (parcels)
-        check("KERG", "dz.dbf", {{"OBR_DZ_ARK", {"ID_OBR", "DZIALKA", "NR_ARKUSZA"}}});
+    }
     return problems;
 }
 
@@ -702,13 +733,8 @@ bool ImportRun::TargetIsSound(const std::string& targetDir)
         // under a row's old key would make the run miss a person, an assortment or a parcel that
         // is there, and add it a second time (or find another in its place).
         std::vector<std::string> searched;
-        const std::string_view n = name;
-        if (n == "Osoby.dbf")
-            searched = {"UPP_KLUCZ"};
-        else if (n == "Asortym.dbf" && ui_.AssortmentsTicked())
-            searched = {"UPP_ASORT", "UPP_NAZ_A"};
-        else if (n == "dz.dbf" && ui_.ParcelsTicked())
-            searched = {"OBR_DZ_ARK"};
+        for (const SearchedTag* tag : SearchedIn(name, ui_.AssortmentsTicked(), ui_.ParcelsTicked()))
+            searched.emplace_back(tag->name);
         try {
             for (std::string& problem : table.CheckIndexEntries(searched))
                 indexProblems.push_back(std::move(problem));
