@@ -71,7 +71,9 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     auto line = [&s](const std::string& text) { s += text + "\n"; };
     if (r.resumedAfter > 0)
         line("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–" +
-             Number(r.resumedAfter) + " tabeli prac.");
+             Number(r.resumedAfter) + " tabeli prac." +
+             (r.includesInterrupted ? " Raport obejmuje cały import, także to, co zrobiono przed przerwaniem."
+                                    : " Raport obejmuje tylko to, co zrobiono po przerwaniu."));
     line("Prace bazy docelowej przejrzane przez ten import: " + Number(r.works));
     line("  uzupełnione teraz: " + Number(r.completed));
     line("  uzupełnione już wcześniej (mają wykonawcę): " + Number(r.alreadyCompleted));
@@ -81,7 +83,7 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     if (!r.communesTooWide.empty())
         line("  pozostawione, bo numer gminy nie mieści się w polu NR_G: " +
              Number(static_cast<std::int64_t>(r.communesTooWide.size())));
-    if (r.resumedAfter > 0)
+    if (r.resumedAfter > 0 && !r.includesInterrupted)
         line("  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane ponownie): " +
              Number(r.walkedByInterrupted));
     if (r.archiveWorks >= 0)

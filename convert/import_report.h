@@ -93,6 +93,15 @@ struct ImportReport
     // its roboty.dbf record (kept only when the run counted them, archiveWorks >= 0).
     std::vector<SkippedRecord> archiveWorksLeft;
 
+    // Archive persons (record numbers) the person counts took, found or added, once each: a run
+    // that finishes an interrupted import counts none of them a second time.
+    std::vector<std::int32_t> personsCounted;
+    // The last precinct problem of the walk, told in a message at its end.
+    std::string precinctError;
+    // The counts and lists include what the interrupted import this run finishes did (its report
+    // was kept with its commits); walkedByInterrupted then stays 0.
+    bool includesInterrupted = false;
+
     // Records a skipped record once (a person named by several works is reported once).
     void Skip(SkippedRecord record);
 

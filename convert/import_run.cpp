@@ -11,6 +11,7 @@
 
 #include "archive/code_page.h"
 #include "convert/kerg_conversion.h"
+#include "convert/report_log.h"
 #include "convert/text.h"
 #include "engine/table.h"
 #include "platform/locked_file.h"
@@ -401,6 +402,13 @@ struct ImportRun::ProgressTable
     std::string Path() const { return directory + platform::kSeparator + kProgressFileName; }
     // The new table is made under this name first, then takes its own in one step.
     std::string NewPath() const { return Path() + ".new"; }
+
+    // The report log, open with the table; the run keeps none when an interrupted import's log
+    // could not be taken over (its report then covers this run's part alone).
+    std::unique_ptr<engine::Table> log;
+    bool logging = true;
+    std::string LogPath() const { return directory + platform::kSeparator + kReportLogFileName; }
+    std::string LogNewPath() const { return LogPath() + ".new"; }
 };
 
 ImportRun::ImportRun(RunUi& ui, std::string renumberingFile, std::function<Date()> today)
@@ -477,6 +485,7 @@ void ImportRun::Locked(const std::string& targetDir)
     committedReport_ = ImportReport{};
     reportPath_.clear();
     progressToRemove_.clear();
+    reportLogToRemove_.clear();
     resumeAfter_ = 0;
     resumeRows_.clear();
     goingOnToTell_ = nullptr;
@@ -595,7 +604,7 @@ void ImportRun::Locked(const std::string& targetDir)
             if (transactions)
                 report_ = committedReport_;
             if (resumeRefused)
-                report_.resumedAfter = 0; // this run finished nothing of the interrupted one
+                report_ = ImportReport{}; // this run did nothing, of the interrupted import or its own
             const std::string details =
                 FinishReport(state_.ArchiveDir, targetDir,
                              "błąd: " + engineError +
@@ -630,6 +639,9 @@ void ImportRun::Locked(const std::string& targetDir)
         if (!progressToRemove_.empty() && !platform::RemoveFile(progressToRemove_))
             ui_.ShowError(messages::kProgressNotRemoved + progressToRemove_ +
                           messages::kProgressNotRemovedTail);
+        else if (!reportLogToRemove_.empty())
+            platform::RemoveFile(reportLogToRemove_); // one left is removed by the next run
+
         // 20: the clean-up.
     }
     // 21.
@@ -999,6 +1011,7 @@ void ImportRun::CommitPoint(bool last, const RunContext& context)
     if (last && progress_)
         progress_->walkEnded = true;
     StoreProgress(context.walked, context.targetRows ? context.targetRows() : std::vector<std::int64_t>{});
+    StoreReportLog();
     CommitBatch();
     committedReport_ = report_;
     worksInBatch_ = 0;
@@ -1018,12 +1031,19 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         progress_->options += ticked ? '1' : '0';
     progress_->renumbering = renumbered ? RenumberingDigest(renumbering_.Table()) : std::string();
     progress_->archive = Utf8ToCp1250(state_.ArchiveDir).substr(0, kArchiveFieldWidth);
-    // What a making of the table cut short left behind.
-    for (const std::string& stray : {progress_->NewPath(), platform::ReplacementPath(progress_->Path())})
+    // What a making of the tables cut short left behind.
+    for (const std::string& stray :
+         {progress_->NewPath(), platform::ReplacementPath(progress_->Path()), progress_->LogNewPath(),
+          platform::ReplacementPath(progress_->LogPath())})
         if (platform::Exists(stray))
             platform::RemoveFile(stray);
-    if (!platform::Exists(progress_->Path()))
+    if (!platform::Exists(progress_->Path())) {
+        // A log without its progress table belongs to no import (the end of one removed the table
+        // first): a new one is made with the table.
+        if (platform::Exists(progress_->LogPath()))
+            platform::RemoveFile(progress_->LogPath());
         return;
+    }
     try {
         auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
         table->SetTransaction(transaction_.get());
@@ -1042,12 +1062,49 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         resumeAfter_ = row;
         report_.resumedAfter = row;
         committedReport_.resumedAfter = row;
+        OpenReportLog(row);
     } catch (const SettingsDiffer&) {
         throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(std::string(messages::kProgressUnreadable) + "\r\n" +
                                  engine::FailureText(e));
     }
+}
+
+void ImportRun::OpenReportLog(std::int64_t row)
+{
+    progress_->logging = false;
+    if (!platform::Exists(progress_->LogPath()))
+        return; // an import of a program that kept no log
+    try {
+        auto log = std::make_unique<engine::Table>(progress_->directory, kReportLogFileName);
+        log->SetTransaction(transaction_.get());
+        log->SetExclusive(true);
+        log->Open();
+        const std::vector<std::string> lines = ReadReportLog(*log);
+        progress_->log = std::move(log);
+        if (row <= 0) {
+            progress_->logging = lines.empty();
+            return;
+        }
+        std::optional<ImportReport> replayed = ReplayReportLog(lines);
+        if (!replayed)
+            return;
+        replayed->resumedAfter = row;
+        replayed->includesInterrupted = true;
+        report_ = *replayed;
+        committedReport_ = std::move(*replayed);
+        progress_->logging = true;
+    } catch (const std::exception&) {
+        // The works are what counts: the run goes on, and reports its own part.
+        progress_->log.reset();
+    }
+}
+
+void ImportRun::StoreReportLog()
+{
+    if (progress_ && progress_->log && progress_->logging)
+        AppendReportLog(*progress_->log, ReportLogLines(report_, committedReport_));
 }
 
 void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
@@ -1089,7 +1146,29 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
     if (!progress_ || (progress_->table && row == progress_->stored && rows == progress_->storedRows))
         return;
     if (!progress_->table) {
-        // Made whole under another name first: the table's own name never holds half a table.
+        // Made whole under another name first: the table's own name never holds half a table. The
+        // report log comes first: a log without a table is removed by the next run.
+        if (progress_->logging) {
+            try {
+                CreateReportLog(progress_->directory, kReportLogFileName + std::string(".new"));
+                platform::FileFailure failure;
+                const std::optional<std::string> bytes =
+                    platform::ReadWholeFile(progress_->LogNewPath(), &failure);
+                if (!bytes || !platform::ReplaceWholeFile(progress_->LogPath(), *bytes, &failure))
+                    throw engine::Error(engine::ErrorKind::Io,
+                                        platform::FileErrorMessage(progress_->LogPath(), failure));
+            } catch (const engine::Error& e) {
+                throw engine::Error(engine::ErrorKind::Io,
+                                    "Błąd zapisu pliku " + progress_->LogPath() +
+                                        ", w którym import zapisuje swój raport: " + engine::FailureText(e));
+            }
+            platform::RemoveFile(progress_->LogNewPath());
+            auto log = std::make_unique<engine::Table>(progress_->directory, kReportLogFileName);
+            log->SetTransaction(transaction_.get());
+            log->SetExclusive(true);
+            log->Open();
+            progress_->log = std::move(log);
+        }
         try {
             std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
             for (const char* counted : kProgressTables)
@@ -1152,8 +1231,11 @@ void ImportRun::CloseProgress(bool committed)
     // the run has finished: it goes then (the caller removes it after the final message, so that
     // an import ended before it by a power cut is still known as unfinished). Otherwise it stays
     // for the next run.
-    if (committed && progress_->table && (progress_->stored == 0 || progress_->walkEnded))
+    if (committed && progress_->table && (progress_->stored == 0 || progress_->walkEnded)) {
         progressToRemove_ = progress_->Path();
+        if (progress_->log || platform::Exists(progress_->LogPath()))
+            reportLogToRemove_ = progress_->LogPath();
+    }
     progress_.reset();
 }
 

@@ -343,6 +343,10 @@ private:
         using std::runtime_error::runtime_error;
     };
     void StoreProgress(std::int64_t row, const std::vector<std::int64_t>& rows);
+    // The report log beside the progress table (report_log.h): opened with it, when the
+    // interrupted import's report is taken over from it (row > 0), and appended to at each commit.
+    void OpenReportLog(std::int64_t row);
+    void StoreReportLog();
     void CloseProgress(bool committed);
     // Withdraws what the open transaction holds after an error; returns words to add to the
     // error when that fails.
@@ -372,6 +376,7 @@ private:
     bool withdrawnTold_ = false;          // the run withdrew an interrupted import's changes and said so
     const char* goingOnToTell_ = nullptr; // what a run after an interrupted import does, told once it may
     std::string progressToRemove_;        // the progress table's file, to remove after the final message
+    std::string reportLogToRemove_;       // and the report log's, after it
     std::unique_ptr<engine::Transaction> transaction_;
     ImportReport report_;
     ImportReport committedReport_; // the report as the last commit left the target

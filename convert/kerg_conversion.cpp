@@ -303,7 +303,6 @@ private:
     archive::Reader& reader_;
     Archive a_;
     std::unique_ptr<Target> target_;
-    std::string precinctErrorText_;
     ImportReport& report_ = context_.report;
     std::array<std::string, archive::kAreaCount + 1> names_; // the archive file of each area
     // RecordsInFile of each area; -1 until worked out.
@@ -314,6 +313,8 @@ private:
     std::int64_t withContractor_ = 0;
     // The archive's works (0-based records of roboty.dbf) that a target work took.
     std::vector<bool> archiveWorksTaken_;
+    // Archive persons the report counted before this run (report_.personsCounted at its start).
+    std::unordered_set<std::int32_t> countedBefore_;
     // The id each archive person number resolved to in this conversion (empty: not asked yet, or
     // resolved to no one). Rows are only ever appended meanwhile, after the equal keys already
     // there, so a second search for the same person would end on the same row: asking once is
@@ -632,7 +633,9 @@ void Conversion::Walk()
     NoteEarlierRows();
     Progress progress(context_.ui);
     progress.Start(works.RecordCount());
-    precinctErrorText_.clear();
+    // The persons an interrupted import counted, whose report this run goes on with.
+    countedBefore_.clear();
+    countedBefore_.insert(report_.personsCounted.begin(), report_.personsCounted.end());
 
     engine::Field idRoboty = works.FieldByName("ID_ROBOTY");
     archiveWorksTaken_.assign(static_cast<std::size_t>(RecordsInFile(a.roboty)), false);
@@ -643,12 +646,19 @@ void Conversion::Walk()
 
     for (works.First(); !works.Eof(); works.Next()) {
         progress.Step();
-        ++report_.works;
         const std::string key = WorksKey(jednSeg.AsString(), static_cast<std::int32_t>(nrPorz.AsInteger()),
                                          static_cast<std::int32_t>(rok.AsInteger()),
                                          static_cast<std::int32_t>(lp.AsInteger()), innaNazwa.AsString());
         std::int32_t recno = 0;
         context_.walked = works.RecNo();
+        // A row an interrupted import walked, whose report this run goes on with: counted there.
+        // Its archive work is still looked up, for the archive's works no target work has.
+        if (context_.walked <= context_.resumeAfter && report_.includesInterrupted) {
+            if (Seek(a.robotyNtx, "roboty.ntx", key, recno))
+                taken(recno);
+            continue;
+        }
+        ++report_.works;
         // Only works without a contractor are completed. (The archive's work of a completed one is
         // looked up for the report alone: the archive's works no target work has.)
         if (!wykon.AsString().empty()) {
@@ -773,8 +783,8 @@ void Conversion::Walk()
     if (context_.workDone)
         context_.workDone(true);
 
-    if (!precinctErrorText_.empty()) {
-        context_.ui.ShowMessage(Message{std::string(messages::kPrecinctNumberError) + precinctErrorText_,
+    if (!report_.precinctError.empty()) {
+        context_.ui.ShowMessage(Message{std::string(messages::kPrecinctNumberError) + report_.precinctError,
                                         messages::kCaptionError,
                                         Buttons::Ok,
                                         Icon::None,
@@ -799,6 +809,9 @@ void Conversion::CountArchiveWorks()
     for (const archive::FieldDescriptor& f : area->descriptors)
         if (Upper1250(f.name) == "JESTWKERGU")
             flag = &f;
+    // Made anew over the whole walk: a run that finishes an interrupted import counts them all.
+    report_.archiveWorksLeft.clear();
+    report_.archiveWorks = report_.archiveWorksNotInTarget = -1;
     if (flag == nullptr || flag->width == 0)
         return;
     std::int64_t works = 0, notTaken = 0;
@@ -936,8 +949,13 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
             }
         }
     }
+    // Each archive person is counted once, also over an interruption.
+    const bool counted = countedBefore_.count(number) == 0;
+    if (counted)
+        report_.personsCounted.push_back(number);
     if (!result.empty()) {
-        ++report_.personsFound;
+        if (counted)
+            ++report_.personsFound;
         return result;
     }
 
@@ -981,7 +999,7 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
         }
     }
     table.Post();
-    ++report_.personsAdded;
+    ++report_.personsAdded; // every id drawn, so that the report's range of ids holds them all
     return id.AsString();
 }
 
@@ -1095,13 +1113,13 @@ bool Conversion::ImportParcels(std::int32_t n)
             PrecinctList& precincts = context_.state.Precincts;
             const auto precinct = static_cast<std::uint32_t>(a.dzIdObrebu);
             if (precinct >= precincts.Size()) {
-                precinctErrorText_ = messages::kBadPrecinctNumber;
+                report_.precinctError = messages::kBadPrecinctNumber;
                 ++report_.parcelsBadPrecinct;
                 return true;
             }
             const PrecinctList::Entry& entry = precincts.At(precinct);
             if (!entry.value) {
-                precinctErrorText_ = std::string(messages::kNoPrecinct) + Cp1250ToUtf8(entry.text);
+                report_.precinctError = std::string(messages::kNoPrecinct) + Cp1250ToUtf8(entry.text);
                 ++report_.parcelsWithoutPrecinct[Cp1250ToUtf8(entry.text)];
                 return true;
             }

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "convert/import_run.h"
+#include "convert/report_log.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/file_operations.h"
@@ -120,6 +121,19 @@ Outcome Import(const std::string& archive, const std::string& target, int worksP
     return outcome;
 }
 
+// The report's summary under a final message without what tells one run from another: the
+// report file's name, and what the run says about an interrupted import it finished.
+std::string Summary(const std::string& details)
+{
+    std::istringstream lines(details);
+    std::string out, line;
+    while (std::getline(lines, line))
+        if (!line.empty() && line.rfind("Raport zapisano w pliku: ", 0) != 0 &&
+            line.rfind("Ten import dokończył import przerwany", 0) != 0)
+            out += line + "\n";
+    return out;
+}
+
 std::string Joined(const std::vector<std::string>& lines)
 {
     std::string out;
@@ -218,6 +232,7 @@ protected:
         ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
         reference = Digest(target);
         referenceLines = outcome.lines;
+        referenceSummary = Summary(outcome.details);
         ExpectIdsSound(target);
     }
 
@@ -240,6 +255,10 @@ protected:
     void ExpectRerunFinishes(const std::string& target)
     {
         const bool journal = engine::JournalPending(convert::JournalDirectory(target));
+        // The import had finished, and shown its report, before it ended: the run goes over a
+        // finished import.
+        const bool finished = !journal && !platform::Exists(ProgressFile(target)) &&
+                              WithoutLeftovers(Digest(target)) == reference;
         const Outcome outcome = Import(archive, target, batch);
         ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
         const std::string withdrawn = std::string("Komunikat: ") + convert::messages::kInterruptedWithdrawn;
@@ -264,6 +283,11 @@ protected:
         EXPECT_EQ(Digest(target), reference);
         EXPECT_EQ(engine::VerifyDirectory(target), std::vector<std::string>{});
         ExpectIdsSound(target);
+        // The report tells the whole import, as the uninterrupted one does, whatever part of it the
+        // interrupted run did.
+        if (!finished) {
+            EXPECT_EQ(Summary(outcome.details), referenceSummary);
+        }
     }
 
     // ExpectRerunFinishes, then the target goes; false once any check of the test has failed.
@@ -319,6 +343,11 @@ protected:
     static std::string ProgressFile(const std::string& target)
     {
         return convert::JournalDirectory(target) + platform::kSeparator + convert::kProgressFileName;
+    }
+
+    static std::string ReportLog(const std::string& target)
+    {
+        return convert::JournalDirectory(target) + platform::kSeparator + convert::kReportLogFileName;
     }
 
     // Runs the import, which must stop without finishing; returns the last thing it showed, which
@@ -387,7 +416,8 @@ protected:
         std::string out, line;
         while (std::getline(lines, line))
             if (line.find(engine::kJournalFileName) == std::string::npos &&
-                line.find(convert::kProgressFileName) == std::string::npos)
+                line.find(convert::kProgressFileName) == std::string::npos &&
+                line.find(convert::kReportLogFileName) == std::string::npos)
                 out += line + "\n";
         return out;
     }
@@ -408,6 +438,7 @@ protected:
     test_support::TempDir dir;
     std::string archive, pristine, reference;
     std::vector<std::string> referenceLines;
+    std::string referenceSummary; // of the uninterrupted import's report
     std::uint64_t changes = 0;
     int batch = 0;
     bool withoutContractors = false; // some register rows name no contractor
@@ -799,6 +830,11 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
         << verified.str();
     EXPECT_NE(verified.str().find("Import przerwany wcześniej przejrzał już wiersze 1–"), std::string::npos)
         << verified.str();
+    // And what it did by then.
+    const std::string did = "Do przerwania uzupełnił prac: ";
+    const std::size_t didAt = verified.str().find(did);
+    ASSERT_NE(didAt, std::string::npos) << verified.str();
+    EXPECT_GT(std::stoi(verified.str().substr(didAt + did.size())), 0) << verified.str();
     const Outcome outcome = Import(archive, target, batch);
     ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
     // It says so before it walks the works, though it had nothing to withdraw.
@@ -806,17 +842,60 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
                         std::string("Komunikat: ") + convert::messages::kInterruptedResumed),
               outcome.lines.end())
         << Joined(outcome.lines);
+    // Its report is the whole import's: the counts and lists of the uninterrupted import.
     const std::string& report = outcome.details;
     EXPECT_NE(report.find("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–"),
               std::string::npos)
         << report;
-    const std::string passed = "  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane "
-                               "ponownie): ";
-    const std::size_t at = report.find(passed);
-    ASSERT_NE(at, std::string::npos) << report;
-    EXPECT_GT(std::stoi(report.substr(at + passed.size())), 0) << report;
+    EXPECT_NE(report.find("Raport obejmuje cały import, także to, co zrobiono przed przerwaniem."),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(Summary(report), referenceSummary);
     EXPECT_FALSE(platform::Exists(ProgressFile(target)));
+    EXPECT_FALSE(platform::Exists(ReportLog(target)));
     EXPECT_EQ(Digest(target), reference);
+}
+
+// An interrupted import whose report log is lost, or is not one this program reads: the run
+// finishes the import all the same, and its report says that it tells only its own part, with the
+// works without a contractor it passed.
+TEST_F(InterruptedImport, AReportLogThatIsLostOrDamagedLeavesAReportOfTheRerunsPartAlone)
+{
+    MakeOffice(30, 11, 4, 3);
+    for (const char* damage : {"lost", "damaged"}) {
+        SCOPED_TRACE(damage);
+        const std::string target = DiesBetweenCommits(damage);
+        if (std::string(damage) == "lost") {
+            ASSERT_TRUE(platform::RemoveFile(ReportLog(target)));
+        } else {
+            engine::Table log(convert::JournalDirectory(target), convert::kReportLogFileName);
+            log.Open();
+            log.First();
+            log.Edit();
+            log.FieldByName("TRESC").SetString("C|1|2");
+            log.Post();
+        }
+        std::ostringstream verified, verifyErr;
+        tools::RunInspect({"verify", target}, verified, verifyErr);
+        EXPECT_NE(
+            verified.str().find("nie można odczytać: raport następnego importu obejmie tylko jego część"),
+            std::string::npos)
+            << verified.str();
+        const Outcome outcome = Import(archive, target, batch);
+        ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
+        const std::string& report = outcome.details;
+        EXPECT_NE(report.find("Raport obejmuje tylko to, co zrobiono po przerwaniu."), std::string::npos)
+            << report;
+        const std::string passed = "  bez wykonawcy, przejrzane już przez przerwany import (nie uzupełniane "
+                                   "ponownie): ";
+        const std::size_t at = report.find(passed);
+        ASSERT_NE(at, std::string::npos) << report;
+        EXPECT_GT(std::stoi(report.substr(at + passed.size())), 0) << report;
+        EXPECT_NE(Summary(report), referenceSummary);
+        EXPECT_FALSE(platform::Exists(ProgressFile(target)));
+        EXPECT_FALSE(platform::Exists(ReportLog(target)));
+        EXPECT_EQ(Digest(target), reference);
+    }
 }
 
 // Tables put back from the copy made before the import, while the progress file stayed: the run
@@ -1100,14 +1179,32 @@ TEST_F(InterruptedImport, AProgressFileThatCannotBeRemovedIsNamedToTheUser)
 {
     MakeOffice(30, 11, 4, 3);
     const std::string target = Copy("notremoved");
-    platform::InjectFault(changes, platform::FaultAction::Fail);
+    // The progress file goes last but one, before its report log.
+    platform::InjectFault(changes - 1, platform::FaultAction::Fail);
     const Outcome outcome = Import(archive, target, batch);
     platform::ClearFault();
-    ASSERT_TRUE(platform::Exists(ProgressFile(target))) << "the removal was not the last change";
+    ASSERT_TRUE(platform::Exists(ProgressFile(target))) << "the removal was not the last change but one";
+    EXPECT_TRUE(platform::Exists(ReportLog(target))) << "the log went without its progress file";
     EXPECT_TRUE(outcome.done);
     ASSERT_FALSE(outcome.lines.empty());
     EXPECT_EQ(outcome.lines.back(), std::string("error: ") + convert::messages::kProgressNotRemoved +
                                         ProgressFile(target) + convert::messages::kProgressNotRemovedTail);
+
+    // A report log left alone, its progress file gone, is nobody's: the next run removes it
+    // unasked and imports as over any finished import.
+    const std::string logLeft = Copy("lognotremoved");
+    platform::InjectFault(changes, platform::FaultAction::Fail);
+    const Outcome first = Import(archive, logLeft, batch);
+    platform::ClearFault();
+    EXPECT_TRUE(first.done) << Joined(first.lines);
+    EXPECT_EQ(first.lines.size(), referenceLines.size()) << Joined(first.lines);
+    EXPECT_FALSE(platform::Exists(ProgressFile(logLeft)));
+    ASSERT_TRUE(platform::Exists(ReportLog(logLeft))) << "the log's removal was not the last change";
+    EXPECT_EQ(WithoutLeftovers(Digest(logLeft)), reference);
+    const Outcome second = Import(archive, logLeft, batch);
+    EXPECT_TRUE(second.done) << Joined(second.lines);
+    EXPECT_EQ(second.lines.size(), referenceLines.size()) << Joined(second.lines);
+    EXPECT_FALSE(platform::Exists(ReportLog(logLeft)));
 }
 
 // A progress file that cannot be read stops the run before anything is written: which works the
