@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "convert/import_run.h"
+#include "convert/report_log.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/paths.h"
@@ -89,9 +90,18 @@ int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostre
     for (std::string& problem : convert::SearchedTagProblems(targetDir, true, true))
         problems.push_back(std::move(problem));
     try {
-        if (const auto row = convert::InterruptedImportRow(targetDir))
+        if (const auto row = convert::InterruptedImportRow(targetDir)) {
             out << "Import przerwany wcześniej przejrzał już wiersze 1–" << *row
                 << " tabeli prac; następny import dokończy go od wiersza " << *row + 1 << ".\n";
+            if (const auto done = convert::InterruptedImportReport(convert::JournalDirectory(targetDir)))
+                out << "Do przerwania uzupełnił prac: " << done->completed
+                    << "; dopisał osób: " << done->personsAdded
+                    << ", asortymentów: " << done->assortmentsAdded << ", działek: " << done->parcelsAdded
+                    << ", zakresów rastrowych: " << done->rasterRanges << ".\n";
+            else
+                out << "Raportu przerwanego importu (" << convert::kReportLogFileName
+                    << ") nie można odczytać: raport następnego importu obejmie tylko jego część.\n";
+        }
     } catch (const engine::Error& e) {
         problems.push_back(std::string(convert::messages::kProgressUnreadable) + " " + e.what());
     }

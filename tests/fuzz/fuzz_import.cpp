@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "convert/import_run.h"
+#include "convert/report_log.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/file_operations.h"
@@ -118,7 +119,8 @@ public:
     {}
 
     std::vector<std::string> errors;
-    bool done = false; // the run ended with its success and closed the window
+    bool done = false;   // the run ended with its success and closed the window
+    std::string details; // under the last message that had any: the report's summary at the end
 
     std::string ArchiveDirText() override { return archive_; }
     void SetArchiveDirText(const std::string& text) override { archive_ = text; }
@@ -133,6 +135,8 @@ public:
         if (show_)
             std::fprintf(stderr, "%s: %s\n%s\n", message.caption.c_str(), message.text.c_str(),
                          message.details.c_str());
+        if (!message.details.empty())
+            details = message.details;
         if (message.buttons == convert::Buttons::Ok)
             return convert::Answer::Ok;
         // The copy of the data was made; a precinct question as the input says.
@@ -276,9 +280,23 @@ std::string Digest(const std::string& target)
     std::string digest, line;
     while (std::getline(lines, line))
         if (line.find(engine::kJournalFileName) == std::string::npos &&
-            line.find(convert::kProgressFileName) == std::string::npos)
+            line.find(convert::kProgressFileName) == std::string::npos &&
+            line.find(convert::kReportLogFileName) == std::string::npos)
             digest += line + "\n";
     return digest;
+}
+
+// A report's summary without the report file's name and what a run says of an interrupted import
+// it finished: what tells one run of an import from another.
+std::string Summary(const std::string& details)
+{
+    std::istringstream lines(details);
+    std::string summary, line;
+    while (std::getline(lines, line))
+        if (line.rfind("Raport zapisano w pliku: ", 0) != 0 &&
+            line.rfind("Ten import dokończył import przerwany", 0) != 0)
+            summary += line + "\n";
+    return summary;
 }
 
 } // namespace
@@ -364,6 +382,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          static_cast<unsigned long long>(failing), static_cast<unsigned long long>(changes));
             for (const std::string& error : rerun.errors)
                 std::fprintf(stderr, "  %s\n", error.c_str());
+            std::abort();
+        }
+        // Its report tells the whole import, as the one run's did.
+        if (Summary(rerun.details) != Summary(run.details)) {
+            std::fprintf(stderr,
+                         "after a failure at %s %llu of %llu the report of the run that finished the "
+                         "import is not the one run's:\n%s\nagainst\n%s\n",
+                         what, static_cast<unsigned long long>(failing),
+                         static_cast<unsigned long long>(changes), rerun.details.c_str(),
+                         run.details.c_str());
             std::abort();
         }
     }
