@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char* kKindField = "RODZAJ"; // ' ': a line begins; '+': the line before goes on
 constexpr const char* kTextField = "TRESC";
-constexpr std::size_t kRowWidth = 120;
+constexpr std::size_t kRowWidth = 160;
 
 // Every count of the report but the two that say how this run stands to an interrupted one, in
 // the order of a "C" line.
@@ -43,16 +43,19 @@ constexpr std::int64_t ImportReport::*kCounts[] = {
     &ImportReport::parcelsBadPrecinct,
 };
 
-// The lists of entries, with the letter of their lines.
+// The lists of entries the walk adds to, with the letter of their lines. (The archive's works no
+// target work took are not among them: every run lists them anew at the end of its walk, the run
+// that finishes an interrupted import too, from every row of the works table.)
 struct List
 {
     char kind;
     std::vector<SkippedRecord> ImportReport::*entries;
 };
 constexpr List kLists[] = {
-    {'S', &ImportReport::skipped},          {'D', &ImportReport::badDates},
-    {'W', &ImportReport::communesTooWide},  {'L', &ImportReport::worksLeft},
-    {'A', &ImportReport::archiveWorksLeft},
+    {'S', &ImportReport::skipped},
+    {'D', &ImportReport::badDates},
+    {'W', &ImportReport::communesTooWide},
+    {'L', &ImportReport::worksLeft},
 };
 
 constexpr std::size_t kPersonsPerLine = 16;
@@ -64,7 +67,9 @@ std::string Escaped(std::string_view text)
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte > ' ' && byte <= '~' && c != '%' && c != '|') {
+        if (c == ' ') {
+            out += '_'; // the commonest byte of the text, kept short
+        } else if (byte > ' ' && byte <= '~' && c != '%' && c != '|' && c != '_') {
             out += c;
         } else {
             out += '%';
@@ -88,7 +93,7 @@ std::optional<std::string> Unescaped(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
-            out += text[i];
+            out += text[i] == '_' ? ' ' : text[i];
             continue;
         }
         if (i + 2 >= text.size())
@@ -193,13 +198,6 @@ bool ApplyLine(ImportReport& report, std::string_view line)
             return false;
         report.precinctError = f[0];
         return true;
-    case 'Z':
-        for (const List& list : kLists)
-            if (f.size() == 1 && f[0] == std::string(1, list.kind) && list.kind != 'S') {
-                (report.*list.entries).clear();
-                return true;
-            }
-        return false;
     default:
         break;
     }
@@ -238,16 +236,9 @@ std::vector<std::string> ReportLogLines(const ImportReport& now, const ImportRep
             lines.push_back(Line('R', {std::to_string(communes.first), std::to_string(communes.second),
                                        std::to_string(count)}));
     for (const List& list : kLists) {
+        // The walk only adds to these lists.
         const std::vector<SkippedRecord>& entries = now.*list.entries;
-        const std::vector<SkippedRecord>& logged = committed.*list.entries;
-        // A list the run made anew (the archive's works, counted at the walk's end) is logged whole.
-        std::size_t from = logged.size();
-        if (from > entries.size() || (from > 0 && entries[from - 1].file != logged[from - 1].file) ||
-            (from > 0 && entries[from - 1].record != logged[from - 1].record)) {
-            lines.push_back(Line('Z', {std::string(1, list.kind)}));
-            from = 0;
-        }
-        for (std::size_t i = from; i < entries.size(); ++i)
+        for (std::size_t i = (committed.*list.entries).size(); i < entries.size(); ++i)
             lines.push_back(Line(list.kind, {entries[i].file, std::to_string(entries[i].record),
                                              entries[i].field, entries[i].what}));
     }

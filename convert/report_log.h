@@ -7,13 +7,13 @@
 //   C|n|n|...           every count (the last such line holds)
 //   P|precinct|count    parcels left out for want of that precinct (the last line of it holds)
 //   R|old|new|count     works of a renumbered commune (likewise)
-//   S|file|record|field|what, and D, W, L, A the same way: an entry of the skipped records, the
-//                       dates that are no dates, the communes too wide, the works left and the
-//                       archive's works no target work took, in their order
+//   S|file|record|field|what, and D, W, L the same way: an entry of the skipped records, the
+//                       dates that are no dates, the communes too wide and the works left, in
+//                       their order
 //   O|n,n,...           archive persons the report counted, found or added
 //   E|text              the last precinct problem told at the walk's end
-//   Z|letter            the list of that letter begins anew (the skipped records' never do)
-// Fields are ASCII: a byte outside '!'..'~', and '%' and '|', stand as %XX.
+// Fields are ASCII: a space stands as '_'; any other byte outside '!'..'~', and '%', '|' and '_',
+// as %XX.
 #pragma once
 
 #include <optional>
@@ -42,7 +42,7 @@ std::optional<ImportReport> ReplayReportLog(const std::vector<std::string>& line
 // Makes an empty log table `name` in `directory`.
 void CreateReportLog(const std::string& directory, const std::string& name);
 
-// Appends `lines` to the open log table, a row per 120 characters.
+// Appends `lines` to the open log table, a row per 160 characters.
 void AppendReportLog(engine::Table& table, const std::vector<std::string>& lines);
 
 // The lines of the open log table. Throws std::runtime_error when the table is not such a log.

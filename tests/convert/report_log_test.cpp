@@ -36,7 +36,7 @@ ImportReport FirstBatch()
     r.firstParcelId = 77;
     r.parcelsAdded = 5;
     r.parcelLinks = 6;
-    r.parcelsWithoutPrecinct["Śródmieście | 100% "] = 2;
+    r.parcelsWithoutPrecinct["Śródmieście | 100% _x_ "] = 2;
     r.parcelsWithoutPrecinct[""] = 1;
     r.renumbered[{7, 1207}] = 3;
     r.Skip({"kerg.dbf", 4, "NR_G", "pole \u201Ezłe\u201D; praca 00000004 pozostawiona nieuzupełniona"});
@@ -55,8 +55,8 @@ ImportReport SecondBatch(ImportReport r)
     r.works += 10;
     r.completed += 10;
     r.personsAdded += 2;
-    r.parcelsWithoutPrecinct["Śródmieście | 100% "] = 5; // grown
-    r.parcelsWithoutPrecinct["Wola"] = 1;                // new
+    r.parcelsWithoutPrecinct["Śródmieście | 100% _x_ "] = 5; // grown
+    r.parcelsWithoutPrecinct["Wola"] = 1;                    // new
     r.renumbered[{8, 1208}] = 1;
     r.Skip({"osoby.dbf", 1, "", "osoba pozostawiona pusta"});
     r.worksLeft.push_back(
@@ -118,24 +118,6 @@ TEST_F(ReportLog, WhatEachCommitAppendsAddsUpToTheReportAsItStood)
     ImportReport again = *afterSecond;
     again.Skip({"kerg.dbf", 4, "", "inny opis"});
     EXPECT_EQ(again.skipped.size(), second.skipped.size());
-}
-
-TEST_F(ReportLog, AListMadeAnewReplacesTheOneLoggedBefore)
-{
-    ImportReport r = FirstBatch();
-    r.archiveWorks = 3;
-    r.archiveWorksNotInTarget = 2;
-    r.archiveWorksLeft = {{"roboty.dbf", 1, "", "praca P 1/2000, lp. 1"},
-                          {"roboty.dbf", 2, "", "praca P 2/2000"}};
-    Commit(r);
-    r.archiveWorksLeft = {{"roboty.dbf", 9, "", "rekordu nie można odczytać"}};
-    r.archiveWorksNotInTarget = 1;
-    Commit(r);
-    const auto back = ReadBack();
-    ASSERT_TRUE(back);
-    EXPECT_EQ(Everything(*back), Everything(r));
-    ASSERT_EQ(back->archiveWorksLeft.size(), 1u);
-    EXPECT_EQ(back->archiveWorksLeft[0].record, 9);
 }
 
 TEST(ReportLogLines, ALogThisProgramDidNotWriteIsRefused)
