@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -359,6 +360,41 @@ std::vector<std::string> TagProblems(const std::string& directory, const std::st
             }
         }
     return problems;
+}
+
+// A table of the run's own (the progress table, the report log), open in the run's transaction and
+// held exclusively.
+std::unique_ptr<engine::Table> OpenRunTable(const std::string& directory, const std::string& name,
+                                            engine::Transaction* transaction)
+{
+    auto table = std::make_unique<engine::Table>(directory, name);
+    table->SetTransaction(transaction);
+    table->SetExclusive(true);
+    table->Open();
+    return table;
+}
+
+// Makes such a table whole under another name first (`create` makes it under the name given),
+// so that its own name never holds half a table, then opens it. `purpose` says in an error what
+// the file is for.
+std::unique_ptr<engine::Table> MakeRunTable(const std::string& directory, const std::string& name,
+                                            const std::function<void(const std::string&)>& create,
+                                            const std::string& purpose, engine::Transaction* transaction)
+{
+    const std::string path = directory + platform::kSeparator + name, newName = name + ".new";
+    try {
+        create(newName);
+        platform::FileFailure failure;
+        const std::optional<std::string> bytes =
+            platform::ReadWholeFile(directory + platform::kSeparator + newName, &failure);
+        if (!bytes || !platform::ReplaceWholeFile(path, *bytes, &failure))
+            throw engine::Error(engine::ErrorKind::Io, platform::FileErrorMessage(path, failure));
+    } catch (const engine::Error& e) {
+        throw engine::Error(engine::ErrorKind::Io,
+                            "Błąd zapisu pliku " + path + ", " + purpose + ": " + engine::FailureText(e));
+    }
+    platform::RemoveFile(directory + platform::kSeparator + newName);
+    return OpenRunTable(directory, name, transaction);
 }
 
 } // namespace
@@ -1045,10 +1081,7 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         return;
     }
     try {
-        auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
-        table->SetTransaction(transaction_.get());
-        table->SetExclusive(true);
-        table->Open();
+        auto table = OpenRunTable(progress_->directory, kProgressFileName, transaction_.get());
         const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
         if (row > 0) {
             ResumeWithTheSameSettings(*table);
@@ -1077,10 +1110,7 @@ void ImportRun::OpenReportLog(std::int64_t row)
     if (!platform::Exists(progress_->LogPath()))
         return; // an import of a program that kept no log
     try {
-        auto log = std::make_unique<engine::Table>(progress_->directory, kReportLogFileName);
-        log->SetTransaction(transaction_.get());
-        log->SetExclusive(true);
-        log->Open();
+        auto log = OpenRunTable(progress_->directory, kReportLogFileName, transaction_.get());
         const std::vector<std::string> lines = ReadReportLog(*log);
         progress_->log = std::move(log);
         if (row <= 0) {
@@ -1146,55 +1176,26 @@ void ImportRun::StoreProgress(std::int64_t row, const std::vector<std::int64_t>&
     if (!progress_ || (progress_->table && row == progress_->stored && rows == progress_->storedRows))
         return;
     if (!progress_->table) {
-        // Made whole under another name first: the table's own name never holds half a table. The
-        // report log comes first: a log without a table is removed by the next run.
-        if (progress_->logging) {
-            try {
-                CreateReportLog(progress_->directory, kReportLogFileName + std::string(".new"));
-                platform::FileFailure failure;
-                const std::optional<std::string> bytes =
-                    platform::ReadWholeFile(progress_->LogNewPath(), &failure);
-                if (!bytes || !platform::ReplaceWholeFile(progress_->LogPath(), *bytes, &failure))
-                    throw engine::Error(engine::ErrorKind::Io,
-                                        platform::FileErrorMessage(progress_->LogPath(), failure));
-            } catch (const engine::Error& e) {
-                throw engine::Error(engine::ErrorKind::Io,
-                                    "Błąd zapisu pliku " + progress_->LogPath() +
-                                        ", w którym import zapisuje swój raport: " + engine::FailureText(e));
-            }
-            platform::RemoveFile(progress_->LogNewPath());
-            auto log = std::make_unique<engine::Table>(progress_->directory, kReportLogFileName);
-            log->SetTransaction(transaction_.get());
-            log->SetExclusive(true);
-            log->Open();
-            progress_->log = std::move(log);
-        }
-        try {
-            std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
-            for (const char* counted : kProgressTables)
-                fields.push_back({RowsField(counted), 'N', 10, 0});
-            fields.push_back({kCompletedField, 'N', 10, 0});
-            fields.push_back({kOptionsField, 'C', 4, 0});
-            fields.push_back({kRenumberingField, 'C', 16, 0});
-            fields.push_back({kArchiveField, 'C', kArchiveFieldWidth, 0});
-            fields.push_back({kStampField, 'C', 8, 0});
-            engine::CreateTable(progress_->directory, kProgressFileName + std::string(".new"), fields, {}, 0);
-            platform::FileFailure failure;
-            const std::optional<std::string> bytes = platform::ReadWholeFile(progress_->NewPath(), &failure);
-            if (!bytes || !platform::ReplaceWholeFile(progress_->Path(), *bytes, &failure))
-                throw engine::Error(engine::ErrorKind::Io,
-                                    platform::FileErrorMessage(progress_->Path(), failure));
-        } catch (const engine::Error& e) {
-            throw engine::Error(engine::ErrorKind::Io,
-                                "Błąd zapisu pliku " + progress_->Path() +
-                                    ", w którym import zapisuje, dokąd doszedł: " + engine::FailureText(e));
-        }
-        platform::RemoveFile(progress_->NewPath());
-        auto table = std::make_unique<engine::Table>(progress_->directory, kProgressFileName);
-        table->SetTransaction(transaction_.get());
-        table->SetExclusive(true);
-        table->Open();
-        progress_->table = std::move(table);
+        // The report log comes first: a log without a progress table is removed by the next run.
+        if (progress_->logging)
+            progress_->log = MakeRunTable(
+                progress_->directory, kReportLogFileName,
+                [this](const std::string& name) { CreateReportLog(progress_->directory, name); },
+                "w którym import zapisuje swój raport", transaction_.get());
+        progress_->table = MakeRunTable(
+            progress_->directory, kProgressFileName,
+            [this](const std::string& name) {
+                std::vector<engine::FieldDefinition> fields = {{"WIERSZ", 'N', 10, 0}};
+                for (const char* counted : kProgressTables)
+                    fields.push_back({RowsField(counted), 'N', 10, 0});
+                fields.push_back({kCompletedField, 'N', 10, 0});
+                fields.push_back({kOptionsField, 'C', 4, 0});
+                fields.push_back({kRenumberingField, 'C', 16, 0});
+                fields.push_back({kArchiveField, 'C', kArchiveFieldWidth, 0});
+                fields.push_back({kStampField, 'C', 8, 0});
+                engine::CreateTable(progress_->directory, name, fields, {}, 0);
+            },
+            "w którym import zapisuje, dokąd doszedł", transaction_.get());
     }
     engine::Table& table = *progress_->table;
     if (table.RecordCount() == 0) {
