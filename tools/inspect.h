@@ -26,6 +26,10 @@ int RunImportCommand(const std::vector<std::string>& args, std::ostream& out, st
 // the directory with "/"), sorted by path; the header dates of tables and indexes left out.
 int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostream& err);
 
+// A digest's lines without those of the files the next import removes unnoticed: a journal that a
+// commit made void, the progress table and the report log (or their new copies).
+std::string WithoutRunLeftovers(const std::string& digest);
+
 // The "verify" command: every table under `directory` opens and every tag holds exactly its
 // records' keys in order; problems, and journals of interrupted imports, one per line.
 int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostream& err);

@@ -8,11 +8,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 #include <utility>
 #include <vector>
 
 #include "convert/import_report.h"
+#include "convert/import_run.h"
+#include "convert/report_log.h"
 #include "engine/checksum.h"
+#include "engine/transaction.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "tools/inspect.h"
@@ -95,6 +99,18 @@ int RunDigestCommand(const std::string& directory, std::ostream& out, std::ostre
         out << crc << ' ' << size << ' ' << relative << '\n';
     }
     return kInspectOk;
+}
+
+std::string WithoutRunLeftovers(const std::string& digest)
+{
+    std::istringstream lines(digest);
+    std::string out, line;
+    while (std::getline(lines, line))
+        if (line.find(engine::kJournalFileName) == std::string::npos &&
+            line.find(convert::kProgressFileName) == std::string::npos &&
+            line.find(convert::kReportLogFileName) == std::string::npos)
+            out += line + "\n";
+    return out;
 }
 
 } // namespace tools

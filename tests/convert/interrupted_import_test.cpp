@@ -258,7 +258,7 @@ protected:
         // The import had finished, and shown its report, before it ended: the run goes over a
         // finished import.
         const bool finished = !journal && !platform::Exists(ProgressFile(target)) &&
-                              WithoutLeftovers(Digest(target)) == reference;
+                              tools::WithoutRunLeftovers(Digest(target)) == reference;
         const Outcome outcome = Import(archive, target, batch);
         ASSERT_TRUE(outcome.done) << Joined(outcome.lines);
         const std::string withdrawn = std::string("Komunikat: ") + convert::messages::kInterruptedWithdrawn;
@@ -381,7 +381,7 @@ protected:
                     if (withoutContractors) {
                         // A second run over a finished import completes the works without a
                         // contractor again: the files are compared as the finished run left them.
-                        EXPECT_EQ(WithoutLeftovers(Digest(target)), reference);
+                        EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), reference);
                     } else {
                         ExpectRerunFinishes(target);
                     }
@@ -406,20 +406,6 @@ protected:
                 fs::remove_all(platform::NativePath(target));
             }
         }
-    }
-
-    // A digest without the files the next run removes unnoticed: a void journal, and the progress
-    // file or its new copy.
-    static std::string WithoutLeftovers(const std::string& digest)
-    {
-        std::istringstream lines(digest);
-        std::string out, line;
-        while (std::getline(lines, line))
-            if (line.find(engine::kJournalFileName) == std::string::npos &&
-                line.find(convert::kProgressFileName) == std::string::npos &&
-                line.find(convert::kReportLogFileName) == std::string::npos)
-                out += line + "\n";
-        return out;
     }
 
     // The import of `target` to its end (it must give the reference), with every change it made to a
@@ -919,7 +905,8 @@ TEST_F(InterruptedImport, ATargetPutBackFromACopyStopsTheRunThatWouldFinishTheOl
     EXPECT_NE(last.find(convert::messages::kProgressStaleHint + ProgressFile(target)), std::string::npos)
         << last;
     // Nothing written: a journal a commit had made void may go, the progress file stays as it was.
-    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+    EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
+        << "nothing was written";
     const auto progressLine = [](const std::string& digest) {
         const std::size_t at = digest.find(convert::kProgressFileName);
         return at == std::string::npos
@@ -974,7 +961,8 @@ TEST_F(InterruptedImport, AWorksTablePutBackAloneStopsTheRunThatWouldFinishTheOl
     EXPECT_EQ(outcome.errorDetails.find("Ten import dokończył"), std::string::npos) << outcome.errorDetails;
     EXPECT_NE(outcome.errorDetails.find("przejrzane przez ten import: 0"), std::string::npos)
         << outcome.errorDetails;
-    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+    EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
+        << "nothing was written";
 }
 
 // After a death between two commits the office gave a contractor by hand to a work the import
@@ -1048,7 +1036,8 @@ TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyIt
               std::string::npos)
         << last;
     EXPECT_EQ(last.find(convert::messages::kProgressStaleHint), std::string::npos) << last;
-    EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+    EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
+        << "nothing was written";
 }
 
 // A run that withdraws an interrupted import's journal and then finds a damaged index stops, and
@@ -1125,7 +1114,8 @@ TEST_F(InterruptedImport, ARunWithOtherSettingsDoesNotFinishTheInterruptedImport
         const std::string& last = outcome.lines.back();
         EXPECT_EQ(last.rfind(std::string("error: ") + convert::messages::kSettingsDiffer, 0), 0u) << last;
         EXPECT_NE(last.find("\r\n" + difference + "\r\n"), std::string::npos) << last;
-        EXPECT_EQ(WithoutLeftovers(Digest(target)), WithoutLeftovers(before)) << "nothing was written";
+        EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
+            << "nothing was written";
     };
     Settings unticked;
     unticked.assortments = false;
@@ -1200,7 +1190,7 @@ TEST_F(InterruptedImport, AProgressFileThatCannotBeRemovedIsNamedToTheUser)
     EXPECT_EQ(first.lines.size(), referenceLines.size()) << Joined(first.lines);
     EXPECT_FALSE(platform::Exists(ProgressFile(logLeft)));
     ASSERT_TRUE(platform::Exists(ReportLog(logLeft))) << "the log's removal was not the last change";
-    EXPECT_EQ(WithoutLeftovers(Digest(logLeft)), reference);
+    EXPECT_EQ(tools::WithoutRunLeftovers(Digest(logLeft)), reference);
     const Outcome second = Import(archive, logLeft, batch);
     EXPECT_TRUE(second.done) << Joined(second.lines);
     EXPECT_EQ(second.lines.size(), referenceLines.size()) << Joined(second.lines);

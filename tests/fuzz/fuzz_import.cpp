@@ -37,7 +37,6 @@
 #include <vector>
 
 #include "convert/import_run.h"
-#include "convert/report_log.h"
 #include "engine/table.h"
 #include "engine/transaction.h"
 #include "platform/file_operations.h"
@@ -270,20 +269,13 @@ FuzzUi Import(const Office& office, std::uint8_t control, int worksPerCommit = 0
     return ui;
 }
 
-// Every file of the target, by its checksum, the dates of its history blanked; without a journal
-// made void and the progress file, which the next run removes unnoticed.
+// Every file of the target, by its checksum, the dates of its history blanked; without the files
+// the next run removes unnoticed.
 std::string Digest(const std::string& target)
 {
     std::ostringstream out, err;
     tools::RunDigestCommand(target, out, err);
-    std::istringstream lines(out.str() + err.str());
-    std::string digest, line;
-    while (std::getline(lines, line))
-        if (line.find(engine::kJournalFileName) == std::string::npos &&
-            line.find(convert::kProgressFileName) == std::string::npos &&
-            line.find(convert::kReportLogFileName) == std::string::npos)
-            digest += line + "\n";
-    return digest;
+    return tools::WithoutRunLeftovers(out.str() + err.str());
 }
 
 // A report's summary without the report file's name and what a run says of an interrupted import
