@@ -677,7 +677,6 @@ void ImportRun::Locked(const std::string& targetDir)
                           messages::kProgressNotRemovedTail);
         else if (!reportLogToRemove_.empty())
             platform::RemoveFile(reportLogToRemove_); // one left is removed by the next run
-
         // 20: the clean-up.
     }
     // 21.
