@@ -935,13 +935,18 @@ std::string Conversion::FindOrCreatePerson(std::int32_t number)
     std::string result;
     table.EditKey();
     klucz.SetString(a.osobaNazwa.Str());
+    // The rows are compared with the name and tax number as this table holds them once written (cut
+    // to the field, in its code page, without trailing blanks and NUL bytes): a person this run or
+    // an earlier one added is found again, also when the archive's text reads back otherwise.
+    nip.SetString(a.osobaNip.Str());
+    const std::string name = Upper1250(klucz.AsString());
+    const std::string taxNumber = nip.AsString();
     if (table.GotoKey()) {
         if (a.osobaNip.Empty()) {
             result = id.AsString();
         } else {
-            const std::string name = Upper1250(a.osobaNazwa.View());
             while (!table.Eof() && Upper1250(klucz.AsString()) == name) {
-                if (nip.AsString() == a.osobaNip.View()) {
+                if (nip.AsString() == taxNumber) {
                     result = id.AsString();
                     break;
                 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -225,6 +226,8 @@ protected:
         for (int record = noContractorEvery; noContractorEvery > 0 && record <= works;
              record += noContractorEvery)
             damage::SetField(archive + "KERG.DBF", record, "WYKON", std::string(4, '\0'));
+        if (damageArchive)
+            damageArchive();
         const std::string target = Copy("reference");
         const std::uint64_t before = platform::FileChanges();
         const Outcome outcome = Import(archive, target, batch);
@@ -424,7 +427,8 @@ protected:
     test_support::TempDir dir;
     std::string archive, pristine, reference;
     std::vector<std::string> referenceLines;
-    std::string referenceSummary; // of the uninterrupted import's report
+    std::string referenceSummary;        // of the uninterrupted import's report
+    std::function<void()> damageArchive; // set before MakeOffice: done to the archive it writes
     std::uint64_t changes = 0;
     int batch = 0;
     bool withoutContractors = false; // some register rows name no contractor
@@ -785,6 +789,27 @@ TEST_F(InterruptedImport, WorksWithoutAContractorAreNotCompletedTwiceByTheRerun)
         if (!RerunFinishesAndGoes(target))
             break;
     }
+}
+
+// A damaged archive whose person names hold NUL bytes between their trailing blanks: the target
+// reads such a name back shorter, since its text ends at the last byte that is neither a blank nor
+// NUL. The run that finishes an interrupted import meets again persons the other one added, and
+// must find them rather than add them a second time.
+TEST_F(InterruptedImport, PersonsWhoseNamesHoldNulBytesAreNotAddedTwiceByTheRerun)
+{
+    damageArchive = [this] {
+        const std::string persons = test_support::ReadWholeFile(archive + "OSOBY.DBF");
+        ASSERT_GT(persons.size(), 8u);
+        const int count = static_cast<unsigned char>(persons[4]) | static_cast<unsigned char>(persons[5])
+                                                                       << 8;
+        for (int record = 1; record <= count; ++record)
+            damage::SetField(archive + "OSOBY.DBF", record, "NAZWA",
+                             "Osoba " + std::to_string(record) + std::string(12, ' ') +
+                                 std::string("\0\xCF\0", 3));
+    };
+    MakeOffice(30, 11, 4);
+    const std::string target = DiesBetweenCommits("nul");
+    ExpectRerunFinishes(target);
 }
 
 // The same when the whole import is one commit, as a small office's is: a run killed after that
