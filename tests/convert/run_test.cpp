@@ -599,6 +599,23 @@ std::map<std::string, std::string> FilesUnder(const std::string& directory)
     return files;
 }
 
+// Runs the import, which must refuse because the target needs mending, before it writes anything at
+// all (not even a report); returns what it showed last.
+convert::Message RefusedForMending(Office& o)
+{
+    const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
+    o.ui.messages.clear();
+    o.Run();
+    if (o.ui.messages.empty()) {
+        ADD_FAILURE() << "the run showed nothing";
+        return {};
+    }
+    const convert::Message m = o.ui.messages.back();
+    EXPECT_EQ(m.text, convert::messages::kTargetNeedsMending);
+    EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written, not even a report";
+    return m;
+}
+
 // A target that would give an id twice or write a row over another is refused before anything is
 // written: a counter not above the ids in use (a counters table put back alone from a backup),
 // and an index whose entries point past the table's rows (a record count cut down).
@@ -614,12 +631,7 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
 
     auto expectRefused = [&](const std::vector<std::string>& named,
                              const std::vector<std::string>& notNamed) {
-        const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
-        o.ui.messages.clear();
-        o.Run();
-        ASSERT_FALSE(o.ui.messages.empty());
-        const convert::Message& m = o.ui.messages.back();
-        EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+        const convert::Message m = RefusedForMending(o);
         EXPECT_EQ(m.caption, "Błąd");
         EXPECT_TRUE(m.detailsShown);
         for (const std::string& text : named)
@@ -627,7 +639,6 @@ TEST(ImportRun, ATargetThatWouldGiveAnIdTwiceIsRefusedBeforeAnythingIsWritten)
         for (const std::string& text : notNamed)
             EXPECT_EQ(m.details.find(text), std::string::npos) << text << "\n" << m.details;
         EXPECT_FALSE(o.ui.closed);
-        EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written, not even a report";
         EXPECT_FALSE(engine::JournalPending(convert::JournalDirectory(o.targetDir)));
     };
     expectRefused({"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od największego identyfikatora w "
@@ -720,18 +731,13 @@ TEST(ImportRun, AnEntryASearchedTagKeepsUnderARowsOldKeyIsRefusedBeforeAnythingI
     tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "00000001"}, {"KLUCZ", "Kowalski"}});
     tools::AppendTargetRow(o.Persons(), "Osoby.dbf", {{"ID_OSOBY", "00000002"}, {"KLUCZ", "Kowalski"}});
     damage::SetField(o.Persons() + platform::kSeparator + "Osoby.dbf", 1, "KLUCZ", "Nowak");
-    const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
-    o.Run();
-    ASSERT_FALSE(o.ui.messages.empty());
-    const convert::Message& m = o.ui.messages.back();
-    EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+    const convert::Message m = RefusedForMending(o);
     EXPECT_NE(m.details.find("Osoby.dbf, znacznik UPP_KLUCZ: klucz rekordu 1 nie zgadza się z wartościami w "
                              "tabeli"),
               std::string::npos)
         << m.details;
     EXPECT_NE(m.details.find("reindex"), std::string::npos) << m.details;
     EXPECT_FALSE(o.ui.closed);
-    EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
 
     {
         engine::Table persons(o.Persons(), "Osoby.dbf");
@@ -784,15 +790,9 @@ TEST(ImportRun, ASearchedTagThatCannotFindEveryRowIsRefusedBeforeAnythingIsWritt
     for (const auto& [tag, problem] : refused) {
         SCOPED_TRACE(tag.expression + " FOR " + tag.forExpression);
         PersonsWithTag(o, tag);
-        const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
-        o.ui.messages.clear();
-        o.Run();
-        ASSERT_FALSE(o.ui.messages.empty());
-        const convert::Message& m = o.ui.messages.back();
-        EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+        const convert::Message m = RefusedForMending(o);
         EXPECT_NE(m.details.find(head + problem), std::string::npos) << m.details;
         EXPECT_NE(m.details.find(convert::messages::kSearchedTagHint), std::string::npos) << m.details;
-        EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
     }
     for (const engine::TagDefinitionByExpression& tag :
          {engine::TagDefinitionByExpression{"UPP_KLUCZ", "UPPER(KLUCZ)", false, false, ".NOT. DELETED()"},
@@ -816,11 +816,7 @@ TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
     tools::AppendTargetRow(o.Kerg(), "Roboty.dbf", {{"WYKON", "00000006"}, {"ZLECEN", "00000007"}});
     tools::AppendTargetRow(o.Kerg(), "Kergasor.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_ASORT", "000C"}});
     tools::AppendTargetRow(o.Kerg(), "obdg.dbf", {{"ID_ROBOTY", "00000001"}, {"ID_DZIALKI", "0000000A"}});
-    const std::map<std::string, std::string> before = FilesUnder(o.targetDir);
-    o.Run();
-    ASSERT_FALSE(o.ui.messages.empty());
-    const convert::Message& m = o.ui.messages.back();
-    EXPECT_EQ(m.text, "Baza docelowa wymaga naprawy. Import niczego w niej nie zapisał.");
+    const convert::Message m = RefusedForMending(o);
     for (
         const char* named :
         {"licznik OSOBY w tabeli Dostep.dbf (5) nie jest większy od identyfikatora 00000007 (czyli 7), który "
@@ -834,7 +830,6 @@ TEST(ImportRun, AnIdOtherTablesStillNameIsInUseThoughItsRowIsGone)
          "wynosić co najmniej 11"})
         EXPECT_NE(m.details.find(named), std::string::npos) << named << "\n" << m.details;
     EXPECT_FALSE(o.ui.closed);
-    EXPECT_EQ(FilesUnder(o.targetDir), before) << "nothing written";
 
     // The counters set as the message says: the new persons take ids past those the works name.
     o.SetCounter("OSOBY", 8);
