@@ -70,8 +70,10 @@ std::string ReportSummary(const ImportReport& r, int maxSkipped)
     std::string s;
     auto line = [&s](const std::string& text) { s += text + "\n"; };
     if (r.resumedAfter > 0)
-        line("Ten import dokończył import przerwany wcześniej, który przejrzał już wiersze 1–" +
-             Number(r.resumedAfter) + " tabeli prac." +
+        line(std::string(r.failed ? "Ten import miał dokończyć" : "Ten import dokończył") +
+             " import przerwany wcześniej, który przejrzał już wiersze 1–" + Number(r.resumedAfter) +
+             " tabeli prac." +
+             (r.failed ? " Sam nie doszedł do końca: import trzeba uruchomić ponownie." : "") +
              (r.includesInterrupted ? " Raport obejmuje cały import, także to, co zrobiono przed przerwaniem."
                                     : " Raport obejmuje tylko to, co zrobiono po przerwaniu."));
     line("Prace bazy docelowej przejrzane przez ten import: " + Number(r.works));

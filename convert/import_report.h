@@ -101,6 +101,8 @@ struct ImportReport
     // The counts and lists include what the interrupted import this run finishes did (its report
     // was kept with its commits); walkedByInterrupted then stays 0.
     bool includesInterrupted = false;
+    // The run ended with an error: it left the target as its last commit did.
+    bool failed = false;
 
     // Records a skipped record once (a person named by several works is reported once).
     void Skip(SkippedRecord record);

@@ -641,6 +641,7 @@ void ImportRun::Locked(const std::string& targetDir)
                 report_ = committedReport_;
             if (resumeRefused)
                 report_ = ImportReport{}; // this run did nothing, of the interrupted import or its own
+            report_.failed = true;
             const std::string details =
                 FinishReport(state_.ArchiveDir, targetDir,
                              "błąd: " + engineError +
@@ -666,6 +667,7 @@ void ImportRun::Locked(const std::string& targetDir)
             const std::string text = std::string(messages::kFailedHead) + "\r\n" + state_.ImportErrorText +
                                      "\r\n" + messages::kFailedTail;
             Message failed{text, messages::kCaptionConversionError, Buttons::Ok, Icon::Stop, Answer::Ok, {}};
+            report_.failed = true;
             failed.details = FinishReport(state_.ArchiveDir, targetDir, "błąd: " + state_.ImportErrorText);
             ui_.ShowMessage(failed);
         }

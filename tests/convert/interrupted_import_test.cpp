@@ -867,6 +867,44 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
     EXPECT_EQ(Digest(target), reference);
 }
 
+// A run that was to finish an interrupted import, and failed itself (a full disk), does not say
+// it finished it; the run after it does, and its report is still the whole import's.
+TEST_F(InterruptedImport, ARunThatFailsToFinishAnInterruptedImportDoesNotSayItFinishedIt)
+{
+    MakeOffice(30, 11, 4);
+    const std::string interrupted = DiesBetweenCommits("failing");
+    const std::string resumed = "import przerwany wcześniej, który przejrzał już wiersze 1–";
+    int failedWhileFinishing = 0;
+    for (std::uint64_t k = 1; k <= 60 && failedWhileFinishing < 3; k += 3) {
+        SCOPED_TRACE("disk full from change " + std::to_string(k));
+        const std::string target = CopyOf(interrupted, "failing-" + std::to_string(k));
+        platform::InjectFault(k, platform::FaultAction::Fail, true);
+        const Outcome failed = Import(archive, target, batch);
+        platform::ClearFault();
+        if (failed.done)
+            break; // the run makes no more changes than that
+        if (failed.errorDetails.find(resumed) != std::string::npos) {
+            ++failedWhileFinishing;
+            EXPECT_NE(failed.errorDetails.find("Ten import miał dokończyć " + resumed), std::string::npos)
+                << failed.errorDetails;
+            EXPECT_NE(failed.errorDetails.find("Sam nie doszedł do końca: import trzeba uruchomić ponownie."),
+                      std::string::npos)
+                << failed.errorDetails;
+            EXPECT_EQ(failed.errorDetails.find("Ten import dokończył"), std::string::npos)
+                << failed.errorDetails;
+        }
+        const Outcome finished = Import(archive, target, batch);
+        ASSERT_TRUE(finished.done) << Joined(finished.lines);
+        EXPECT_NE(finished.details.find("Ten import dokończył " + resumed), std::string::npos)
+            << finished.details;
+        EXPECT_EQ(finished.details.find("Ten import miał dokończyć"), std::string::npos) << finished.details;
+        EXPECT_EQ(Summary(finished.details), referenceSummary);
+        EXPECT_EQ(Digest(target), reference);
+        fs::remove_all(platform::NativePath(target));
+    }
+    EXPECT_GT(failedWhileFinishing, 0);
+}
+
 // An interrupted import whose report log is lost, or is not one this program reads: the run
 // finishes the import all the same, and its report says that it tells only its own part, with the
 // works without a contractor it passed.
