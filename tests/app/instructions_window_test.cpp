@@ -43,6 +43,8 @@ void InstructionsWindowTest::documentCoversItsPoints_data()
     row("nobody at work", "nikt nie może pracować w systemie ewidencji");
     row("copy of BAZA", "wykonaj kopię kartoteki BAZA");
     row("buttons", "Przycisk Importuj rozpoczyna import, a przycisk Anuluj rezygnuje");
+    row("the report", "program zapisuje raport w pliku kerg-import-RRRRMMDD-GGMMSS.txt");
+    row("an interrupted import", "uruchom import ponownie z tymi samymi ustawieniami");
     row("merging tool: replaces earlier results", "Każde uruchomienie zastępuje wyniki poprzedniego.");
     row("merging tool: sources unchanged", "Archiwa źródłowe pozostają niezmienione.");
 }
