@@ -8,15 +8,17 @@
 // left behind by a run that ended, a table whose tags disagree with its rows, a row gone that
 // was there before the run, or an id given to a new row that another row holds. And, when asked: a
 // run that one failed write (or a disk that fills up) ends, followed by a second run, that does not
-// leave the target exactly as the uninterrupted run left it; or a further run that changes it.
+// leave the target exactly as the uninterrupted run left it; a run after the failed one that
+// fails too and says it finished the interrupted import; or a further run that changes it.
 //
 // Input: byte 0, the answers and options (bit 0: continue at a precinct question; bits 1-3:
 // assortments, parcels, raster ranges; bit 4: commune renumbering; bit 5: the damage goes into the
 // target; bit 6: the run is made again, a write of it failing, and run once more; bit 7: from that
 // write on, every write fails); with bit 6, bytes 1 and 2 choose the failing write among the
 // run's changes of a file, and byte 3 how many works (1 to 8) the runs with a failure commit at a
-// time, where the first run commits as the program does (bits 0-2), and (bit 3) whether every
-// table of the target has two tags more, one with a FOR clause, one over DTOS, STR and IIF; then damage, each
+// time, where the first run commits as the program does (bits 0-2), whether every table of the
+// target has two tags more, one with a FOR clause, one over DTOS, STR and IIF (bit 3), and whether
+// the run after a failed one fails too, at a write of its own (bit 4; bits 5-7 vary which); then damage, each
 // piece [file, offset low, offset high, length, bytes...]: `length` bytes written over the file (mod the file
 // count of the archive or the target, in the order of their names) at `offset` (mod its size); length 0 cuts
 // the file there.
@@ -118,8 +120,9 @@ public:
     {}
 
     std::vector<std::string> errors;
-    bool done = false;   // the run ended with its success and closed the window
-    std::string details; // under the last message that had any: the report's summary at the end
+    bool done = false;        // the run ended with its success and closed the window
+    std::string details;      // under the last message that had any: the report's summary at the end
+    std::string errorDetails; // under the last error that had any: the report's summary then
 
     std::string ArchiveDirText() override { return archive_; }
     void SetArchiveDirText(const std::string& text) override { archive_ = text; }
@@ -152,6 +155,13 @@ public:
     void SetProgressRange(int, int) override {}
     void SetProgressPosition(int) override {}
     void SetBusyCursor(bool) override {}
+    void ShowErrorWithDetails(const std::string& text, const std::string& more) override
+    {
+        ShowError(text);
+        if (show_)
+            std::fprintf(stderr, "%s\n", more.c_str());
+        errorDetails = more;
+    }
     void CloseAfterSuccess() override { done = true; }
 
 private:
@@ -367,6 +377,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FuzzUi failed = Import(office, data[0], worksPerCommit);
     platform::ClearFault();
     const char* const what = diskStaysFull ? "every write from write" : "write";
+    if (!failed.done && (data[3] & 0x10) != 0) {
+        // The run that would finish the import fails as well, at one write of its own: what its
+        // report says of the interrupted import must not be that it finished it.
+        const std::uint64_t second = 1 + (failing * 7 + (data[3] >> 5)) % changes;
+        platform::InjectFault(second, platform::FaultAction::Fail, false);
+        const FuzzUi alsoFailed = Import(office, data[0], worksPerCommit);
+        platform::ClearFault();
+        if (!alsoFailed.done && alsoFailed.errorDetails.find("Ten import dokończył") != std::string::npos) {
+            std::fprintf(stderr, "a run that failed at write %llu says it finished the import:\n%s\n",
+                         static_cast<unsigned long long>(second), alsoFailed.errorDetails.c_str());
+            std::abort();
+        }
+    }
     if (!failed.done) {
         const FuzzUi rerun = Import(office, data[0], worksPerCommit);
         if (!rerun.done) {
