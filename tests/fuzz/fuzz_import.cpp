@@ -288,14 +288,15 @@ std::string Digest(const std::string& target)
     return tools::WithoutRunLeftovers(out.str() + err.str());
 }
 
-// A report's summary without the report file's name and what a run says of an interrupted import
-// it finished: what tells one run of an import from another.
+// A report's summary without the report file's name (or why the file could not be written: a
+// failing write may fall on it) and what a run says of an interrupted import it finished: what
+// tells one run of an import from another.
 std::string Summary(const std::string& details)
 {
     std::istringstream lines(details);
     std::string summary, line;
     while (std::getline(lines, line))
-        if (line.rfind("Raport zapisano w pliku: ", 0) != 0 &&
+        if (line.rfind("Raport zapisano w pliku: ", 0) != 0 && line.rfind("Raportu nie zapisano: ", 0) != 0 &&
             line.rfind("Ten import dokończył import przerwany", 0) != 0)
             summary += line + "\n";
     return summary;
