@@ -157,6 +157,9 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
+    // How the reader opens its files: others who read the same archive open them alike.
+    const platform::FileOpener& Opener() const { return opener_; }
+
     // Settings of the text-field step (kind "a"), written directly by their users.
     std::int32_t SourceCodePage = -1; // row archive text is coded in; -1 = do not recode
     std::int32_t TargetCodePage = 4;  // row text is recoded into

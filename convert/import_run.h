@@ -194,6 +194,12 @@ inline constexpr const char* kOptionParcels = "Uzupełnij zakresy działkowe";
 inline constexpr const char* kOptionRasters = "Uzupełnij zakresy rastrowe";
 inline constexpr const char* kRenumberingChanged = "Tabela konwersji numerów gmin jest inna niż wtedy.";
 inline constexpr const char* kArchiveChanged = "Kartoteka z danymi wejściowymi była wtedy inna: ";
+// Followed by the changed tables' names, a full stop and the tail.
+inline constexpr const char* kArchiveContentsChanged =
+    "Dane w kartotece z danymi wejściowymi zmieniły się od tamtego importu, w tabelach: ";
+inline constexpr const char* kArchiveContentsChangedTail =
+    "Dokończenie importu z innych danych niż te, od których się zaczął, dałoby w bazie mieszaninę obu "
+    "kartotek: przywróć kartotekę taką, jaka była wtedy.";
 inline constexpr const char* kProgressNotRemoved = "Nie można usunąć pliku ";
 inline constexpr const char* kProgressNotRemovedTail =
     ", w którym import zapisuje, dokąd doszedł. Usuń go przed następnym importem: dopóki jest, "

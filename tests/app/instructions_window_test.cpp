@@ -45,6 +45,7 @@ void InstructionsWindowTest::documentCoversItsPoints_data()
     row("buttons", "Przycisk Importuj rozpoczyna import, a przycisk Anuluj rezygnuje");
     row("the report", "program zapisuje raport w pliku kerg-import-RRRRMMDD-GGMMSS.txt");
     row("an interrupted import", "uruchom import ponownie z tymi samymi ustawieniami");
+    row("an interrupted import needs the same archive", "z tym samym, niezmienionym archiwum");
     row("merging tool: replaces earlier results", "Każde uruchomienie zastępuje wyniki poprzedniego.");
     row("merging tool: sources unchanged", "Archiwa źródłowe pozostają niezmienione.");
 }
