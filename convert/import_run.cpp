@@ -375,11 +375,11 @@ std::string ArchiveContents(const platform::FileOpener& open, const std::string&
     return digest;
 }
 
-// The archive tables whose contents differ between two digests, upper case, joined by commas;
-// tables read through in only one of them are not compared.
-std::string ChangedArchiveTables(const std::string& before, const std::string& now)
+// The archive tables whose contents differ between two digests, upper case; tables read through in
+// only one of them are not compared.
+std::vector<std::string> ChangedArchiveTables(const std::string& before, const std::string& now)
 {
-    std::string changed;
+    std::vector<std::string> changed;
     if (before.size() != now.size() || before.size() != std::size(kArchiveTables) * kArchiveTableDigits)
         return changed; // kept by a program that read other tables
     for (std::size_t i = 0; i < std::size(kArchiveTables); ++i) {
@@ -391,7 +391,7 @@ std::string ChangedArchiveTables(const std::string& before, const std::string& n
         std::string name = kArchiveTables[i];
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        changed += (changed.empty() ? "" : ", ") + name;
+        changed.push_back(std::move(name));
     }
     return changed;
 }
@@ -1292,10 +1292,16 @@ void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
             differences += std::string("\r\n") + messages::kArchiveChanged + Cp1250ToUtf8(before) + ".";
     }
     if (const auto contents = FindField(table, kArchiveContentsField)) {
-        if (const std::string changed = ChangedArchiveTables(contents->AsString(), progress_->contents);
-            !changed.empty())
-            differences += std::string("\r\n") + messages::kArchiveContentsChanged + changed + ". " +
-                           messages::kArchiveContentsChangedTail;
+        const std::vector<std::string> changed =
+            ChangedArchiveTables(contents->AsString(), progress_->contents);
+        if (!changed.empty()) {
+            differences +=
+                std::string("\r\n") + messages::kArchiveContentsChanged +
+                (changed.size() == 1 ? messages::kArchiveTableChanged : messages::kArchiveTablesChanged);
+            for (std::size_t i = 0; i < changed.size(); ++i)
+                differences += (i == 0 ? "" : ", ") + changed[i];
+            differences += std::string("). ") + messages::kArchiveContentsChangedTail;
+        }
     }
     if (!differences.empty())
         throw SettingsDiffer(std::string(messages::kSettingsDiffer) + differences + "\r\n" +

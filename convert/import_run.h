@@ -194,9 +194,12 @@ inline constexpr const char* kOptionParcels = "Uzupełnij zakresy działkowe";
 inline constexpr const char* kOptionRasters = "Uzupełnij zakresy rastrowe";
 inline constexpr const char* kRenumberingChanged = "Tabela konwersji numerów gmin jest inna niż wtedy.";
 inline constexpr const char* kArchiveChanged = "Kartoteka z danymi wejściowymi była wtedy inna: ";
-// Followed by the changed tables' names, a full stop and the tail.
+// Followed by kArchiveTableChanged or kArchiveTablesChanged, the changed tables' names, ")." and the
+// tail.
 inline constexpr const char* kArchiveContentsChanged =
-    "Dane w kartotece z danymi wejściowymi zmieniły się od tamtego importu, w tabelach: ";
+    "Dane w kartotece z danymi wejściowymi zmieniły się od tamtego importu (";
+inline constexpr const char* kArchiveTableChanged = "zmieniona tabela: ";
+inline constexpr const char* kArchiveTablesChanged = "zmienione tabele: ";
 inline constexpr const char* kArchiveContentsChangedTail =
     "Dokończenie importu z innych danych niż te, od których się zaczął, dałoby w bazie mieszaninę obu "
     "kartotek: przywróć kartotekę taką, jaka była wtedy.";
