@@ -260,6 +260,10 @@ constexpr const char* kArchiveTableMissing = "----------------";
 constexpr const char* kArchiveTableUnread = "????????????????";
 static_assert(std::size(kArchiveTables) * kArchiveTableDigits <= 254, "a character field holds 254 bytes");
 
+// The options in kOptionsField order.
+constexpr const char* kOptionNames[] = {messages::kOptionRenumbering, messages::kOptionAssortments,
+                                        messages::kOptionParcels, messages::kOptionRasters};
+
 std::optional<engine::Field> FindField(engine::Table& table, std::string_view name)
 {
     for (std::size_t i = 0; i < table.FieldCount(); ++i)
@@ -549,6 +553,31 @@ std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir)
     table.Open();
     const std::int64_t row = ProgressRow(table, path);
     return row > 0 ? std::optional<std::int64_t>(row) : std::nullopt;
+}
+
+std::vector<std::string> InterruptedImportSettings(const std::string& targetDir)
+{
+    std::vector<std::string> lines;
+    if (!InterruptedImportRow(targetDir))
+        return lines;
+    const std::string directory = JournalDirectory(targetDir);
+    engine::Table table(directory, kProgressFileName);
+    table.Open();
+    table.First();
+    if (const auto archive = FindField(table, kArchiveField)) {
+        std::string line = std::string(messages::kArchiveSettingHead) + Cp1250ToUtf8(archive->AsString());
+        if (FindField(table, kArchiveContentsField))
+            line += messages::kArchiveSettingUnchanged;
+        lines.push_back(line + ".");
+    }
+    if (const auto options = FindField(table, kOptionsField)) {
+        const std::string ticked = options->AsString();
+        for (std::size_t i = 0; i < std::size(kOptionNames) && i < ticked.size(); ++i)
+            lines.push_back(std::string(kOptionNames[i]) + ": " +
+                            (ticked[i] == '1' ? "zaznaczone" : "niezaznaczone") +
+                            (i == 0 && ticked[i] == '1' ? messages::kRenumberingSettingTail : "") + ".");
+    }
+    return lines;
 }
 
 struct ImportRun::ProgressTable
@@ -1271,11 +1300,9 @@ void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
     std::string differences;
     if (const auto options = FindField(table, kOptionsField)) {
         const std::string before = options->AsString();
-        const char* names[] = {messages::kOptionRenumbering, messages::kOptionAssortments,
-                               messages::kOptionParcels, messages::kOptionRasters};
-        for (std::size_t i = 0; i < std::size(names) && i < before.size(); ++i) {
+        for (std::size_t i = 0; i < std::size(kOptionNames) && i < before.size(); ++i) {
             if (before[i] != progress_->options[i])
-                differences += std::string("\r\n") + names[i] + ": wtedy " +
+                differences += std::string("\r\n") + kOptionNames[i] + ": wtedy " +
                                (before[i] == '1' ? "zaznaczone" : "niezaznaczone") + ", teraz " +
                                (progress_->options[i] == '1' ? "zaznaczone" : "niezaznaczone") + ".";
         }

@@ -192,6 +192,9 @@ inline constexpr const char* kOptionRenumbering = "Konwersja numerów gmin";
 inline constexpr const char* kOptionAssortments = "Uzupełnij asortymenty robót";
 inline constexpr const char* kOptionParcels = "Uzupełnij zakresy działkowe";
 inline constexpr const char* kOptionRasters = "Uzupełnij zakresy rastrowe";
+inline constexpr const char* kArchiveSettingHead = "Kartoteka z danymi wejściowymi: ";
+inline constexpr const char* kArchiveSettingUnchanged = ", z tabelami niezmienionymi od tamtego importu";
+inline constexpr const char* kRenumberingSettingTail = ", z tą samą tabelą konwersji numerów gmin";
 inline constexpr const char* kRenumberingChanged = "Tabela konwersji numerów gmin jest inna niż wtedy.";
 inline constexpr const char* kArchiveChanged = "Kartoteka z danymi wejściowymi była wtedy inna: ";
 // Followed by kArchiveTableChanged or kArchiveTablesChanged, the changed tables' names, ")." and the
@@ -291,6 +294,12 @@ inline constexpr const char* kCompletedField = "WYKONANE";
 // The last row of the works table that an unfinished import of the target walked and committed
 // (nothing: no import is unfinished). Throws engine::Error when its progress table cannot be read.
 std::optional<std::int64_t> InterruptedImportRow(const std::string& targetDir);
+
+// The settings a run needs to finish the interrupted import InterruptedImportRow names, one line
+// each for the user (the archive directory, then the four options); none when no import is
+// unfinished or its progress table keeps no settings. Throws engine::Error when the table cannot
+// be read.
+std::vector<std::string> InterruptedImportSettings(const std::string& targetDir);
 
 // Builds the precinct list from the archive's and the target's precinct tables; may ask the user
 // and set ImportErrorText.

@@ -101,6 +101,12 @@ int RunVerifyCommand(const std::string& directory, std::ostream& out, std::ostre
             else
                 out << "Raportu przerwanego importu (" << convert::kReportLogFileName
                     << ") nie można odczytać: raport następnego importu obejmie tylko jego część.\n";
+            if (const std::vector<std::string> settings = convert::InterruptedImportSettings(targetDir);
+                !settings.empty()) {
+                out << "Dokończy go tylko import z tymi samymi ustawieniami:\n";
+                for (const std::string& line : settings)
+                    out << "  " << line << '\n';
+            }
         }
     } catch (const engine::Error& e) {
         problems.push_back(std::string(convert::messages::kProgressUnreadable) + " " + e.what());

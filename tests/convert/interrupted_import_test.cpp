@@ -841,6 +841,14 @@ TEST_F(InterruptedImport, TheRunThatFinishesAnInterruptedImportSaysWhatItPassed)
         << verified.str();
     EXPECT_NE(verified.str().find("Import przerwany wcześniej przejrzał już wiersze 1–"), std::string::npos)
         << verified.str();
+    // The settings a run needs to finish it, since a run with others is refused.
+    EXPECT_NE(verified.str().find(std::string("Dokończy go tylko import z tymi samymi ustawieniami:\n  ") +
+                                  convert::messages::kArchiveSettingHead + archive +
+                                  convert::messages::kArchiveSettingUnchanged + ".\n  " +
+                                  convert::messages::kOptionRenumbering + ": niezaznaczone.\n  " +
+                                  convert::messages::kOptionAssortments + ": zaznaczone.\n"),
+              std::string::npos)
+        << verified.str();
     // And what it did by then.
     const std::string did = "Do przerwania uzupełnił prac: ";
     const std::size_t didAt = verified.str().find(did);
