@@ -1241,7 +1241,7 @@ void ImportRun::OpenProgress(const std::string& targetDir)
         auto table = OpenRunTable(progress_->directory, kProgressFileName, transaction_.get());
         const std::int64_t row = ProgressRow(*table, progress_->Path(), &resumeRows_);
         if (row > 0) {
-            ResumeWithTheSameSettings(*table);
+            ResumeWithTheSameSettings(*table, row);
             // Told once the target is found to be as that import left it, whether it was killed
             // between two commits (nothing to withdraw) or within one.
             goingOnToTell_ = messages::kInterruptedResumed;
@@ -1294,7 +1294,7 @@ void ImportRun::StoreReportLog()
         AppendReportLog(*progress_->log, ReportLogLines(report_, committedReport_));
 }
 
-void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
+void ImportRun::ResumeWithTheSameSettings(engine::Table& table, std::int64_t resumeRow)
 {
     // A table from before the settings were kept has none of these fields: nothing to compare.
     std::string differences;
@@ -1330,9 +1330,16 @@ void ImportRun::ResumeWithTheSameSettings(engine::Table& table)
             differences += std::string("). ") + messages::kArchiveContentsChangedTail;
         }
     }
-    if (!differences.empty())
+    if (!differences.empty()) {
+        // That import had walked every work, and only its file was left (a cut of power during its
+        // final message): there is nothing to finish, with these settings or those.
+        if (!resumeRows_.empty() && resumeRows_[0] == resumeRow)
+            throw SettingsDiffer(std::string(messages::kSettingsDiffer) + differences + "\r\n" +
+                                 messages::kProgressEndedHint + progress_->Path() +
+                                 messages::kProgressEndedTail);
         throw SettingsDiffer(std::string(messages::kSettingsDiffer) + differences + "\r\n" +
                              messages::kSettingsDifferTail);
+    }
     // The rows this run adds are the interrupted import's: they take its stamp.
     if (const auto stamp = FindField(table, kStampField); stamp && !stamp->AsString().empty())
         state_.CreatorStamp = stamp->AsString();

@@ -357,8 +357,9 @@ private:
     // or once the walk it covers has ended).
     void OpenProgress(const std::string& targetDir);
     // Throws SettingsDiffer, naming each difference, when the interrupted import the open progress
-    // table covers ran with other options, renumbering or archive; else takes its creator stamp.
-    void ResumeWithTheSameSettings(engine::Table& table);
+    // table covers (walked up to `resumeRow`) ran with other options, renumbering or archive; else
+    // takes its creator stamp.
+    void ResumeWithTheSameSettings(engine::Table& table, std::int64_t resumeRow);
     struct SettingsDiffer : std::runtime_error
     {
         using std::runtime_error::runtime_error;

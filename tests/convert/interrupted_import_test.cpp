@@ -1080,7 +1080,8 @@ TEST_F(InterruptedImport, AContractorGivenByHandAfterTheDeathDoesNotStopTheRerun
 
 // An import that walked every work and died before its progress file went (a cut of power during
 // the final message), after which the office worked in the target: the next run stops as for any
-// changed target, but tells that nothing is left to finish and that the import need not run again.
+// changed target (or a changed archive), but tells that nothing is left to finish and that the
+// import need not run again.
 TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyItsFileIsLeft)
 {
     MakeOffice(30, 11, 4, 3);
@@ -1096,6 +1097,27 @@ TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyIt
             target = copy;
     }
     ASSERT_FALSE(target.empty()) << "no death left the file of a walk that had ended";
+    // A run over an archive written anew since is refused as well, and told the same: it has
+    // nothing to finish, so the archive need not be put back.
+    {
+        const std::string kerg = platform::ResolveCaseInsensitive(archive + "kerg.dbf");
+        const std::string original = test_support::ReadWholeFile(kerg);
+        std::string changed = original;
+        changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 0x01);
+        ASSERT_TRUE(writers::WriteFile(kerg, changed));
+        const std::string before = Digest(target);
+        const std::string last =
+            ImportStops(target, std::string("error: ") + convert::messages::kSettingsDiffer);
+        EXPECT_NE(last.find(convert::messages::kArchiveContentsChanged), std::string::npos) << last;
+        EXPECT_NE(last.find(convert::messages::kProgressEndedHint + ProgressFile(target) +
+                            convert::messages::kProgressEndedTail),
+                  std::string::npos)
+            << last;
+        EXPECT_EQ(last.find(convert::messages::kSettingsDifferTail), std::string::npos) << last;
+        EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
+            << "nothing was written";
+        ASSERT_TRUE(writers::WriteFile(kerg, original));
+    }
     // A work registered since.
     tools::AppendTargetRow(tools::TargetDir(target, "KERG"), "Roboty.dbf",
                            {{"ID_ROBOTY", "7FFFFFF0"}, {"JEDN_SEG", "P"}, {"NR_PORZ", "1"}, {"ROK", "2026"}});
