@@ -355,6 +355,21 @@ protected:
 
     // Runs the import, which must stop without finishing; returns the last thing it showed, which
     // must begin with `head`.
+    // Flips one bit of a row of an archive table, in the middle of the file or in its last row,
+    // leaving the header as it was (the merging tool run again over other data of the same size on
+    // the same day); returns the path and the table's former bytes, to put back.
+    std::pair<std::string, std::string> ChangeArchiveBit(const std::string& table, bool middle)
+    {
+        const std::string path = platform::ResolveCaseInsensitive(archive + table);
+        std::string bytes = test_support::ReadWholeFile(path);
+        EXPECT_GT(bytes.size(), 600u) << path;
+        std::string original = bytes;
+        const std::size_t at = middle ? bytes.size() / 2 : bytes.size() - 3;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
+        EXPECT_TRUE(writers::WriteFile(path, bytes)) << path;
+        return {path, std::move(original)};
+    }
+
     std::string ImportStops(const std::string& target, const std::string& head)
     {
         const Outcome outcome = Import(archive, target, batch);
@@ -1100,11 +1115,7 @@ TEST_F(InterruptedImport, AnImportThatWalkedEveryWorkIsNotToBeRunAgainWhenOnlyIt
     // A run over an archive written anew since is refused as well, and told the same: it has
     // nothing to finish, so the archive need not be put back.
     {
-        const std::string kerg = platform::ResolveCaseInsensitive(archive + "kerg.dbf");
-        const std::string original = test_support::ReadWholeFile(kerg);
-        std::string changed = original;
-        changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 0x01);
-        ASSERT_TRUE(writers::WriteFile(kerg, changed));
+        const auto [kerg, original] = ChangeArchiveBit("kerg.dbf", true);
         const std::string before = Digest(target);
         const std::string last =
             ImportStops(target, std::string("error: ") + convert::messages::kSettingsDiffer);
@@ -1232,19 +1243,6 @@ TEST_F(InterruptedImport, ARunWithTheArchiveWrittenAnewDoesNotFinishTheInterrupt
     MakeOffice(30, 11, 4, 3);
     const std::string target = DiesBetweenCommits("archive-anew");
     const std::string before = Digest(target);
-    // One bit of a row of two tables (the middle of one, the last row of the other); the headers stay
-    // as they were.
-    const auto changeBit = [](const std::string& path, bool middle) {
-        std::string bytes = test_support::ReadWholeFile(path);
-        EXPECT_GT(bytes.size(), 600u);
-        const std::string original = bytes;
-        const std::size_t at = middle ? bytes.size() / 2 : bytes.size() - 3;
-        bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
-        EXPECT_TRUE(writers::WriteFile(path, bytes));
-        return original;
-    };
-    const std::string kerg = platform::ResolveCaseInsensitive(archive + "kerg.dbf");
-    const std::string persons = platform::ResolveCaseInsensitive(archive + "osoby.dbf");
     const auto expectRefused = [&](const std::string& tables) {
         SCOPED_TRACE(tables);
         const Outcome outcome = Import(archive, target, batch);
@@ -1261,9 +1259,10 @@ TEST_F(InterruptedImport, ARunWithTheArchiveWrittenAnewDoesNotFinishTheInterrupt
         EXPECT_EQ(tools::WithoutRunLeftovers(Digest(target)), tools::WithoutRunLeftovers(before))
             << "nothing was written";
     };
-    const std::string kergBefore = changeBit(kerg, false);
+    // A bit of the last row of one table, then of the middle of another.
+    const auto [kerg, kergBefore] = ChangeArchiveBit("kerg.dbf", false);
     expectRefused(std::string(convert::messages::kArchiveTableChanged) + "KERG.DBF");
-    const std::string personsBefore = changeBit(persons, true);
+    const auto [persons, personsBefore] = ChangeArchiveBit("osoby.dbf", true);
     expectRefused(std::string(convert::messages::kArchiveTablesChanged) + "KERG.DBF, OSOBY.DBF");
     ASSERT_TRUE(writers::WriteFile(kerg, kergBefore));
     ASSERT_TRUE(writers::WriteFile(persons, personsBefore));
